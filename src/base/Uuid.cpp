@@ -1,0 +1,15 @@
+#include "base/Uuid.h"
+
+#include <uuid/uuid.h>
+
+namespace quorvel {
+
+std::string randomUuidString() {
+    uuid_t uuid;
+    uuid_generate_random(uuid);
+    char text[37];
+    uuid_unparse_upper(uuid, text);
+    return text;
+}
+
+} // namespace quorvel

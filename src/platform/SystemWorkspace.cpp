@@ -1,0 +1,295 @@
+#include "platform/SystemWorkspace.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <glib-unix.h>
+#include <glib.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/pidfd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace quorvel {
+
+struct SystemWorkspaceAccess {
+    static void exited(SystemWorkspace& workspace, pid_t pid) { workspace.exited(pid); }
+};
+
+struct SystemWorkspace::Observer {
+    std::function<void(const RunningApplication&)> handler;
+};
+
+struct SystemWorkspace::Watch {
+    int pidfd = -1;
+    GSource* source = nullptr;
+    RunningApplication application;
+
+    ~Watch() {
+        if (source) {
+            g_source_destroy(source);
+            g_source_unref(source);
+        }
+        if (pidfd >= 0) ::close(pidfd);
+    }
+};
+
+namespace {
+
+class ObserverToken : public Observation {
+public:
+    explicit ObserverToken(std::shared_ptr<void> observer) : observer_(std::move(observer)) {}
+
+private:
+    std::shared_ptr<void> observer_;
+};
+
+std::optional<std::string> readExecutableLink(const std::string& procRoot, pid_t pid) {
+    char buffer[4096];
+    std::string link = procRoot + "/" + std::to_string(pid) + "/exe";
+    ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
+        return std::nullopt;
+    }
+    std::string path(buffer, static_cast<std::size_t>(length));
+    // A replaced executable still runs from where it was; report that place.
+    static constexpr std::string_view deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.ends_with(deleted)) {
+        path.resize(path.size() - deleted.size());
+    }
+    return path;
+}
+
+bool isZombie(const std::string& procRoot, pid_t pid) {
+    std::string path = procRoot + "/" + std::to_string(pid) + "/stat";
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    char buffer[512];
+    ssize_t length = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    if (length <= 0) return true;
+    std::string_view stat(buffer, static_cast<std::size_t>(length));
+    // The command name may hold spaces and parentheses: the state follows the last ')'.
+    auto close = stat.rfind(')');
+    if (close == std::string_view::npos || close + 2 >= stat.size()) return true;
+    char state = stat[close + 2];
+    return state == 'Z' || state == 'X';
+}
+
+// Splits ".../Name.app/Contents/MacOS/exe" into the bundle path and the executable name.
+bool splitBundleExecutable(const std::string& executable, std::string& bundlePath, std::string& name) {
+    FileURL url{executable};
+    FileURL macos = url.deletingLastPathComponent();
+    FileURL contents = macos.deletingLastPathComponent();
+    if (macos.lastPathComponent() != "MacOS" || contents.lastPathComponent() != "Contents") {
+        return false;
+    }
+    bundlePath = contents.deletingLastPathComponent().path;
+    name = url.lastPathComponent();
+    return true;
+}
+
+gboolean onPidfdReadable(gint, GIOCondition, gpointer data);
+
+struct WatchContext {
+    std::weak_ptr<SystemWorkspace> workspace;
+    pid_t pid;
+};
+
+} // namespace
+
+std::shared_ptr<SystemWorkspace> SystemWorkspace::create() {
+    return std::shared_ptr<SystemWorkspace>(new SystemWorkspace());
+}
+
+SystemWorkspace::~SystemWorkspace() = default;
+
+const std::optional<BundleInfo>& SystemWorkspace::bundleAt(const std::string& bundlePath) {
+    struct stat status {};
+    long long modified = -1;
+    std::string plist = bundlePath + "/Contents/Info.plist";
+    if (::stat(plist.c_str(), &status) == 0) {
+        modified = static_cast<long long>(status.st_mtim.tv_sec) * 1'000'000'000LL + status.st_mtim.tv_nsec;
+    }
+    auto& cached = bundles_[bundlePath];
+    if (cached.modifiedNanoseconds != modified || modified < 0) {
+        cached.modifiedNanoseconds = modified;
+        cached.info = modified < 0 ? std::nullopt : readBundle(FileURL{bundlePath});
+    }
+    return cached.info;
+}
+
+std::vector<RunningApplication> SystemWorkspace::runningApplications(std::string_view bundleIdentifier) {
+    std::vector<RunningApplication> result;
+    DIR* directory = ::opendir(procRoot_.c_str());
+    if (!directory) return result;
+    while (dirent* entry = ::readdir(directory)) {
+        const char* name = entry->d_name;
+        if (name[0] < '1' || name[0] > '9') continue;
+        char* end = nullptr;
+        long pid = std::strtol(name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid > INT32_MAX) continue;
+        auto executable = readExecutableLink(procRoot_, static_cast<pid_t>(pid));
+        if (!executable) continue; // kernel threads, zombies, other users' processes
+        std::string bundlePath;
+        std::string executableName;
+        if (!splitBundleExecutable(*executable, bundlePath, executableName)) continue;
+        const auto& bundle = bundleAt(bundlePath);
+        if (!bundle || bundle->identifier != bundleIdentifier || bundle->executableName != executableName) {
+            continue;
+        }
+        if (isZombie(procRoot_, static_cast<pid_t>(pid))) continue;
+        result.push_back(RunningApplication{bundle->identifier, static_cast<std::int32_t>(pid),
+                                            FileURL{*executable}});
+    }
+    ::closedir(directory);
+    // The platform's order: oldest process first is the closest thing /proc offers.
+    std::sort(result.begin(), result.end(),
+              [](const auto& a, const auto& b) { return a.processIdentifier < b.processIdentifier; });
+    if (procRoot_ == "/proc") {
+        for (const auto& application : result) watch(application);
+    }
+    return result;
+}
+
+void SystemWorkspace::watch(const RunningApplication& application) {
+    pid_t pid = application.processIdentifier;
+    if (auto found = watches_.find(pid); found != watches_.end()) {
+        found->second->application = application;
+        return;
+    }
+    int pidfd = static_cast<int>(::pidfd_open(pid, 0));
+    if (pidfd < 0) return; // gone already; the next health check notices
+    // The pid may have been reused between the scan and the open: the process behind the pidfd
+    // must still run the executable that was reported.
+    if (application.executableURL && readExecutableLink(procRoot_, pid) != application.executableURL->path) {
+        ::close(pidfd);
+        return;
+    }
+    auto watch = std::make_unique<Watch>();
+    watch->pidfd = pidfd;
+    watch->application = application;
+    watch->source = g_unix_fd_source_new(pidfd, G_IO_IN);
+    g_source_set_callback(watch->source, G_SOURCE_FUNC(onPidfdReadable),
+                          new WatchContext{weak_from_this(), pid},
+                          [](gpointer data) { delete static_cast<WatchContext*>(data); });
+    g_source_attach(watch->source, nullptr);
+    watches_[pid] = std::move(watch);
+}
+
+namespace {
+
+gboolean onPidfdReadable(gint, GIOCondition, gpointer data) {
+    auto* context = static_cast<WatchContext*>(data);
+    pid_t pid = context->pid;
+    if (auto workspace = context->workspace.lock()) {
+        // exited() destroys this very source; GLib holds it and its data until dispatch returns.
+        SystemWorkspaceAccess::exited(*workspace, pid);
+    }
+    return G_SOURCE_REMOVE;
+}
+
+} // namespace
+
+void SystemWorkspace::exited(pid_t pid) {
+    auto found = watches_.find(pid);
+    if (found == watches_.end()) return;
+    std::unique_ptr<Watch> watch = std::move(found->second);
+    watches_.erase(found);
+    siginfo_t info{};
+    // Reaps our own children; fails harmlessly (ECHILD) for processes we did not start.
+    ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(watch->pidfd), &info, WEXITED | WNOHANG);
+    RunningApplication application = watch->application;
+    watch.reset();
+    std::vector<std::shared_ptr<Observer>> live;
+    for (auto& weak : observers_) {
+        if (auto observer = weak.lock()) live.push_back(std::move(observer));
+    }
+    std::erase_if(observers_, [](const auto& weak) { return weak.expired(); });
+    for (const auto& observer : live) observer->handler(application);
+}
+
+ObservationHandle SystemWorkspace::observeTerminations(std::function<void(const RunningApplication&)> handler) {
+    auto observer = std::make_shared<Observer>(Observer{std::move(handler)});
+    observers_.push_back(observer);
+    return std::make_unique<ObserverToken>(observer);
+}
+
+void SystemWorkspace::openApplication(const FileURL& bundleURL, const OpenConfiguration& configuration,
+                                      OpenCompletion completion) {
+    auto answer = [completion = std::move(completion)](Expected<RunningApplication, WorkspaceError> result) {
+        auto* boxed = new std::function<void()>([completion, result] { completion(result); });
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            [](gpointer data) -> gboolean {
+                (*static_cast<std::function<void()>*>(data))();
+                return G_SOURCE_REMOVE;
+            },
+            boxed, [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+    };
+
+    auto bundle = readBundle(bundleURL);
+    if (!bundle || !bundle->identifier || !bundle->executableURL()) {
+        answer(unexpected(WorkspaceError{"the application bundle cannot be read"}));
+        return;
+    }
+    FileURL executable = *bundle->executableURL();
+    for (const auto& running : runningApplications(*bundle->identifier)) {
+        if (running.executableURL == executable) {
+            answer(running);
+            return;
+        }
+    }
+
+    std::vector<std::string> arguments{executable.path};
+    arguments.insert(arguments.end(), configuration.arguments.begin(), configuration.arguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    std::map<std::string, std::string> environment;
+    for (char** variable = environ; variable && *variable; ++variable) {
+        std::string_view entry(*variable);
+        auto equals = entry.find('=');
+        if (equals == std::string_view::npos) continue;
+        environment.emplace(std::string(entry.substr(0, equals)), std::string(entry.substr(equals + 1)));
+    }
+    if (configuration.environment) {
+        for (const auto& [key, value] : *configuration.environment) environment[key] = value;
+    }
+    std::vector<std::string> environmentEntries;
+    for (const auto& [key, value] : environment) environmentEntries.push_back(key + "=" + value);
+    std::vector<char*> envp;
+    for (auto& entry : environmentEntries) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    sigset_t allSignals;
+    sigfillset(&allSignals);
+    posix_spawnattr_setsigmask(&attributes, &noSignals);
+    posix_spawnattr_setsigdefault(&attributes, &allSignals);
+    // A session of its own: the host app outlives the launcher and is not hit by signals sent to
+    // the launcher's process group.
+    posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
+                                                             POSIX_SPAWN_SETSIGDEF));
+    pid_t pid = 0;
+    int status = ::posix_spawn(&pid, executable.path.c_str(), nullptr, &attributes, argv.data(), envp.data());
+    posix_spawnattr_destroy(&attributes);
+    if (status != 0) {
+        answer(unexpected(WorkspaceError{std::string("spawn failed: ") + std::strerror(status)}));
+        return;
+    }
+    RunningApplication application{bundle->identifier, pid, executable};
+    watch(application);
+    answer(application);
+}
+
+} // namespace quorvel

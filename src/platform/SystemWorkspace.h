@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/BundleInfo.h"
+#include "platform/Workspace.h"
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+#include <unordered_map>
+
+namespace quorvel {
+
+// The workspace on Linux. Running applications come from a scan of /proc: a live process whose
+// executable lies at <bundle>/Contents/MacOS/<executable> of a bundle with the asked identifier.
+// Every application reported or opened is watched through a pidfd on GLib's default main context,
+// so its exit is noticed at once; children are reaped on exit, so no zombie is ever reported.
+class SystemWorkspace : public Workspace, public std::enable_shared_from_this<SystemWorkspace> {
+public:
+    static std::shared_ptr<SystemWorkspace> create();
+    ~SystemWorkspace() override;
+
+    std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier) override;
+    ObservationHandle observeTerminations(std::function<void(const RunningApplication&)> handler) override;
+    void openApplication(const FileURL& bundleURL, const OpenConfiguration& configuration,
+                         OpenCompletion completion) override;
+
+    // Root of the process table; tests point it elsewhere only to measure.
+    void setProcRoot(std::string root) { procRoot_ = std::move(root); }
+
+private:
+    SystemWorkspace() = default;
+
+    struct CachedBundle {
+        long long modifiedNanoseconds = -1;
+        std::optional<BundleInfo> info;
+    };
+    struct Watch;
+    struct Observer;
+
+    const std::optional<BundleInfo>& bundleAt(const std::string& bundlePath);
+    void watch(const RunningApplication& application);
+    void exited(pid_t pid);
+    friend struct SystemWorkspaceAccess;
+
+    std::string procRoot_ = "/proc";
+    std::unordered_map<std::string, CachedBundle> bundles_;
+    std::unordered_map<pid_t, std::unique_ptr<Watch>> watches_;
+    std::vector<std::weak_ptr<Observer>> observers_;
+};
+
+} // namespace quorvel
