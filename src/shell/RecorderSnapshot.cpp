@@ -204,6 +204,9 @@ RecorderState recorderStateFromWord(const std::string& word) {
 } // namespace
 
 std::optional<RecorderSnapshot> RecorderSnapshot::decode(std::string_view json) {
+    // JSON text never holds a NUL byte; the parser would stop reading at one and accept what came
+    // before, so a buffer with garbage after a NUL would pass as the document before it.
+    if (json.find('\0') != std::string_view::npos) return std::nullopt;
     auto document = parseJson(json);
     if (!document || !document->is_object()) return std::nullopt;
     ObjectReader reader(*document);
