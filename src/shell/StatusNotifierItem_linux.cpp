@@ -620,27 +620,26 @@ void StatusNotifierItem::registerWithWatcherNow() {
         g_variant_get(owner, "(&s)", &unique);
         watcherOwner_ = unique;
         g_variant_unref(owner);
+        // The host flag is read before registering: once registered, the watcher's hosts start
+        // reading the item, and they must find this process back at its main loop, not waiting.
+        GVariant* flag = g_dbus_connection_call_sync(
+            connection_, watcherName, watcherPath, "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", watcherInterface, "IsStatusNotifierHostRegistered"), G_VARIANT_TYPE("(v)"),
+            G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, &error);
+        g_clear_error(&error);
+        if (flag) {
+            GVariant* value = nullptr;
+            g_variant_get(flag, "(v)", &value);
+            hostRegistered_ = g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
+            g_variant_unref(value);
+            g_variant_unref(flag);
+        }
         GVariant* reply = g_dbus_connection_call_sync(connection_, watcherName, watcherPath, watcherInterface,
                                                       "RegisterStatusNotifierItem", g_variant_new("(s)", busName_.c_str()),
                                                       nullptr, G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, &error);
         g_clear_error(&error);
         registered_ = reply != nullptr;
         if (reply) g_variant_unref(reply);
-        if (registered_) {
-            GVariant* flag = g_dbus_connection_call_sync(
-                connection_, watcherName, watcherPath, "org.freedesktop.DBus.Properties", "Get",
-                g_variant_new("(ss)", watcherInterface, "IsStatusNotifierHostRegistered"), G_VARIANT_TYPE("(v)"),
-                G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, &error);
-            g_clear_error(&error);
-            hostRegistered_ = false;
-            if (flag) {
-                GVariant* value = nullptr;
-                g_variant_get(flag, "(v)", &value);
-                hostRegistered_ = g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
-                g_variant_unref(value);
-                g_variant_unref(flag);
-            }
-        }
     }
     lastVisible_ = !watcherOwner_.empty() && registered_ && hostRegistered_ && !dropped_;
     startWatchingWatcher();
@@ -766,7 +765,9 @@ void StatusNotifierItem::scheduleRetry() {
 
 bool StatusNotifierItem::ownsEntry(const std::string& entry) const {
     // Watchers write the entry as the name, "name/path" or "unique@path".
-    if (entry.rfind(busName_, 0) == 0) return true;
+    if (entry.rfind(busName_, 0) == 0 && (entry.size() == busName_.size() || entry[busName_.size()] == '/')) {
+        return true;
+    }
     const char* unique = g_dbus_connection_get_unique_name(connection_);
     return unique && entry.rfind(unique, 0) == 0 && entry.find(itemPath) != std::string::npos;
 }
