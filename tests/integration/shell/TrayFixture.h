@@ -26,6 +26,13 @@ protected:
     void SetUp() override {
         bus = std::make_unique<PrivateBus>();
         bus->exportAsSessionBus();
+        ::setenv("GSETTINGS_BACKEND", "memory", 1); // the desktop's settings stay out of the test
+        // Code that takes the process's shared session bus (the desktop settings, the menu client)
+        // gets this bus. The test stops it at the end, which must not end the test process.
+        if (GDBusConnection* shared = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr)) {
+            g_dbus_connection_set_exit_on_close(shared, FALSE);
+            g_object_unref(shared);
+        }
         MainLoop::setShared(nullptr);
         itemConnection = connect();
         reader = connect();
