@@ -277,11 +277,12 @@ void StatusNotifierItem::setOpacity(double opacity) {
 }
 
 void StatusNotifierItem::rebuildPixmaps() {
-    GVariant* fresh = pixmapsVariant(withOpacity(basePixmaps_, opacity_));
-    bool changed = !pixmapVariant_ || !g_variant_equal(fresh, pixmapVariant_);
+    auto fresh = withOpacity(basePixmaps_, opacity_);
+    if (pixmapVariant_ && fresh == publishedPixmaps_) return;
+    publishedPixmaps_ = std::move(fresh);
     if (pixmapVariant_) g_variant_unref(pixmapVariant_);
-    pixmapVariant_ = fresh;
-    if (changed && registrationStarted_) emitItemSignal("NewIcon");
+    pixmapVariant_ = pixmapsVariant(publishedPixmaps_);
+    if (registrationStarted_) emitItemSignal("NewIcon");
 }
 
 GVariant* StatusNotifierItem::itemProperty(const char* name) const {

@@ -93,7 +93,8 @@ private:
 
     // What the button shows.
     StatusButtonContent content_;
-    std::vector<ArgbPixmap> basePixmaps_;
+    std::vector<ArgbPixmap> basePixmaps_;      // icon and badge at full opacity
+    std::vector<ArgbPixmap> publishedPixmaps_; // what IconPixmap answers
     double opacity_ = 1.0;
     GVariant* pixmapVariant_ = nullptr;
 
