@@ -18,19 +18,23 @@ gboolean quitOnSignal(gpointer data) {
 DemoHost::DemoHost(int argc, char** argv) : loop_(g_main_loop_new(nullptr, FALSE)) {
     for (int i = 1; i < argc; ++i) {
         arguments_.emplace_back(argv[i]);
-        if (arguments_.back() == "--quorvel-background-launch") backgroundLaunch_ = true;
+        if (arguments_.back() == "--quorvel-background-launch")
+            backgroundLaunch_ = true;
     }
     std::signal(SIGPIPE, SIG_IGN);
     g_unix_signal_add(SIGTERM, quitOnSignal, this);
     g_unix_signal_add(SIGINT, quitOnSignal, this);
 }
 
-DemoHost::~DemoHost() { g_main_loop_unref(loop_); }
+DemoHost::~DemoHost() {
+    g_main_loop_unref(loop_);
+}
 
 void DemoHost::announce() const {
     std::string line = "quorvel-demo-host pid=" + std::to_string(::getpid()) + " started args=";
     for (std::size_t i = 0; i < arguments_.size(); ++i) {
-        if (i) line += ' ';
+        if (i)
+            line += ' ';
         line += arguments_[i];
     }
     std::printf("%s\n", line.c_str());
@@ -42,4 +46,6 @@ int DemoHost::run() {
     return 0;
 }
 
-void DemoHost::quit() { g_main_loop_quit(loop_); }
+void DemoHost::quit() {
+    g_main_loop_quit(loop_);
+}

@@ -46,7 +46,8 @@ int main() {
         },
         mainBundleURL(), maintenanceStopURL());
 
-    if (runtime->run() && !terminated) loop->run();
+    if (runtime->run() && !terminated)
+        loop->run();
     runtime.reset();
     return 0;
 }

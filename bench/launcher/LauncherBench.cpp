@@ -57,7 +57,8 @@ std::unique_ptr<test::ChildProcess> startHost(const Fixture& fixture) {
     auto host = std::make_unique<test::ChildProcess>(
         std::vector<std::string>{test::hostExecutable(fixture.bundle).string()},
         test::ChildProcess::Options{{}, std::string("/dev/null"), std::nullopt, true});
-    test::waitUntil([&] { return !test::processesRunning(test::hostExecutable(fixture.bundle)).empty(); });
+    test::waitUntil(
+        [&] { return !test::processesRunning(test::hostExecutable(fixture.bundle)).empty(); });
     return host;
 }
 
@@ -68,10 +69,12 @@ void BM_HealthCheckTick(benchmark::State& state) {
     auto sink = std::make_shared<TimingSink>();
     auto previous = setLogSink(sink);
     auto host = startHost(fixture);
-    auto runtime = QuorvelLauncherRuntime::create(fixture.loop, SystemWorkspace::create(), [] {}, fixture.helper(),
-                                                  fixture.marker, std::nullopt, std::nullopt);
+    auto runtime = QuorvelLauncherRuntime::create(
+        fixture.loop, SystemWorkspace::create(), [] {}, fixture.helper(), fixture.marker,
+        std::nullopt, std::nullopt);
     runtime->run();
-    if (!runtime->parentMonitor().liveParent) state.SkipWithError("the host app was not adopted");
+    if (!runtime->parentMonitor().liveParent)
+        state.SkipWithError("the host app was not adopted");
     for (auto _ : state) {
         runtime->checkParentHealth();
     }
@@ -85,7 +88,10 @@ void BM_HealthCheckTick(benchmark::State& state) {
     host.reset();
     setLogSink(previous);
 }
-BENCHMARK(BM_HealthCheckTick)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_HealthCheckTick)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 // The /proc scan alone.
 void BM_RunningApplicationsScan(benchmark::State& state) {
@@ -104,8 +110,9 @@ void BM_DeathToHandling(benchmark::State& state) {
     auto previous = setLogSink(sink);
     for (auto _ : state) {
         auto host = startHost(fixture);
-        auto runtime = QuorvelLauncherRuntime::create(fixture.loop, SystemWorkspace::create(), [] {},
-                                                      fixture.helper(), fixture.marker, std::nullopt, std::nullopt);
+        auto runtime = QuorvelLauncherRuntime::create(
+            fixture.loop, SystemWorkspace::create(), [] {}, fixture.helper(), fixture.marker,
+            std::nullopt, std::nullopt);
         runtime->run();
         if (!runtime->parentMonitor().liveParent) {
             state.SkipWithError("the host app was not adopted");
@@ -119,8 +126,10 @@ void BM_DeathToHandling(benchmark::State& state) {
             state.SkipWithError("the exit was not handled");
             break;
         }
-        auto handledAt = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(sink->handledAt.load()));
-        if (runtime->parentMonitor().recovery.kind != LauncherParentRecoveryState::Kind::scheduled) {
+        auto handledAt = std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(sink->handledAt.load()));
+        if (runtime->parentMonitor().recovery.kind !=
+            LauncherParentRecoveryState::Kind::scheduled) {
             state.SkipWithError("the exit was not scheduled");
             break;
         }

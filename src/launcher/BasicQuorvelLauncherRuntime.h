@@ -38,7 +38,9 @@ inline constexpr const char* updateReceiptFileName = "receipt.json";
 // A receipt is a small JSON record; anything larger is not one.
 inline constexpr std::size_t updateReceiptMaximumSize = 1024 * 1024;
 
-inline Logger launcherRuntimeLogger() { return Logger(logSubsystem, "LoginLauncher"); }
+inline Logger launcherRuntimeLogger() {
+    return Logger(logSubsystem, "LoginLauncher");
+}
 
 template <class Collaborators>
 class BasicQuorvelLauncherRuntime
@@ -52,23 +54,23 @@ public:
 
     // The production wiring: the witness from the collaborators' production form and update
     // recovery for the host bundle, each absent when it cannot be formed.
-    static std::shared_ptr<BasicQuorvelLauncherRuntime> create(std::shared_ptr<MainLoop> mainLoop,
-                                                               std::shared_ptr<Workspace> workspace,
-                                                               Terminate terminate, const FileURL& helperBundleURL,
-                                                               std::optional<FileURL> maintenanceURL) {
+    static std::shared_ptr<BasicQuorvelLauncherRuntime>
+    create(std::shared_ptr<MainLoop> mainLoop, std::shared_ptr<Workspace> workspace,
+           Terminate terminate, const FileURL& helperBundleURL,
+           std::optional<FileURL> maintenanceURL) {
         FileURL parent = QuorvelLauncherLocation::parentApplication(helperBundleURL);
-        return create(std::move(mainLoop), std::move(workspace), std::move(terminate), helperBundleURL,
-                      std::move(maintenanceURL), Collaborators::productionWitness(),
+        return create(std::move(mainLoop), std::move(workspace), std::move(terminate),
+                      helperBundleURL, std::move(maintenanceURL),
+                      Collaborators::productionWitness(),
                       Collaborators::productionRecovery(parent));
     }
 
     // The same with the optional collaborators given.
-    static std::shared_ptr<BasicQuorvelLauncherRuntime> create(std::shared_ptr<MainLoop> mainLoop,
-                                                               std::shared_ptr<Workspace> workspace,
-                                                               Terminate terminate, const FileURL& helperBundleURL,
-                                                               std::optional<FileURL> maintenanceURL,
-                                                               std::optional<Witness> proofWitness,
-                                                               std::optional<Recovery> updateRecovery) {
+    static std::shared_ptr<BasicQuorvelLauncherRuntime>
+    create(std::shared_ptr<MainLoop> mainLoop, std::shared_ptr<Workspace> workspace,
+           Terminate terminate, const FileURL& helperBundleURL,
+           std::optional<FileURL> maintenanceURL, std::optional<Witness> proofWitness,
+           std::optional<Recovery> updateRecovery) {
         return std::shared_ptr<BasicQuorvelLauncherRuntime>(new BasicQuorvelLauncherRuntime(
             std::move(mainLoop), std::move(workspace), std::move(terminate), helperBundleURL,
             std::move(maintenanceURL), std::move(proofWitness), std::move(updateRecovery)));
@@ -84,15 +86,19 @@ public:
             log_.info("runtime action=suppressed reason=maintenance");
             return false;
         }
-        if (started_) return true;
+        if (started_)
+            return true;
         started_ = true;
         log_.info("runtime action=started");
         auto weak = this->weak_from_this();
-        terminationObservation_ = workspace_->observeTerminations([weak](const RunningApplication& application) {
-            if (auto self = weak.lock()) self->applicationTerminated(application);
-        });
+        terminationObservation_ =
+            workspace_->observeTerminations([weak](const RunningApplication& application) {
+                if (auto self = weak.lock())
+                    self->applicationTerminated(application);
+            });
         healthCheck_ = mainLoop_->scheduleTimer(launcherHealthCheckInterval, true, [weak] {
-            if (auto self = weak.lock()) self->checkParentHealth();
+            if (auto self = weak.lock())
+                self->checkParentHealth();
         });
         checkParentHealth();
         launchIfNeeded();
@@ -101,14 +107,17 @@ public:
 
     // The maintenance marker rule, evaluated on the files as they are now.
     bool maintenanceRequested() const {
-        if (!maintenanceURL_) return false;
+        if (!maintenanceURL_)
+            return false;
         auto marker = MaintenanceMarkerFile::read(*maintenanceURL_);
         // The receipt only matters for an installer marker; skip reading it otherwise.
         std::optional<UpdateReceiptState> receiptState;
-        if (marker.exists && marker.contents && LauncherMaintenanceMarker::isInstallerMarker(*marker.contents)) {
+        if (marker.exists && marker.contents &&
+            LauncherMaintenanceMarker::isInstallerMarker(*marker.contents)) {
             receiptState = updateReceiptState();
         }
-        return LauncherMaintenanceMarker::suppressesLaunch(marker.exists, marker.contents, receiptState);
+        return LauncherMaintenanceMarker::suppressesLaunch(marker.exists, marker.contents,
+                                                           receiptState);
     }
 
     std::vector<LauncherApplicationFact> runningParents() const {
@@ -117,7 +126,8 @@ public:
 
     // The launch decision and the launch.
     void launchIfNeeded() {
-        if (stopped_) return;
+        if (stopped_)
+            return;
         if (maintenanceRequested()) {
             stopForMaintenance();
             return;
@@ -145,31 +155,34 @@ public:
         OpenConfiguration configuration;
         configuration.activates = false;
         configuration.arguments = {hostBackgroundLaunchArgument};
-        std::optional<Claim> claim = proofEvents_.claimForRelaunch(proofWitness_, parentExecutableURL_);
+        std::optional<Claim> claim =
+            proofEvents_.claimForRelaunch(proofWitness_, parentExecutableURL_);
         if (proofEvents_.observedTermination) {
             log_.info("proof_claim attempted=true claimed=%{bool,public}d reason=%{public}s",
                       {claim.has_value(), std::string_view(claim ? "claimed" : "missing")});
         }
         // A claimed relaunch starts the host app with nothing but the launcher's own environment.
-        if (claim) configuration.environment = std::map<std::string, std::string>{};
+        if (claim)
+            configuration.environment = std::map<std::string, std::string>{};
         // The answer keeps the runtime and the claim until it is handled, so that a claim is
         // either attested or given back.
         auto self = this->shared_from_this();
-        workspace_->openApplication(parentURL_, configuration,
-                                    [self, claim](Expected<RunningApplication, WorkspaceError> answer) {
-                                        if (self->mainLoop_->isMainThread()) {
-                                            self->openAnswered(answer, claim);
-                                        } else {
-                                            self->mainLoop_->post([self, answer, claim] {
-                                                self->openAnswered(answer, claim);
-                                            });
-                                        }
-                                    });
+        workspace_->openApplication(
+            parentURL_, configuration,
+            [self, claim](Expected<RunningApplication, WorkspaceError> answer) {
+                if (self->mainLoop_->isMainThread()) {
+                    self->openAnswered(answer, claim);
+                } else {
+                    self->mainLoop_->post(
+                        [self, answer, claim] { self->openAnswered(answer, claim); });
+                }
+            });
     }
 
     // One health-check tick.
     void checkParentHealth() {
-        if (stopped_) return;
+        if (stopped_)
+            return;
         bool maintenance = maintenanceRequested();
         auto exit = parentMonitor_.observeHealthCheck(runningParents(), maintenance);
         if (exit) {
@@ -181,7 +194,8 @@ public:
 
     // One termination notification, for any application.
     void applicationTerminated(const LauncherApplicationFact& fact) {
-        if (stopped_) return;
+        if (stopped_)
+            return;
         bool maintenance = maintenanceRequested();
         auto exit = parentMonitor_.observeTermination(fact, maintenance);
         if (exit) {
@@ -193,7 +207,9 @@ public:
 
     void schedule(const LauncherParentExit& exit) {
         const auto& application = exit.application;
-        if (application.bundleIdentifier != hostBundleIdentifier || application.processIdentifier < 1) return;
+        if (application.bundleIdentifier != hostBundleIdentifier ||
+            application.processIdentifier < 1)
+            return;
         proofEvents_.observedTermination = application;
         std::string_view source = rawValue(exit.source);
         log_.info("relaunch boundary=parent_exit reason=%{public}s action=schedule", {source});
@@ -203,33 +219,39 @@ public:
     // Arms the retry timer with the next delay of the recovery policy.
     void scheduleRelaunch() {
         retry_.reset();
-        if (stopped_) return;
+        if (stopped_)
+            return;
         if (maintenanceRequested()) {
             stopForMaintenance();
             return;
         }
         double delay = recovery_.nextDelay(mainLoop_->now());
-        log_.info("relaunch action=scheduled delay_seconds=%{public}ld", {static_cast<std::int64_t>(delay)});
+        log_.info("relaunch action=scheduled delay_seconds=%{public}ld",
+                  {static_cast<std::int64_t>(delay)});
         auto weak = this->weak_from_this();
         retry_ = mainLoop_->scheduleTimer(delay, false, [weak] {
-            if (auto self = weak.lock()) self->retryFired();
+            if (auto self = weak.lock())
+                self->retryFired();
         });
     }
 
     // Stops every timer and ends the launcher; nothing is launched or relaunched after this.
     void stopForMaintenance() {
-        if (stopped_) return;
+        if (stopped_)
+            return;
         stopped_ = true;
         retry_.reset();
         healthCheck_.reset();
         parentMonitor_.recovery = LauncherParentRecoveryState::idle();
         log_.info("relaunch action=suppressed reason=maintenance");
-        if (terminate_) terminate_();
+        if (terminate_)
+            terminate_();
     }
 
     // Removes an installer marker once update recovery has run; a stop marker always stays.
     void releaseInstallerMarker() {
-        if (!maintenanceURL_) return;
+        if (!maintenanceURL_)
+            return;
         auto release = MaintenanceMarkerFile::releaseInstallerMarker(*maintenanceURL_);
         if (release == MaintenanceMarkerFile::Release::removed ||
             release == MaintenanceMarkerFile::Release::removalFailed) {
@@ -252,41 +274,51 @@ public:
     bool isStopped() const { return stopped_; }
 
 private:
-    BasicQuorvelLauncherRuntime(std::shared_ptr<MainLoop> mainLoop, std::shared_ptr<Workspace> workspace,
-                                Terminate terminate, const FileURL& helperBundleURL,
-                                std::optional<FileURL> maintenanceURL, std::optional<Witness> proofWitness,
+    BasicQuorvelLauncherRuntime(std::shared_ptr<MainLoop> mainLoop,
+                                std::shared_ptr<Workspace> workspace, Terminate terminate,
+                                const FileURL& helperBundleURL,
+                                std::optional<FileURL> maintenanceURL,
+                                std::optional<Witness> proofWitness,
                                 std::optional<Recovery> updateRecovery)
-        : mainLoop_(std::move(mainLoop)), terminate_(std::move(terminate)), workspace_(std::move(workspace)),
+        : mainLoop_(std::move(mainLoop)), terminate_(std::move(terminate)),
+          workspace_(std::move(workspace)),
           parentURL_(QuorvelLauncherLocation::parentApplication(helperBundleURL)),
-          parentExecutableURL_(executableOf(parentURL_)), maintenanceURL_(std::move(maintenanceURL)),
-          proofWitness_(std::move(proofWitness)),
+          parentExecutableURL_(executableOf(parentURL_)),
+          maintenanceURL_(std::move(maintenanceURL)), proofWitness_(std::move(proofWitness)),
           parentMonitor_(LauncherProofLeaseStore::canonicalExecutableURL(parentExecutableURL_)),
           updateRecovery_(std::move(updateRecovery)) {}
 
     static std::optional<FileURL> executableOf(const FileURL& bundleURL) {
         auto bundle = readBundle(bundleURL);
-        if (!bundle) return std::nullopt;
+        if (!bundle)
+            return std::nullopt;
         return bundle->executableURL();
     }
 
     std::optional<UpdateReceiptState> updateReceiptState() const {
-        if (!updateRecovery_) return std::nullopt;
-        FileURL receipt = updateRecovery_->paths().updatesDirectory.appendingPathComponent(updateReceiptFileName);
+        if (!updateRecovery_)
+            return std::nullopt;
+        FileURL receipt =
+            updateRecovery_->paths().updatesDirectory.appendingPathComponent(updateReceiptFileName);
         auto file = readSmallRegularFile(receipt, updateReceiptMaximumSize);
-        if (!file) return std::nullopt;
+        if (!file)
+            return std::nullopt;
         return Collaborators::decodeReceiptState(bytesOf(file->contents));
     }
 
     void retryFired() {
         retry_.reset();
-        if (stopped_) return;
+        if (stopped_)
+            return;
         if (parentMonitor_.recovery.kind == LauncherParentRecoveryState::Kind::scheduled) {
-            parentMonitor_.recovery = LauncherParentRecoveryState::opening(parentMonitor_.recovery.processIdentifier);
+            parentMonitor_.recovery =
+                LauncherParentRecoveryState::opening(parentMonitor_.recovery.processIdentifier);
         }
         launchIfNeeded();
     }
 
-    void openAnswered(const Expected<RunningApplication, WorkspaceError>& answer, const std::optional<Claim>& claim) {
+    void openAnswered(const Expected<RunningApplication, WorkspaceError>& answer,
+                      const std::optional<Claim>& claim) {
         if (answer) {
             if (auto parent = parentMonitor_.observeReplacement(*answer)) {
                 log_.info("launch result=succeeded");
@@ -298,9 +330,11 @@ private:
         } else {
             log_.error("launch result=failed action=schedule_retry");
         }
-        if (proofWitness_ && claim) proofWitness_->restoreClaim(*claim);
+        if (proofWitness_ && claim)
+            proofWitness_->restoreClaim(*claim);
         if (parentMonitor_.recovery.kind == LauncherParentRecoveryState::Kind::opening) {
-            parentMonitor_.recovery = LauncherParentRecoveryState::scheduled(parentMonitor_.recovery.processIdentifier);
+            parentMonitor_.recovery =
+                LauncherParentRecoveryState::scheduled(parentMonitor_.recovery.processIdentifier);
         }
         scheduleRelaunch();
     }

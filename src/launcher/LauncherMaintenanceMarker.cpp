@@ -7,10 +7,13 @@
 
 namespace quorvel {
 
-bool LauncherMaintenanceMarker::suppressesLaunch(bool markerExists, const std::optional<std::string>& markerContents,
+bool LauncherMaintenanceMarker::suppressesLaunch(bool markerExists,
+                                                 const std::optional<std::string>& markerContents,
                                                  std::optional<UpdateReceiptState> receiptState) {
-    if (!markerExists) return false;
-    if (!markerContents || !isInstallerMarker(*markerContents)) return true;
+    if (!markerExists)
+        return false;
+    if (!markerContents || !isInstallerMarker(*markerContents))
+        return true;
     return receiptState != UpdateReceiptState::installing;
 }
 
@@ -36,10 +39,12 @@ bool isValidUtf8(std::string_view text) {
         } else {
             return false;
         }
-        if (i + length > text.size()) return false;
+        if (i + length > text.size())
+            return false;
         for (std::size_t k = 1; k < length; ++k) {
             auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
+            if ((next & 0xC0) != 0x80)
+                return false;
             codePoint = (codePoint << 6) | (next & 0x3Fu);
         }
         // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
@@ -58,15 +63,18 @@ MaintenanceMarkerFile MaintenanceMarkerFile::read(const FileURL& url) {
     struct stat status {};
     // Anything at the path counts as present, as a file-exists test would say (links followed).
     result.exists = ::stat(url.path.c_str(), &status) == 0;
-    if (!result.exists) return result;
+    if (!result.exists)
+        return result;
     auto file = readSmallRegularFile(url, maximumSize);
-    if (file && isValidUtf8(file->contents)) result.contents = std::move(file->contents);
+    if (file && isValidUtf8(file->contents))
+        result.contents = std::move(file->contents);
     return result;
 }
 
 MaintenanceMarkerFile::Release MaintenanceMarkerFile::releaseInstallerMarker(const FileURL& url) {
     auto file = readSmallRegularFile(url, maximumSize);
-    if (!file || !isValidUtf8(file->contents) || !LauncherMaintenanceMarker::isInstallerMarker(file->contents)) {
+    if (!file || !isValidUtf8(file->contents) ||
+        !LauncherMaintenanceMarker::isInstallerMarker(file->contents)) {
         return Release::notInstallerMarker;
     }
     // The host app writes its stop marker by renaming a new file into place: only the very file

@@ -17,11 +17,14 @@ struct LauncherMaintenanceMarker {
     static constexpr std::string_view stopContents = "maintenance\n";
     static constexpr std::string_view installerPrefix = "update-install ";
 
-    static bool isInstallerMarker(std::string_view contents) { return contents.starts_with(installerPrefix); }
+    static bool isInstallerMarker(std::string_view contents) {
+        return contents.starts_with(installerPrefix);
+    }
 
     // Whether the marker forbids launching. Contents that could not be read as UTF-8 text are
     // passed as nothing and count as a stop marker.
-    static bool suppressesLaunch(bool markerExists, const std::optional<std::string>& markerContents,
+    static bool suppressesLaunch(bool markerExists,
+                                 const std::optional<std::string>& markerContents,
                                  std::optional<UpdateReceiptState> receiptState);
 };
 

@@ -7,36 +7,47 @@ namespace quorvel {
 
 std::string_view rawValue(LauncherParentExitSource source) {
     switch (source) {
-    case LauncherParentExitSource::notification: return "notification";
-    case LauncherParentExitSource::healthCheck: return "health_check";
+    case LauncherParentExitSource::notification:
+        return "notification";
+    case LauncherParentExitSource::healthCheck:
+        return "health_check";
     }
     return "";
 }
 
 std::optional<LauncherParentExitSource> launcherParentExitSourceFromRawValue(std::string_view raw) {
-    for (auto source : {LauncherParentExitSource::notification, LauncherParentExitSource::healthCheck}) {
-        if (rawValue(source) == raw) return source;
+    for (auto source :
+         {LauncherParentExitSource::notification, LauncherParentExitSource::healthCheck}) {
+        if (rawValue(source) == raw)
+            return source;
     }
     return std::nullopt;
 }
 
 LauncherParentMonitor::LauncherParentMonitor(std::optional<FileURL> expectedExecutableURL)
     : expectedExecutableURL_(std::move(expectedExecutableURL)) {
-    if (expectedExecutableURL_) expectedExecutablePath_ = expectedExecutableURL_->path;
+    if (expectedExecutableURL_)
+        expectedExecutablePath_ = expectedExecutableURL_->path;
 }
 
-std::optional<LauncherApplicationFact> LauncherParentMonitor::exactParent(const LauncherApplicationFact& fact,
-                                                                          bool allowTrustedExecutableFallback) const {
-    if (fact.bundleIdentifier != hostBundleIdentifier) return std::nullopt;
-    if (fact.processIdentifier < 1) return std::nullopt;
-    if (!expectedExecutableURL_ || !expectedExecutablePath_) return std::nullopt;
+std::optional<LauncherApplicationFact>
+LauncherParentMonitor::exactParent(const LauncherApplicationFact& fact,
+                                   bool allowTrustedExecutableFallback) const {
+    if (fact.bundleIdentifier != hostBundleIdentifier)
+        return std::nullopt;
+    if (fact.processIdentifier < 1)
+        return std::nullopt;
+    if (!expectedExecutableURL_ || !expectedExecutablePath_)
+        return std::nullopt;
     if (fact.executableURL) {
         auto canonical = LauncherProofLeaseStore::canonicalExecutableURL(fact.executableURL);
-        if (!canonical || canonical->path != *expectedExecutablePath_) return std::nullopt;
+        if (!canonical || canonical->path != *expectedExecutablePath_)
+            return std::nullopt;
         return fact;
     }
     // Only the application the launcher itself just opened may lack a reported executable.
-    if (!allowTrustedExecutableFallback) return std::nullopt;
+    if (!allowTrustedExecutableFallback)
+        return std::nullopt;
     LauncherApplicationFact filled = fact;
     filled.executableURL = expectedExecutableURL_;
     return filled;
@@ -46,11 +57,12 @@ bool LauncherParentMonitor::isParent(const LauncherApplicationFact& fact) const 
     return exactParent(fact, false).has_value();
 }
 
-std::vector<LauncherApplicationFact> LauncherParentMonitor::expectedParents(
-    const std::vector<LauncherApplicationFact>& facts) const {
+std::vector<LauncherApplicationFact>
+LauncherParentMonitor::expectedParents(const std::vector<LauncherApplicationFact>& facts) const {
     std::vector<LauncherApplicationFact> result;
     for (const auto& fact : facts) {
-        if ((liveParent && fact == *liveParent) || isParent(fact)) result.push_back(fact);
+        if ((liveParent && fact == *liveParent) || isParent(fact))
+            result.push_back(fact);
     }
     return result;
 }
@@ -64,45 +76,56 @@ void LauncherParentMonitor::observeRunning(const std::vector<LauncherApplication
     }
 }
 
-std::optional<LauncherApplicationFact> LauncherParentMonitor::observeReplacement(const LauncherApplicationFact& fact) {
+std::optional<LauncherApplicationFact>
+LauncherParentMonitor::observeReplacement(const LauncherApplicationFact& fact) {
     auto parent = exactParent(fact, true);
-    if (!parent) return std::nullopt;
+    if (!parent)
+        return std::nullopt;
     liveParent = parent;
     recovery = LauncherParentRecoveryState::idle();
     return parent;
 }
 
-std::optional<LauncherParentExit> LauncherParentMonitor::observeTermination(const LauncherApplicationFact& fact,
-                                                                            bool maintenanceRequested) {
-    if (maintenanceRequested) return std::nullopt;
+std::optional<LauncherParentExit>
+LauncherParentMonitor::observeTermination(const LauncherApplicationFact& fact,
+                                          bool maintenanceRequested) {
+    if (maintenanceRequested)
+        return std::nullopt;
     std::optional<LauncherApplicationFact> exited;
     if (liveParent) {
         if (liveParent->bundleIdentifier != fact.bundleIdentifier ||
             liveParent->processIdentifier != fact.processIdentifier) {
             return std::nullopt;
         }
-        if (liveParent->executableURL != fact.executableURL && !isParent(fact)) return std::nullopt;
+        if (liveParent->executableURL != fact.executableURL && !isParent(fact))
+            return std::nullopt;
         exited = liveParent;
     } else {
         exited = exactParent(fact, false);
-        if (!exited) return std::nullopt;
+        if (!exited)
+            return std::nullopt;
     }
-    if (!recovery.isIdle()) return std::nullopt; // a relaunch is already under way
+    if (!recovery.isIdle())
+        return std::nullopt; // a relaunch is already under way
     recovery = LauncherParentRecoveryState::scheduled(exited->processIdentifier);
     return LauncherParentExit{*exited, LauncherParentExitSource::notification};
 }
 
-std::optional<LauncherParentExit> LauncherParentMonitor::observeHealthCheck(
-    const std::vector<LauncherApplicationFact>& running, bool maintenanceRequested) {
-    if (maintenanceRequested) return std::nullopt;
+std::optional<LauncherParentExit>
+LauncherParentMonitor::observeHealthCheck(const std::vector<LauncherApplicationFact>& running,
+                                          bool maintenanceRequested) {
+    if (maintenanceRequested)
+        return std::nullopt;
     if (!liveParent) {
         observeRunning(running);
         return std::nullopt;
     }
     for (const auto& parent : expectedParents(running)) {
-        if (parent.processIdentifier == liveParent->processIdentifier) return std::nullopt;
+        if (parent.processIdentifier == liveParent->processIdentifier)
+            return std::nullopt;
     }
-    if (!recovery.isIdle()) return std::nullopt;
+    if (!recovery.isIdle())
+        return std::nullopt;
     recovery = LauncherParentRecoveryState::scheduled(liveParent->processIdentifier);
     return LauncherParentExit{*liveParent, LauncherParentExitSource::healthCheck};
 }

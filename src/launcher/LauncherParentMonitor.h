@@ -35,7 +35,9 @@ struct LauncherParentRecoveryState {
     bool operator==(const LauncherParentRecoveryState&) const = default;
 
     static LauncherParentRecoveryState idle() { return {}; }
-    static LauncherParentRecoveryState scheduled(std::int32_t pid) { return {Kind::scheduled, pid}; }
+    static LauncherParentRecoveryState scheduled(std::int32_t pid) {
+        return {Kind::scheduled, pid};
+    }
     static LauncherParentRecoveryState opening(std::int32_t pid) { return {Kind::opening, pid}; }
     bool isIdle() const { return kind == Kind::idle; }
 };
@@ -58,12 +60,15 @@ public:
     LauncherParentRecoveryState recovery;
 
     const std::optional<FileURL>& expectedExecutableURL() const { return expectedExecutableURL_; }
-    const std::optional<std::string>& expectedExecutablePath() const { return expectedExecutablePath_; }
+    const std::optional<std::string>& expectedExecutablePath() const {
+        return expectedExecutablePath_;
+    }
 
     // Whether the fact is the expected host app with a reported executable at the expected path.
     bool isParent(const LauncherApplicationFact& fact) const;
     // The facts that are the live parent or the expected host app, in their order.
-    std::vector<LauncherApplicationFact> expectedParents(const std::vector<LauncherApplicationFact>& facts) const;
+    std::vector<LauncherApplicationFact>
+    expectedParents(const std::vector<LauncherApplicationFact>& facts) const;
     // Adopts the first expected host app of the list as the live parent.
     void observeRunning(const std::vector<LauncherApplicationFact>& facts);
     // The application the launcher has just opened: when it is the host app it becomes the live
@@ -72,8 +77,9 @@ public:
     std::optional<LauncherApplicationFact> observeReplacement(const LauncherApplicationFact& fact);
     std::optional<LauncherParentExit> observeTermination(const LauncherApplicationFact& fact,
                                                          bool maintenanceRequested);
-    std::optional<LauncherParentExit> observeHealthCheck(const std::vector<LauncherApplicationFact>& running,
-                                                         bool maintenanceRequested);
+    std::optional<LauncherParentExit>
+    observeHealthCheck(const std::vector<LauncherApplicationFact>& running,
+                       bool maintenanceRequested);
 
 private:
     std::optional<LauncherApplicationFact> exactParent(const LauncherApplicationFact& fact,

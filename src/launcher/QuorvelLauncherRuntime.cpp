@@ -6,15 +6,19 @@ std::optional<LauncherProofWitness> LauncherRuntimeCollaborators::productionWitn
     return LauncherProofWitness::production();
 }
 
-std::optional<UpdateRecovery> LauncherRuntimeCollaborators::productionRecovery(const FileURL& parentURL) {
+std::optional<UpdateRecovery>
+LauncherRuntimeCollaborators::productionRecovery(const FileURL& parentURL) {
     auto paths = UpdateRecoveryPaths::production(parentURL);
-    if (!paths) return std::nullopt;
+    if (!paths)
+        return std::nullopt;
     return UpdateRecovery(std::move(*paths), makeSystemUpdateRecoveryHost());
 }
 
-std::optional<UpdateReceiptState> LauncherRuntimeCollaborators::decodeReceiptState(const Bytes& data) {
+std::optional<UpdateReceiptState>
+LauncherRuntimeCollaborators::decodeReceiptState(const Bytes& data) {
     auto receipt = UpdateReceipt::decode(data);
-    if (!receipt) return std::nullopt;
+    if (!receipt)
+        return std::nullopt;
     return receipt->state;
 }
 

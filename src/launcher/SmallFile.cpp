@@ -9,7 +9,8 @@ namespace quorvel {
 
 std::optional<SmallFile> readSmallRegularFile(const FileURL& url, std::size_t maximumSize) {
     int fd = ::open(url.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
@@ -26,13 +27,16 @@ std::optional<SmallFile> readSmallRegularFile(const FileURL& url, std::size_t ma
     for (;;) {
         ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return std::nullopt;
         }
-        if (count == 0) break;
+        if (count == 0)
+            break;
         file.contents.append(buffer, static_cast<std::size_t>(count));
         // The file grew while it was read.
-        if (file.contents.size() > maximumSize) return std::nullopt;
+        if (file.contents.size() > maximumSize)
+            return std::nullopt;
     }
     return file;
 }

@@ -12,7 +12,8 @@ TEST(LaunchRecoveryPolicy, HandsOutTheDelayTableAndKeepsCountingPastItsEnd) {
     EXPECT_EQ(policy.nextDelay(start), 2.0);
     EXPECT_EQ(policy.consecutiveFailures, 1);
     std::vector<double> delays;
-    for (int i = 0; i < 5; ++i) delays.push_back(policy.nextDelay(start));
+    for (int i = 0; i < 5; ++i)
+        delays.push_back(policy.nextDelay(start));
     EXPECT_EQ(delays, (std::vector<double>{5.0, 15.0, 60.0, 60.0, 60.0}));
     EXPECT_EQ(policy.consecutiveFailures, 6);
     EXPECT_FALSE(policy.lastLaunchAt);
@@ -32,7 +33,8 @@ TEST(LaunchRecoveryPolicy, ShortRunsKeepGrowingTheDelay) {
 
 TEST(LaunchRecoveryPolicy, ResetsAtExactlyTheStableRuntimeAndNotBefore) {
     LaunchRecoveryPolicy policy;
-    for (int i = 0; i < 4; ++i) policy.nextDelay(start);
+    for (int i = 0; i < 4; ++i)
+        policy.nextDelay(start);
     policy.launched(start);
 
     LaunchRecoveryPolicy almost = policy;
@@ -49,7 +51,8 @@ TEST(LaunchRecoveryPolicy, ResetsAtExactlyTheStableRuntimeAndNotBefore) {
 
 TEST(LaunchRecoveryPolicy, AClockSetBackDoesNotReset) {
     LaunchRecoveryPolicy policy;
-    for (int i = 0; i < 3; ++i) policy.nextDelay(start);
+    for (int i = 0; i < 3; ++i)
+        policy.nextDelay(start);
     policy.launched(start);
     EXPECT_EQ(policy.nextDelay(start - std::chrono::seconds(3600)), 60.0);
     EXPECT_EQ(policy.consecutiveFailures, 4);

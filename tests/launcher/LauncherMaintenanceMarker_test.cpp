@@ -18,15 +18,19 @@ TEST(LauncherMaintenanceMarker, SuppressesLaunchTable) {
     const std::optional<std::string> stop = "maintenance\n";
     const std::optional<std::string> installer = "update-install 2.0.1\n";
     EXPECT_FALSE(LauncherMaintenanceMarker::suppressesLaunch(false, stop, std::nullopt));
-    EXPECT_FALSE(LauncherMaintenanceMarker::suppressesLaunch(false, std::nullopt, State::installing));
+    EXPECT_FALSE(
+        LauncherMaintenanceMarker::suppressesLaunch(false, std::nullopt, State::installing));
     EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::nullopt, State::installing));
     EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, stop, State::installing));
     EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string(""), std::nullopt));
     // The trailing blank is part of the prefix.
-    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string("update-install"), State::installing));
-    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string(" update-install x"), State::installing));
+    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string("update-install"),
+                                                            State::installing));
+    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string(" update-install x"),
+                                                            State::installing));
     EXPECT_FALSE(LauncherMaintenanceMarker::suppressesLaunch(true, installer, State::installing));
-    EXPECT_FALSE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string("update-install "), State::installing));
+    EXPECT_FALSE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string("update-install "),
+                                                             State::installing));
     for (auto state : {State::installed, State::failed, State::rolledBack, State::cleaned}) {
         EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, installer, state));
     }
@@ -44,13 +48,14 @@ TEST(MaintenanceMarkerFile, ReadsTextAndTreatsEverythingElseAsUnreadable) {
     EXPECT_EQ(MaintenanceMarkerFile::read(marker).contents, "update-install caf\xc3\xa9\n");
 
     // Not UTF-8: an overlong form, a lone continuation byte, a surrogate, a cut sequence.
-    for (std::string bad : {"update-install \xc0\xaf", "update-install \x80", "update-install \xed\xa0\x80",
-                            "update-install \xe2\x82"}) {
+    for (std::string bad : {"update-install \xc0\xaf", "update-install \x80",
+                            "update-install \xed\xa0\x80", "update-install \xe2\x82"}) {
         writeFileText(marker.path, bad);
         EXPECT_EQ(MaintenanceMarkerFile::read(marker), (MaintenanceMarkerFile{true, std::nullopt}));
     }
     // Too large to be a marker.
-    writeFileText(marker.path, "update-install " + std::string(MaintenanceMarkerFile::maximumSize, 'x'));
+    writeFileText(marker.path,
+                  "update-install " + std::string(MaintenanceMarkerFile::maximumSize, 'x'));
     EXPECT_EQ(MaintenanceMarkerFile::read(marker), (MaintenanceMarkerFile{true, std::nullopt}));
 
     // A folder or a pipe exists but has no contents; reading the pipe must not block.
@@ -83,7 +88,8 @@ TEST(MaintenanceMarkerFile, ReleasesOnlyInstallerMarkers) {
     // A marker in a folder that refuses removal: handled, the failure is reported, not thrown.
     if (::geteuid() != 0) {
         writeFileText(marker.path, "update-install 3.1\n");
-        std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::owner_exec);
         EXPECT_EQ(MaintenanceMarkerFile::releaseInstallerMarker(marker), Release::removalFailed);
         std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
     }
@@ -103,11 +109,13 @@ TEST(QuorvelLauncherLocation, ParentIsFourComponentsUpAndTheMarkerFollowsXdgData
     EXPECT_EQ(maintenanceStopURL(), FileURL{"/data/u/com.quorvel.desktop/maintenance.stop"});
     ::setenv("XDG_DATA_HOME", "relative", 1);
     ::setenv("HOME", "/home/u", 1);
-    EXPECT_EQ(maintenanceStopURL(), FileURL{"/home/u/.local/share/com.quorvel.desktop/maintenance.stop"});
+    EXPECT_EQ(maintenanceStopURL(),
+              FileURL{"/home/u/.local/share/com.quorvel.desktop/maintenance.stop"});
     ::unsetenv("XDG_DATA_HOME");
     ::unsetenv("HOME");
     EXPECT_FALSE(maintenanceStopURL());
-    savedData.empty() ? ::unsetenv("XDG_DATA_HOME") : ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
+    savedData.empty() ? ::unsetenv("XDG_DATA_HOME")
+                      : ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
     savedHome.empty() ? ::unsetenv("HOME") : ::setenv("HOME", savedHome.c_str(), 1);
 }
 

@@ -11,13 +11,17 @@ LauncherApplicationFact host(std::int32_t pid, std::optional<FileURL> executable
     return {std::string("com.quorvel.desktop"), pid, std::move(executable)};
 }
 
-LauncherParentMonitor monitor() { return LauncherParentMonitor(expected); }
+LauncherParentMonitor monitor() {
+    return LauncherParentMonitor(expected);
+}
 
 TEST(LauncherParentExitSource, RawValuesRoundTrip) {
     EXPECT_EQ(rawValue(LauncherParentExitSource::notification), "notification");
     EXPECT_EQ(rawValue(LauncherParentExitSource::healthCheck), "health_check");
-    EXPECT_EQ(launcherParentExitSourceFromRawValue("health_check"), LauncherParentExitSource::healthCheck);
-    EXPECT_EQ(launcherParentExitSourceFromRawValue("notification"), LauncherParentExitSource::notification);
+    EXPECT_EQ(launcherParentExitSourceFromRawValue("health_check"),
+              LauncherParentExitSource::healthCheck);
+    EXPECT_EQ(launcherParentExitSourceFromRawValue("notification"),
+              LauncherParentExitSource::notification);
     EXPECT_FALSE(launcherParentExitSourceFromRawValue("healthCheck"));
     EXPECT_FALSE(launcherParentExitSourceFromRawValue(""));
 }
@@ -63,7 +67,8 @@ TEST(LauncherParentMonitor, ProcessIdentifiersBelowOneNeverCount) {
 TEST(LauncherParentMonitor, RequiresAReportedExecutableAtTheCanonicalPath) {
     auto m = monitor();
     LauncherApplicationFact noExecutable = host(20, std::nullopt);
-    LauncherApplicationFact elsewhere = host(21, FileURL{"/home/u/Quorvel.app/Contents/MacOS/Quorvel"});
+    LauncherApplicationFact elsewhere =
+        host(21, FileURL{"/home/u/Quorvel.app/Contents/MacOS/Quorvel"});
     LauncherApplicationFact dotted = host(22, FileURL{"/opt/./Quorvel.app/Contents/MacOS/Quorvel"});
     LauncherApplicationFact otherApp{std::string("org.example.other"), 23, expected};
     LauncherApplicationFact noIdentifier{std::nullopt, 24, expected};
@@ -71,13 +76,15 @@ TEST(LauncherParentMonitor, RequiresAReportedExecutableAtTheCanonicalPath) {
         EXPECT_FALSE(m.isParent(fact)) << fact.processIdentifier;
         EXPECT_FALSE(m.observeTermination(fact, false)) << fact.processIdentifier;
     }
-    EXPECT_TRUE(m.expectedParents({noExecutable, elsewhere, dotted, otherApp, noIdentifier}).empty());
+    EXPECT_TRUE(
+        m.expectedParents({noExecutable, elsewhere, dotted, otherApp, noIdentifier}).empty());
     m.observeRunning({noExecutable, elsewhere, dotted, host(25)});
     EXPECT_EQ(m.liveParent, host(25));
     EXPECT_EQ(m.recovery, LauncherParentRecoveryState::idle());
 
     // With a live parent, a host-app process elsewhere that reuses its pid is not its exit.
-    EXPECT_FALSE(m.observeTermination(host(25, FileURL{"/home/u/Quorvel.app/Contents/MacOS/Quorvel"}), false));
+    EXPECT_FALSE(m.observeTermination(
+        host(25, FileURL{"/home/u/Quorvel.app/Contents/MacOS/Quorvel"}), false));
     // A health check only compares process identifiers among expected parents; the copy elsewhere
     // is not one, so the live parent counts as gone.
     EXPECT_TRUE(m.observeHealthCheck({elsewhere}, false));
@@ -132,7 +139,8 @@ TEST(LauncherParentMonitor, WithoutAnExpectedExecutableNothingIsAParent) {
 
 TEST(LauncherParentMonitor, UnrelatedExitsAreIgnoredAndAReplacementIsTracked) {
     auto m = monitor();
-    EXPECT_FALSE(m.observeTermination({std::string("org.example.other"), 60, FileURL{"/usr/bin/other"}}, false));
+    EXPECT_FALSE(m.observeTermination(
+        {std::string("org.example.other"), 60, FileURL{"/usr/bin/other"}}, false));
     m.observeHealthCheck({host(61)}, false);
     EXPECT_FALSE(m.observeTermination(host(62), false));
     EXPECT_EQ(m.recovery, LauncherParentRecoveryState::idle());
@@ -146,7 +154,8 @@ TEST(LauncherParentMonitor, UnrelatedExitsAreIgnoredAndAReplacementIsTracked) {
     ASSERT_TRUE(exit);
     EXPECT_EQ(exit->application.processIdentifier, 63);
     // expectedParents keeps order and the live parent itself.
-    EXPECT_EQ(m.expectedParents({host(70), host(63), host(5)}), (std::vector{host(70), host(63), host(5)}));
+    EXPECT_EQ(m.expectedParents({host(70), host(63), host(5)}),
+              (std::vector{host(70), host(63), host(5)}));
 }
 
 } // namespace

@@ -41,10 +41,12 @@ struct WitnessJournal {
 struct FakeWitness {
     std::shared_ptr<WitnessJournal> journal;
 
-    std::optional<FakeClaim> claimAutomaticRelaunch(std::int32_t killedPid,
-                                                    const std::optional<FileURL>& executableURL) const {
+    std::optional<FakeClaim>
+    claimAutomaticRelaunch(std::int32_t killedPid,
+                           const std::optional<FileURL>& executableURL) const {
         journal->claimRequests.emplace_back(killedPid, executableURL);
-        if (journal->claims.empty()) return std::nullopt;
+        if (journal->claims.empty())
+            return std::nullopt;
         auto claim = journal->claims.front();
         journal->claims.pop_front();
         return claim;
@@ -57,9 +59,11 @@ struct FakeWitness {
 struct FakeEventTracker {
     std::optional<LauncherApplicationFact> observedTermination;
 
-    std::optional<FakeClaim> claimForRelaunch(const std::optional<FakeWitness>& witness,
-                                              const std::optional<FileURL>& trustedParentExecutableURL) const {
-        if (!observedTermination || !witness) return std::nullopt;
+    std::optional<FakeClaim>
+    claimForRelaunch(const std::optional<FakeWitness>& witness,
+                     const std::optional<FileURL>& trustedParentExecutableURL) const {
+        if (!observedTermination || !witness)
+            return std::nullopt;
         return witness->claimAutomaticRelaunch(observedTermination->processIdentifier,
                                                observedTermination->executableURL
                                                    ? observedTermination->executableURL
@@ -68,11 +72,14 @@ struct FakeEventTracker {
     bool recordSuccessfulReplacement(const LauncherApplicationFact& replacement,
                                      const std::optional<FakeWitness>& witness,
                                      const std::optional<FakeClaim>& claim) {
-        if (!observedTermination) return false;
+        if (!observedTermination)
+            return false;
         auto killed = observedTermination->processIdentifier;
         observedTermination.reset();
-        if (!witness || !claim) return false;
-        witness->journal->records.push_back({killed, replacement.processIdentifier, replacement.executableURL, *claim});
+        if (!witness || !claim)
+            return false;
+        witness->journal->records.push_back(
+            {killed, replacement.processIdentifier, replacement.executableURL, *claim});
         return true;
     }
 };
@@ -96,7 +103,8 @@ struct FakeRecovery {
     const UpdateRecoveryPaths& paths() const { return paths_; }
     FakeOutcome recover(TimePoint) const {
         ++journal->calls;
-        if (journal->onRecover) journal->onRecover();
+        if (journal->onRecover)
+            journal->onRecover();
         return journal->next;
     }
 };
@@ -112,8 +120,10 @@ struct FakeCollaborators {
     // The test's receipts hold their state as plain text.
     static std::optional<UpdateReceiptState> decodeReceiptState(const Bytes& data) {
         auto text = textOf(data);
-        if (text == "installing") return UpdateReceiptState::installing;
-        if (text == "installed") return UpdateReceiptState::installed;
+        if (text == "installing")
+            return UpdateReceiptState::installing;
+        if (text == "installed")
+            return UpdateReceiptState::installed;
         return std::nullopt;
     }
 };
@@ -123,8 +133,12 @@ using Runtime = BasicQuorvelLauncherRuntime<FakeCollaborators>;
 std::string infoPlist(const std::string& identifier, const std::string& executable) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<plist version=\"1.0\"><dict>"
-           "<key>CFBundleIdentifier</key><string>" + identifier + "</string>"
-           "<key>CFBundleExecutable</key><string>" + executable + "</string>"
+           "<key>CFBundleIdentifier</key><string>" +
+           identifier +
+           "</string>"
+           "<key>CFBundleExecutable</key><string>" +
+           executable +
+           "</string>"
            "</dict></plist>\n";
 }
 
@@ -132,8 +146,10 @@ class LauncherRuntimeTest : public ::testing::Test {
 protected:
     LauncherRuntimeTest() {
         hostBundle = FileURL{(dir / "Applications/Quorvel.app").string()};
-        writeFileText(hostBundle.path + "/Contents/Info.plist", infoPlist("com.quorvel.desktop", "Quorvel"));
-        helperBundle = hostBundle.appendingPathComponent("Contents/Library/LoginItems/QuorvelLauncher.app");
+        writeFileText(hostBundle.path + "/Contents/Info.plist",
+                      infoPlist("com.quorvel.desktop", "Quorvel"));
+        helperBundle =
+            hostBundle.appendingPathComponent("Contents/Library/LoginItems/QuorvelLauncher.app");
         hostExecutable = hostBundle.appendingPathComponent("Contents/MacOS/Quorvel");
         supportFolder = FileURL{(dir / "data/com.quorvel.desktop").string()};
         marker = supportFolder.appendingPathComponent("maintenance.stop");
@@ -147,16 +163,21 @@ protected:
 
     std::shared_ptr<Runtime> makeRuntime(bool withWitness = false, bool withRecovery = false) {
         std::optional<FakeWitness> witness;
-        if (withWitness) witness = FakeWitness{witnessJournal};
+        if (withWitness)
+            witness = FakeWitness{witnessJournal};
         std::optional<FakeRecovery> recovery;
         if (withRecovery) {
-            recovery = FakeRecovery{{hostBundle, supportFolder.appendingPathComponent("updates")}, recoveryJournal};
+            recovery = FakeRecovery{{hostBundle, supportFolder.appendingPathComponent("updates")},
+                                    recoveryJournal};
         }
-        return Runtime::create(loop, workspace, [this] { ++terminations; }, helperBundle, marker,
-                               std::move(witness), std::move(recovery));
+        return Runtime::create(
+            loop, workspace, [this] { ++terminations; }, helperBundle, marker, std::move(witness),
+            std::move(recovery));
     }
 
-    LauncherApplicationFact host(std::int32_t pid) { return {std::string("com.quorvel.desktop"), pid, hostExecutable}; }
+    LauncherApplicationFact host(std::int32_t pid) {
+        return {std::string("com.quorvel.desktop"), pid, hostExecutable};
+    }
 
     // The host app comes up as the answer to the pending open request.
     void answerWithHost(std::int32_t pid) {
@@ -168,7 +189,8 @@ protected:
     std::vector<std::string> linesStartingWith(const std::string& prefix) const {
         std::vector<std::string> result;
         for (const auto& message : log.messages()) {
-            if (message.starts_with(prefix)) result.push_back(message);
+            if (message.starts_with(prefix))
+                result.push_back(message);
         }
         return result;
     }
@@ -199,8 +221,9 @@ TEST_F(LauncherRuntimeTest, AdoptsARunningHostAppAtStartAndOpensNothing) {
     workspace->running.push_back(host(100));
     auto runtime = makeRuntime();
     ASSERT_TRUE(runtime->run());
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{"runtime action=started",
-                                                        "launch action=skipped reason=parent_running"}));
+    EXPECT_EQ(log.messages(),
+              (std::vector<std::string>{"runtime action=started",
+                                        "launch action=skipped reason=parent_running"}));
     EXPECT_EQ(runtime->parentMonitor().liveParent, host(100));
     EXPECT_TRUE(workspace->openRequests.empty());
     EXPECT_TRUE(runtime->hasHealthCheck());
@@ -217,11 +240,13 @@ TEST_F(LauncherRuntimeTest, LaunchesAtStartWithTheBackgroundArgumentAndNoProofLi
     const auto& request = workspace->openRequests[0];
     EXPECT_EQ(request.bundleURL, hostBundle);
     EXPECT_FALSE(request.configuration.activates);
-    EXPECT_EQ(request.configuration.arguments, std::vector<std::string>{"--quorvel-background-launch"});
+    EXPECT_EQ(request.configuration.arguments,
+              std::vector<std::string>{"--quorvel-background-launch"});
     EXPECT_FALSE(request.configuration.environment);
     answerWithHost(101);
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{"runtime action=started", "launch action=requested",
-                                                        "launch result=succeeded"}));
+    EXPECT_EQ(log.messages(),
+              (std::vector<std::string>{"runtime action=started", "launch action=requested",
+                                        "launch result=succeeded"}));
     EXPECT_TRUE(witnessJournal->claimRequests.empty());
     EXPECT_EQ(runtime->parentMonitor().liveParent, host(101));
     EXPECT_EQ(runtime->recovery().lastLaunchAt, loop->now());
@@ -248,9 +273,10 @@ TEST_F(LauncherRuntimeTest, AnExitSeenByNotificationAndHealthCheckIsRelaunchedOn
         loop->advance(0.5);
         auto boundaries = linesStartingWith("relaunch boundary=");
         ASSERT_EQ(boundaries.size(), 1u);
-        EXPECT_EQ(boundaries[0], notificationFirst
-                                     ? "relaunch boundary=parent_exit reason=notification action=schedule"
-                                     : "relaunch boundary=parent_exit reason=health_check action=schedule");
+        EXPECT_EQ(boundaries[0],
+                  notificationFirst
+                      ? "relaunch boundary=parent_exit reason=notification action=schedule"
+                      : "relaunch boundary=parent_exit reason=health_check action=schedule");
         EXPECT_EQ(linesStartingWith("relaunch action=scheduled"),
                   std::vector<std::string>{"relaunch action=scheduled delay_seconds=2"});
         EXPECT_EQ(loop->activeTimerCount(), 2u); // the health check and one retry
@@ -294,7 +320,8 @@ TEST_F(LauncherRuntimeTest, FailedLaunchesBackOffTwoFiveFifteenSixtySixty) {
     EXPECT_EQ(linesStartingWith("launch result=failed"),
               std::vector<std::string>(5, "launch result=failed action=schedule_retry"));
     for (const auto& record : log.records()) {
-        EXPECT_EQ(record.level, record.message.starts_with("launch result=failed") ? LogLevel::error : LogLevel::info)
+        EXPECT_EQ(record.level, record.message.starts_with("launch result=failed") ? LogLevel::error
+                                                                                   : LogLevel::info)
             << record.message;
         EXPECT_EQ(record.subsystem, "com.quorvel.desktop");
         EXPECT_EQ(record.category, "LoginLauncher");
@@ -311,14 +338,16 @@ TEST_F(LauncherRuntimeTest, ARunOfThreeHundredSecondsResetsTheBackoff) {
         loop->advance(10.0);
         workspace->end(host(pid));
         EXPECT_EQ(linesStartingWith("relaunch action=scheduled").back(),
-                  "relaunch action=scheduled delay_seconds=" + std::to_string(static_cast<int>(expected)));
+                  "relaunch action=scheduled delay_seconds=" +
+                      std::to_string(static_cast<int>(expected)));
         loop->advance(expected);
         answerWithHost(++pid);
     }
     // This one lives five minutes: the next delay is 2 again.
     loop->advance(300.0);
     workspace->end(host(pid));
-    EXPECT_EQ(linesStartingWith("relaunch action=scheduled").back(), "relaunch action=scheduled delay_seconds=2");
+    EXPECT_EQ(linesStartingWith("relaunch action=scheduled").back(),
+              "relaunch action=scheduled delay_seconds=2");
     EXPECT_EQ(runtime->recovery().consecutiveFailures, 1);
 }
 
@@ -343,7 +372,8 @@ TEST_F(LauncherRuntimeTest, AnUnexpectedApplicationIsAFailedLaunch) {
     EXPECT_EQ(runtime->parentMonitor().recovery, LauncherParentRecoveryState::scheduled(400));
     EXPECT_EQ(runtime->parentMonitor().liveParent, host(400));
     EXPECT_EQ(witnessJournal->restored, std::vector<FakeClaim>{FakeClaim{1}});
-    EXPECT_EQ(linesStartingWith("relaunch action=scheduled").back(), "relaunch action=scheduled delay_seconds=5");
+    EXPECT_EQ(linesStartingWith("relaunch action=scheduled").back(),
+              "relaunch action=scheduled delay_seconds=5");
     // The exit is still being answered: the next attempt claims again.
     loop->advance(5.0);
     EXPECT_EQ(workspace->openRequests.size(), 2u);
@@ -361,8 +391,10 @@ TEST_F(LauncherRuntimeTest, ProofClaimAttestsASuccessfulRelaunchAndIsGivenBackOn
 
     // First attempt: claimed, empty environment, the open fails, the claim goes back.
     ASSERT_EQ(workspace->openRequests.size(), 1u);
-    EXPECT_EQ(workspace->openRequests[0].configuration.environment, (std::map<std::string, std::string>{}));
-    EXPECT_EQ(witnessJournal->claimRequests[0], (std::pair<std::int32_t, std::optional<FileURL>>{500, hostExecutable}));
+    EXPECT_EQ(workspace->openRequests[0].configuration.environment,
+              (std::map<std::string, std::string>{}));
+    EXPECT_EQ(witnessJournal->claimRequests[0],
+              (std::pair<std::int32_t, std::optional<FileURL>>{500, hostExecutable}));
     failOpen();
     EXPECT_EQ(witnessJournal->restored, std::vector<FakeClaim>{FakeClaim{7}});
 
@@ -403,7 +435,8 @@ TEST_F(LauncherRuntimeTest, AStopMarkerAtStartSuppressesEverything) {
     writeFileText(marker.path, "maintenance\n");
     auto runtime = makeRuntime(true, true);
     EXPECT_FALSE(runtime->run());
-    EXPECT_EQ(log.messages(), std::vector<std::string>{"runtime action=suppressed reason=maintenance"});
+    EXPECT_EQ(log.messages(),
+              std::vector<std::string>{"runtime action=suppressed reason=maintenance"});
     EXPECT_EQ(loop->activeTimerCount(), 0u);
     EXPECT_EQ(workspace->observerCount(), 0u);
     EXPECT_TRUE(workspace->openRequests.empty());
@@ -480,21 +513,23 @@ TEST_F(LauncherRuntimeTest, AnInstallerMarkerWithoutAnInstallingReceiptStops) {
     EXPECT_EQ(recoveryJournal->calls, 0);
 }
 
-TEST_F(LauncherRuntimeTest, AnInstallerMarkerDuringAnInstallRunsRecoveryReleasesTheMarkerAndLaunches) {
+TEST_F(LauncherRuntimeTest,
+       AnInstallerMarkerDuringAnInstallRunsRecoveryReleasesTheMarkerAndLaunches) {
     writeFileText(marker.path, "update-install 2.0\n");
     writeFileText(receipt.path, "installing");
     recoveryJournal->next.kind = FakeOutcome::Kind::rolledBack;
     bool markerPresentDuringRecovery = false;
-    recoveryJournal->onRecover = [&] { markerPresentDuringRecovery = std::filesystem::exists(marker.path); };
+    recoveryJournal->onRecover = [&] {
+        markerPresentDuringRecovery = std::filesystem::exists(marker.path);
+    };
     auto runtime = makeRuntime(false, true);
     ASSERT_TRUE(runtime->run());
     EXPECT_EQ(recoveryJournal->calls, 1);
     EXPECT_TRUE(markerPresentDuringRecovery);
     EXPECT_FALSE(std::filesystem::exists(marker.path));
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{"runtime action=started",
-                                                        "update_recovery outcome=rolled-back",
-                                                        "update_recovery marker=released",
-                                                        "launch action=requested"}));
+    EXPECT_EQ(log.messages(), (std::vector<std::string>{
+                                  "runtime action=started", "update_recovery outcome=rolled-back",
+                                  "update_recovery marker=released", "launch action=requested"}));
     EXPECT_EQ(workspace->openRequests.size(), 1u);
 
     // An idle outcome logs nothing; a stop marker is never released.
@@ -523,8 +558,9 @@ TEST_F(LauncherRuntimeTest, AnUnreadableHostBundleNeverCountsAsRunning) {
 }
 
 TEST_F(LauncherRuntimeTest, ASecondCopyElsewhereIsNotAdopted) {
-    LauncherApplicationFact copy{std::string("com.quorvel.desktop"), 800,
-                                 FileURL{(dir / "Copy/Quorvel.app/Contents/MacOS/Quorvel").string()}};
+    LauncherApplicationFact copy{
+        std::string("com.quorvel.desktop"), 800,
+        FileURL{(dir / "Copy/Quorvel.app/Contents/MacOS/Quorvel").string()}};
     workspace->running.push_back(copy);
     auto runtime = makeRuntime();
     ASSERT_TRUE(runtime->run());

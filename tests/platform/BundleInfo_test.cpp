@@ -19,13 +19,15 @@ TEST(BundleInfo, ReadsXmlAndBinaryInformationDictionaries) {
                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
                   "<key>CFBundleIdentifier</key><string>com.quorvel.desktop</string>"
                   "<key>CFBundleExecutable</key><string>Quorvel</string>"
-                  "<key>QuorvelIdentityBrowserCallbackURL</key><string>https://a.test/auth/desktop/callback</string>"
+                  "<key>QuorvelIdentityBrowserCallbackURL</key><string>https://a.test/auth/desktop/"
+                  "callback</string>"
                   "<key>Count</key><integer>3</integer></dict></plist>\n");
     auto info = readBundle(xml);
     ASSERT_TRUE(info);
     EXPECT_EQ(info->identifier, "com.quorvel.desktop");
     EXPECT_EQ(info->executableURL(), FileURL{xml.path + "/Contents/MacOS/Quorvel"});
-    EXPECT_EQ(info->string("QuorvelIdentityBrowserCallbackURL"), "https://a.test/auth/desktop/callback");
+    EXPECT_EQ(info->string("QuorvelIdentityBrowserCallbackURL"),
+              "https://a.test/auth/desktop/callback");
     EXPECT_FALSE(info->string("Count")); // only strings are kept
 
     // The same dictionary in binary form.
@@ -57,16 +59,18 @@ TEST(BundleInfo, RefusesWhatIsNotABundle) {
     EXPECT_FALSE(readBundle(FileURL{(dir / "Empty.app").string()}));
 
     // An executable name that would leave Contents/MacOS names no executable.
-    writeFileText(dir / "Escape.app/Contents/Info.plist",
-                  "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
-                  "<string>../../../bin/sh</string></dict></plist>");
+    writeFileText(
+        dir / "Escape.app/Contents/Info.plist",
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleExecutable</key>"
+        "<string>../../../bin/sh</string></dict></plist>");
     auto escape = readBundle(FileURL{(dir / "Escape.app").string()});
     ASSERT_TRUE(escape);
     EXPECT_FALSE(escape->executableURL());
 }
 
 TEST(BundleInfo, BundleOfAnExecutable) {
-    EXPECT_EQ(bundleURLForExecutable(FileURL{"/opt/Q.app/Contents/MacOS/Q"}), FileURL{"/opt/Q.app"});
+    EXPECT_EQ(bundleURLForExecutable(FileURL{"/opt/Q.app/Contents/MacOS/Q"}),
+              FileURL{"/opt/Q.app"});
     EXPECT_EQ(bundleURLForExecutable(FileURL{"/usr/bin/tool"}), FileURL{"/usr/bin"});
     auto self = currentExecutableURL();
     EXPECT_TRUE(self.isAbsolute());

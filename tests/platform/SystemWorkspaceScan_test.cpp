@@ -17,25 +17,31 @@ using test::writeFileText;
 
 std::string plist(const std::string& identifier, const std::string& executable) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-           "<key>CFBundleIdentifier</key><string>" + identifier + "</string>"
-           "<key>CFBundleExecutable</key><string>" + executable + "</string></dict></plist>\n";
+           "<key>CFBundleIdentifier</key><string>" +
+           identifier +
+           "</string>"
+           "<key>CFBundleExecutable</key><string>" +
+           executable + "</string></dict></plist>\n";
 }
 
 class WorkspaceScanTest : public ::testing::Test {
 protected:
     WorkspaceScanTest() { workspace->setProcRoot((dir / "proc").string()); }
 
-    std::string bundle(const std::string& path, const std::string& identifier, const std::string& executable = "Quorvel") {
+    std::string bundle(const std::string& path, const std::string& identifier,
+                       const std::string& executable = "Quorvel") {
         std::string root = (dir / path).string();
         writeFileText(root + "/Contents/Info.plist", plist(identifier, executable));
         return root;
     }
     // A process entry: exe link (its text as given) and a stat line with the given state.
-    void process(int pid, const std::string& exeTarget, char state = 'S', const std::string& name = "Quorvel") {
+    void process(int pid, const std::string& exeTarget, char state = 'S',
+                 const std::string& name = "Quorvel") {
         auto entry = dir / "proc" / std::to_string(pid);
         std::filesystem::create_directories(entry);
         std::filesystem::create_symlink(exeTarget, entry / "exe");
-        writeFileText(entry / "stat", std::to_string(pid) + " (" + name + ") " + state + " 1 1 1 0 -1");
+        writeFileText(entry / "stat",
+                      std::to_string(pid) + " (" + name + ") " + state + " 1 1 1 0 -1");
     }
     std::vector<std::int32_t> pids(std::string_view identifier) {
         std::vector<std::int32_t> result;
@@ -55,11 +61,11 @@ TEST_F(WorkspaceScanTest, ReportsLiveProcessesOfTheBundleExecutableInPidOrder) {
     auto other = bundle("C/Other.app", "org.example.other", "Other");
     process(300, host + "/Contents/MacOS/Quorvel");
     process(20, copy + "/Contents/MacOS/Quorvel");
-    process(41, host + "/Contents/MacOS/Helper");          // not the bundle's executable
-    process(42, other + "/Contents/MacOS/Other");           // another identifier
-    process(43, "/usr/bin/Quorvel");                        // outside any bundle
-    process(44, host + "/Contents/MacOS/Quorvel", 'Z');     // a zombie
-    process(45, host + "/Contents/MacOS/Quorvel", 'X');     // dead
+    process(41, host + "/Contents/MacOS/Helper");       // not the bundle's executable
+    process(42, other + "/Contents/MacOS/Other");       // another identifier
+    process(43, "/usr/bin/Quorvel");                    // outside any bundle
+    process(44, host + "/Contents/MacOS/Quorvel", 'Z'); // a zombie
+    process(45, host + "/Contents/MacOS/Quorvel", 'X'); // dead
     process(46, host + "/Contents/MacOS/Quorvel", 'R', "Quor) Z (vel"); // odd names parse right
     process(47, host + "/Contents/MacOS/Quorvel (deleted)"); // replaced on disk, still running
     std::filesystem::create_directories(dir / "proc/self");

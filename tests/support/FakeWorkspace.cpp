@@ -16,22 +16,26 @@ private:
 
 } // namespace
 
-std::vector<RunningApplication> FakeWorkspace::runningApplications(std::string_view bundleIdentifier) {
+std::vector<RunningApplication>
+FakeWorkspace::runningApplications(std::string_view bundleIdentifier) {
     ++scanCount;
     std::vector<RunningApplication> result;
     for (const auto& application : running) {
-        if (application.bundleIdentifier == bundleIdentifier) result.push_back(application);
+        if (application.bundleIdentifier == bundleIdentifier)
+            result.push_back(application);
     }
     return result;
 }
 
-ObservationHandle FakeWorkspace::observeTerminations(std::function<void(const RunningApplication&)> handler) {
+ObservationHandle
+FakeWorkspace::observeTerminations(std::function<void(const RunningApplication&)> handler) {
     auto observer = std::make_shared<Observer>(Observer{std::move(handler)});
     observers_.push_back(observer);
     return std::make_unique<Token>(observer);
 }
 
-void FakeWorkspace::openApplication(const FileURL& bundleURL, const OpenConfiguration& configuration,
+void FakeWorkspace::openApplication(const FileURL& bundleURL,
+                                    const OpenConfiguration& configuration,
                                     OpenCompletion completion) {
     openRequests.push_back({bundleURL, configuration});
     pending_.push_back(std::move(completion));
@@ -39,19 +43,23 @@ void FakeWorkspace::openApplication(const FileURL& bundleURL, const OpenConfigur
 
 void FakeWorkspace::end(const RunningApplication& application, bool notify) {
     std::erase(running, application);
-    if (notify) notifyTermination(application);
+    if (notify)
+        notifyTermination(application);
 }
 
 void FakeWorkspace::notifyTermination(const RunningApplication& application) {
     std::vector<std::shared_ptr<Observer>> live;
     for (const auto& weak : observers_) {
-        if (auto observer = weak.lock()) live.push_back(observer);
+        if (auto observer = weak.lock())
+            live.push_back(observer);
     }
-    for (const auto& observer : live) observer->handler(application);
+    for (const auto& observer : live)
+        observer->handler(application);
 }
 
 bool FakeWorkspace::answerOpen(Expected<RunningApplication, WorkspaceError> answer) {
-    if (pending_.empty()) return false;
+    if (pending_.empty())
+        return false;
     OpenCompletion completion = std::move(pending_.front());
     pending_.pop_front();
     completion(std::move(answer));
@@ -59,8 +67,8 @@ bool FakeWorkspace::answerOpen(Expected<RunningApplication, WorkspaceError> answ
 }
 
 std::size_t FakeWorkspace::observerCount() const {
-    return static_cast<std::size_t>(
-        std::count_if(observers_.begin(), observers_.end(), [](const auto& weak) { return !weak.expired(); }));
+    return static_cast<std::size_t>(std::count_if(
+        observers_.begin(), observers_.end(), [](const auto& weak) { return !weak.expired(); }));
 }
 
 } // namespace quorvel::test

@@ -14,14 +14,16 @@ std::filesystem::path sourceDirectory();
 
 // Lays out DEST/Quorvel.app (demo host, library, launcher) with scripts/make-bundle.sh and returns
 // the bundle's path. Extra options go to the script (e.g. {"--name", "Other.app"}).
-std::filesystem::path makeHostBundle(const std::filesystem::path& dest, const std::vector<std::string>& options = {});
+std::filesystem::path makeHostBundle(const std::filesystem::path& dest,
+                                     const std::vector<std::string>& options = {});
 
 // Inside a bundle made by makeHostBundle.
 inline std::filesystem::path hostExecutable(const std::filesystem::path& bundle) {
     return bundle / "Contents/MacOS/Quorvel";
 }
 inline std::filesystem::path launcherExecutable(const std::filesystem::path& bundle) {
-    return bundle / "Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/QuorvelLauncher";
+    return bundle /
+           "Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/QuorvelLauncher";
 }
 
 // Live (non-zombie) processes of this user whose executable is exactly this file, oldest pid first.

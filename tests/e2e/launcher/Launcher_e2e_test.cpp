@@ -42,13 +42,16 @@ protected:
                                {"XDG_DATA_HOME", dataHome.string()},
                                {"QUORVEL_LOG", "stderr"}};
         options.outputFile = logFile.string();
-        launcher = std::make_unique<ChildProcess>(std::vector<std::string>{test::launcherExecutable(bundle).string()},
-                                                  options);
+        launcher = std::make_unique<ChildProcess>(
+            std::vector<std::string>{test::launcherExecutable(bundle).string()}, options);
     }
 
-    std::vector<pid_t> hosts() const { return test::processesRunning(test::hostExecutable(bundle)); }
+    std::vector<pid_t> hosts() const {
+        return test::processesRunning(test::hostExecutable(bundle));
+    }
 
-    // The launcher's own records, without the prefix ("QuorvelLauncher[pid] subsystem category level: ").
+    // The launcher's own records, without the prefix ("QuorvelLauncher[pid] subsystem category
+    // level: ").
     std::vector<std::string> launcherLines() const {
         std::vector<std::string> lines;
         std::istringstream in(test::readFileText(logFile));
@@ -56,9 +59,11 @@ protected:
         const std::string tag = " com.quorvel.desktop LoginLauncher ";
         while (std::getline(in, line)) {
             auto at = line.find(tag);
-            if (at == std::string::npos) continue;
+            if (at == std::string::npos)
+                continue;
             auto colon = line.find(": ", at);
-            if (colon != std::string::npos) lines.push_back(line.substr(colon + 2));
+            if (colon != std::string::npos)
+                lines.push_back(line.substr(colon + 2));
         }
         return lines;
     }
@@ -81,16 +86,22 @@ TEST_F(LauncherEndToEnd, AKilledHostAppIsRelaunchedOnceByANewProcess) {
     ASSERT_TRUE(waitUntil([&] { return hosts().size() == 1; })) << allOutput();
     pid_t first = hosts()[0];
     ASSERT_TRUE(waitUntil([&] { return count("launch result=succeeded") == 1; })) << allOutput();
-    std::string started = "quorvel-demo-host pid=" + std::to_string(first) + " started args=--quorvel-background-launch";
-    EXPECT_TRUE(waitUntil([&] { return allOutput().find(started) != std::string::npos; })) << allOutput();
+    std::string started = "quorvel-demo-host pid=" + std::to_string(first) +
+                          " started args=--quorvel-background-launch";
+    EXPECT_TRUE(waitUntil([&] { return allOutput().find(started) != std::string::npos; }))
+        << allOutput();
 
     ::kill(first, SIGKILL);
     auto killedAt = std::chrono::steady_clock::now();
-    ASSERT_TRUE(waitUntil([&] {
-        auto now = hosts();
-        return now.size() == 1 && now[0] != first;
-    }, 20.0)) << allOutput();
-    double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - killedAt).count();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto now = hosts();
+            return now.size() == 1 && now[0] != first;
+        },
+        20.0))
+        << allOutput();
+    double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - killedAt).count();
     // The relaunch waited for its delay (a timer never fires early).
     EXPECT_GE(waited, 1.0);
     pid_t second = hosts()[0];
@@ -100,7 +111,9 @@ TEST_F(LauncherEndToEnd, AKilledHostAppIsRelaunchedOnceByANewProcess) {
     EXPECT_EQ(hosts(), std::vector<pid_t>{second});
     auto lines = launcherLines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const auto& l) { return l.starts_with("relaunch boundary=parent_exit reason="); }),
+                            [](const auto& l) {
+                                return l.starts_with("relaunch boundary=parent_exit reason=");
+                            }),
               1)
         << allOutput();
     EXPECT_EQ(count("relaunch action=scheduled delay_seconds=2"), 1u);
@@ -116,7 +129,8 @@ TEST_F(LauncherEndToEnd, AStopMarkerAtStartEndsTheLauncherAtOnceWithNothingStart
     auto status = launcher->wait(10.0);
     ASSERT_TRUE(status) << "the launcher did not end";
     EXPECT_EQ(*status, 0);
-    EXPECT_EQ(launcherLines(), std::vector<std::string>{"runtime action=suppressed reason=maintenance"});
+    EXPECT_EQ(launcherLines(),
+              std::vector<std::string>{"runtime action=suppressed reason=maintenance"});
     EXPECT_TRUE(hosts().empty());
 }
 
@@ -128,16 +142,19 @@ TEST_F(LauncherEndToEnd, AStopMarkerWrittenMidRunEndsTheLauncherAndLeavesTheHost
     auto status = launcher->wait(10.0);
     ASSERT_TRUE(status) << "the launcher did not stop";
     EXPECT_EQ(*status, 0);
-    EXPECT_EQ(launcherLines().back(), "relaunch action=suppressed reason=maintenance") << allOutput();
+    EXPECT_EQ(launcherLines().back(), "relaunch action=suppressed reason=maintenance")
+        << allOutput();
     EXPECT_EQ(hosts(), std::vector<pid_t>{host});
     EXPECT_TRUE(std::filesystem::exists(marker)); // only the host app's own start-up removes it
 }
 
 TEST_F(LauncherEndToEnd, ASecondCopyElsewhereIsNotAdoptedAndTheLauncherOpensItsOwn) {
     auto elsewhere = test::makeHostBundle(root.path() / "Downloads");
-    copy = std::make_unique<ChildProcess>(std::vector<std::string>{test::hostExecutable(elsewhere).string()},
-                                          ChildProcess::Options{});
-    ASSERT_TRUE(waitUntil([&] { return !test::processesRunning(test::hostExecutable(elsewhere)).empty(); }));
+    copy = std::make_unique<ChildProcess>(
+        std::vector<std::string>{test::hostExecutable(elsewhere).string()},
+        ChildProcess::Options{});
+    ASSERT_TRUE(waitUntil(
+        [&] { return !test::processesRunning(test::hostExecutable(elsewhere)).empty(); }));
     startLauncher();
     ASSERT_TRUE(waitUntil([&] { return hosts().size() == 1; })) << allOutput();
     EXPECT_EQ(count("launch action=skipped reason=parent_running"), 0u);
@@ -147,20 +164,25 @@ TEST_F(LauncherEndToEnd, ASecondCopyElsewhereIsNotAdoptedAndTheLauncherOpensItsO
 }
 
 TEST_F(LauncherEndToEnd, ARunningHostAppIsAdoptedAndItsExitRelaunched) {
-    copy = std::make_unique<ChildProcess>(std::vector<std::string>{test::hostExecutable(bundle).string()},
-                                          ChildProcess::Options{});
+    copy = std::make_unique<ChildProcess>(
+        std::vector<std::string>{test::hostExecutable(bundle).string()}, ChildProcess::Options{});
     ASSERT_TRUE(waitUntil([&] { return hosts().size() == 1; }));
     startLauncher();
-    ASSERT_TRUE(waitUntil([&] { return count("launch action=skipped reason=parent_running") == 1; })) << allOutput();
+    ASSERT_TRUE(waitUntil([&] {
+        return count("launch action=skipped reason=parent_running") == 1;
+    })) << allOutput();
     EXPECT_EQ(hosts(), std::vector<pid_t>{copy->pid()});
     EXPECT_EQ(count("launch action=requested"), 0u);
 
     // The adopted process is not the launcher's child; its exit still reaches the launcher.
     copy->signal(SIGTERM);
-    ASSERT_TRUE(waitUntil([&] {
-        auto now = hosts();
-        return now.size() == 1 && now[0] != copy->pid();
-    }, 20.0)) << allOutput();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto now = hosts();
+            return now.size() == 1 && now[0] != copy->pid();
+        },
+        20.0))
+        << allOutput();
     EXPECT_TRUE(waitUntil([&] { return count("launch result=succeeded") == 1; })) << allOutput();
 
     // SIGTERM ends the launcher cleanly; the host app stays.

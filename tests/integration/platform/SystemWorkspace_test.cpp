@@ -32,7 +32,9 @@ std::vector<std::string> nulSeparated(const std::string& path) {
     return parts;
 }
 
-bool processExists(pid_t pid) { return ::kill(pid, 0) == 0; }
+bool processExists(pid_t pid) {
+    return ::kill(pid, 0) == 0;
+}
 
 class SystemWorkspaceTest : public ::testing::Test {
 protected:
@@ -40,7 +42,8 @@ protected:
         root = new TemporaryDirectory();
         bundleA = test::makeHostBundle(root->path() / "a");
         bundleB = test::makeHostBundle(root->path() / "b");
-        other = test::makeHostBundle(root->path() / "c", {"--name", "Other.app", "--identifier", "org.example.other"});
+        other = test::makeHostBundle(root->path() / "c",
+                                     {"--name", "Other.app", "--identifier", "org.example.other"});
     }
     static void TearDownTestSuite() {
         test::killProcessesRunningBelow(root->path());
@@ -66,16 +69,18 @@ protected:
     }
 
     // Opens the bundle and pumps until the one answer arrives.
-    Expected<RunningApplication, WorkspaceError> open(const std::filesystem::path& bundle, OpenConfiguration configuration) {
+    Expected<RunningApplication, WorkspaceError> open(const std::filesystem::path& bundle,
+                                                      OpenConfiguration configuration) {
         std::optional<Expected<RunningApplication, WorkspaceError>> answer;
         int answers = 0;
         bool answeredInPlace = true;
         bool onMainThread = false;
-        workspace->openApplication(url(bundle), configuration, [&](Expected<RunningApplication, WorkspaceError> result) {
-            ++answers;
-            onMainThread = isProcessMainThread();
-            answer.emplace(std::move(result));
-        });
+        workspace->openApplication(url(bundle), configuration,
+                                   [&](Expected<RunningApplication, WorkspaceError> result) {
+                                       ++answers;
+                                       onMainThread = isProcessMainThread();
+                                       answer.emplace(std::move(result));
+                                   });
         answeredInPlace = answers > 0;
         EXPECT_FALSE(answeredInPlace);
         EXPECT_TRUE(pumpUntil([&] { return answers > 0; }));
@@ -105,10 +110,12 @@ TEST_F(SystemWorkspaceTest, OpensABundleWithArgumentsAndEnvironmentInItsOwnSessi
     EXPECT_EQ(arguments, (std::vector<std::string>{test::hostExecutable(bundleA).string(),
                                                    "--quorvel-background-launch", "two words"}));
     auto environment = nulSeparated("/proc/" + std::to_string(pid) + "/environ");
-    EXPECT_NE(std::find(environment.begin(), environment.end(), "QUORVEL_TEST_MARK=42"), environment.end());
+    EXPECT_NE(std::find(environment.begin(), environment.end(), "QUORVEL_TEST_MARK=42"),
+              environment.end());
     const char* path = std::getenv("PATH");
     ASSERT_TRUE(path);
-    EXPECT_NE(std::find(environment.begin(), environment.end(), std::string("PATH=") + path), environment.end());
+    EXPECT_NE(std::find(environment.begin(), environment.end(), std::string("PATH=") + path),
+              environment.end());
 
     // Already running: the same application comes back and nothing new is started.
     auto again = open(bundleA, {});
@@ -185,10 +192,12 @@ TEST_F(SystemWorkspaceTest, ReportsEachExitOnceAndReapsItsChildren) {
 TEST_F(SystemWorkspaceTest, NeverReportsAZombie) {
     // A child of the test that exited but was not reaped yet.
     ChildProcess copy({test::hostExecutable(bundleB).string()}, {});
-    ASSERT_TRUE(test::waitUntil([&] { return !test::processesRunning(test::hostExecutable(bundleB)).empty(); }));
+    ASSERT_TRUE(test::waitUntil(
+        [&] { return !test::processesRunning(test::hostExecutable(bundleB)).empty(); }));
     ::kill(copy.pid(), SIGKILL);
     ASSERT_TRUE(test::waitUntil([&] {
-        return test::readFileText("/proc/" + std::to_string(copy.pid()) + "/stat").find(") Z ") != std::string::npos;
+        return test::readFileText("/proc/" + std::to_string(copy.pid()) + "/stat").find(") Z ") !=
+               std::string::npos;
     }));
     EXPECT_TRUE(ours("com.quorvel.desktop").empty());
 }
