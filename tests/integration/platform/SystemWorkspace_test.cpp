@@ -189,6 +189,30 @@ TEST_F(SystemWorkspaceTest, ReportsEachExitOnceAndReapsItsChildren) {
     EXPECT_EQ(exits.size(), 2u);
 }
 
+TEST_F(SystemWorkspaceTest, AnApplicationThatExitsAtOnceIsReportedAndReaped) {
+    // A bundle whose executable ends as soon as it starts: it may be gone before the workspace
+    // starts watching it.
+    auto quick = test::makeHostBundle(root->path() / "quick", {"--name", "Quick.app"});
+    std::filesystem::copy_file("/bin/true", test::hostExecutable(quick),
+                               std::filesystem::copy_options::overwrite_existing);
+    for (int round = 0; round < 5; ++round) {
+        std::vector<RunningApplication> exits;
+        auto token = workspace->observeTerminations([&](const RunningApplication& application) {
+            if (application.executableURL == url(test::hostExecutable(quick)))
+                exits.push_back(application);
+        });
+        auto answer = open(quick, {});
+        ASSERT_TRUE(answer);
+        ASSERT_TRUE(pumpUntil([&] { return !exits.empty(); }))
+            << "no exit reported in round " << round;
+        pumpFor(20ms);
+        EXPECT_EQ(exits.size(), 1u);
+        EXPECT_EQ(exits[0].processIdentifier, answer->processIdentifier);
+        EXPECT_FALSE(processExists(answer->processIdentifier))
+            << "left a zombie in round " << round;
+    }
+}
+
 TEST_F(SystemWorkspaceTest, NeverReportsAZombie) {
     // A child of the test that exited but was not reaped yet.
     ChildProcess copy({test::hostExecutable(bundleB).string()}, {});
