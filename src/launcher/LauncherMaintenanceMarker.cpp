@@ -77,11 +77,16 @@ MaintenanceMarkerFile::Release MaintenanceMarkerFile::releaseInstallerMarker(con
         !LauncherMaintenanceMarker::isInstallerMarker(file->contents)) {
         return Release::notInstallerMarker;
     }
+    return removeIfUnchanged(url, *file);
+}
+
+MaintenanceMarkerFile::Release MaintenanceMarkerFile::removeIfUnchanged(const FileURL& url,
+                                                                        const SmallFile& read) {
     // The host app writes its stop marker by renaming a new file into place: only the very file
     // that was read (same device and inode) is removed, so a stop marker that replaced it stays.
     struct stat current {};
-    if (::lstat(url.path.c_str(), &current) != 0 || current.st_dev != file->device ||
-        current.st_ino != file->inode) {
+    if (::lstat(url.path.c_str(), &current) != 0 || current.st_dev != read.device ||
+        current.st_ino != read.inode) {
         return Release::replaced;
     }
     return ::unlink(url.path.c_str()) == 0 ? Release::removed : Release::removalFailed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/FileURL.h"
+#include "launcher/SmallFile.h"
 #include "update/UpdateReceipt.h"
 
 #include <optional>
@@ -43,6 +44,8 @@ struct MaintenanceMarkerFile {
     // renamed into its place in the meantime stays (replaced).
     enum class Release { notInstallerMarker, removed, removalFailed, replaced };
     static Release releaseInstallerMarker(const FileURL& url);
+    // The removal step: removes the file at url only when it still is the file that was read.
+    static Release removeIfUnchanged(const FileURL& url, const SmallFile& read);
 };
 
 bool isValidUtf8(std::string_view text);

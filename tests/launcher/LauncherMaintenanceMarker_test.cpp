@@ -85,6 +85,21 @@ TEST(MaintenanceMarkerFile, ReleasesOnlyInstallerMarkers) {
     EXPECT_EQ(MaintenanceMarkerFile::releaseInstallerMarker(marker), Release::removed);
     EXPECT_FALSE(std::filesystem::exists(marker.path));
 
+    // A stop marker renamed over the installer marker after it was read stays.
+    writeFileText(marker.path, "update-install 3.2\n");
+    auto read = readSmallRegularFile(marker, MaintenanceMarkerFile::maximumSize);
+    ASSERT_TRUE(read);
+    writeFileText(dir / "stop.new", "maintenance\n");
+    std::filesystem::rename(dir / "stop.new", marker.path);
+    EXPECT_EQ(MaintenanceMarkerFile::removeIfUnchanged(marker, *read), Release::replaced);
+    EXPECT_EQ(MaintenanceMarkerFile::read(marker).contents, "maintenance\n");
+    // Unchanged: removed.
+    writeFileText(marker.path, "update-install 3.3\n");
+    read = readSmallRegularFile(marker, MaintenanceMarkerFile::maximumSize);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(MaintenanceMarkerFile::removeIfUnchanged(marker, *read), Release::removed);
+    EXPECT_FALSE(std::filesystem::exists(marker.path));
+
     // A marker in a folder that refuses removal: handled, the failure is reported, not thrown.
     if (::geteuid() != 0) {
         writeFileText(marker.path, "update-install 3.1\n");
