@@ -56,10 +56,14 @@ std::shared_ptr<UpdateRecoveryHost> makeSystemUpdateRecoveryHost() {
 }
 
 std::optional<FileURL> SystemUpdateRecoveryHost::locateCodesignTool() {
-    FileURL beside = currentExecutableURL().deletingLastPathComponent().appendingPathComponent(codesignToolName);
-    if (beside.isAbsolute() && isExecutableFile(beside.path)) return beside;
     const char* path = std::getenv("PATH");
-    std::string_view directories = path ? path : "";
+    return locateCodesignTool(currentExecutableURL().deletingLastPathComponent(), path ? path : "");
+}
+
+std::optional<FileURL> SystemUpdateRecoveryHost::locateCodesignTool(const FileURL& executableFolder,
+                                                                    std::string_view directories) {
+    FileURL beside = executableFolder.appendingPathComponent(codesignToolName);
+    if (beside.isAbsolute() && isExecutableFile(beside.path)) return beside;
     std::size_t start = 0;
     while (start <= directories.size()) {
         auto end = directories.find(':', start);

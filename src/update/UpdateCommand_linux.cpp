@@ -6,7 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -25,7 +25,8 @@ int decodeWaitStatus(int status) {
 
 // Waits for the child to become waitable, up to the deadline; true when it has exited.
 bool waitForExit(pid_t pid, std::chrono::steady_clock::time_point deadline) {
-    int pidfd = static_cast<int>(::pidfd_open(pid, 0));
+    // Through syscall(): this glibc's <sys/pidfd.h> declares pidfd_open without C linkage for C++.
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (pidfd >= 0) {
         bool exited = false;
         for (;;) {
