@@ -101,6 +101,19 @@ TEST_F(RealRecovery, RollbackOfAMissingBundleAndOfOneThatDiedMidInstall) {
     EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
 }
 
+TEST_F(RealRecovery, ADanglingLinkInPlaceOfTheBundleIsSetAsideNotTreatedAsMissing) {
+    // A path that names nothing could not take the restored bundle: the rename onto it would fail
+    // on every launch. The link is something to set aside instead.
+    writeReceipt("installed");
+    fs::remove_all(bundle);
+    fs::create_directory_symlink(applications / "Gone.app", bundle);
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
+    EXPECT_FALSE(fs::is_symlink(bundle));
+    EXPECT_EQ(verify(bundle, key), 0);
+    EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
+}
+
 TEST_F(RealRecovery, FailedRollbacksLeaveTheBundleAndNoScratch) {
     writeReceipt("installed");
     writeFileText(bundle / "Contents/Resources/injected", "x");
