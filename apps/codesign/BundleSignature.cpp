@@ -20,7 +20,9 @@ namespace quorvel::codesign {
 
 namespace fs = std::filesystem;
 
-void KeyDeleter::operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+void KeyDeleter::operator()(EVP_PKEY* key) const {
+    EVP_PKEY_free(key);
+}
 
 namespace {
 
@@ -71,8 +73,10 @@ bool isNested(const std::string& path) {
     while (end != std::string::npos) {
         std::string_view ancestor(path.data(), end);
         auto slash = ancestor.rfind('/');
-        std::string_view name = slash == std::string_view::npos ? ancestor : ancestor.substr(slash + 1);
-        if (name.size() > 4 && name.substr(name.size() - 4) == ".app") return true;
+        std::string_view name =
+            slash == std::string_view::npos ? ancestor : ancestor.substr(slash + 1);
+        if (name.size() > 4 && name.substr(name.size() - 4) == ".app")
+            return true;
         end = path.find('/', end + 1);
     }
     return false;
@@ -90,7 +94,8 @@ bool scanBundle(const std::string& root, bool deep, std::map<std::string, DiskEn
     }
     const std::string prefix = root + "/";
     for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
-        if (error) break;
+        if (error)
+            break;
         std::string full = it->path().string();
         std::string relative = full.substr(prefix.size());
         if (relative == signatureFolder) {
@@ -110,7 +115,8 @@ bool scanBundle(const std::string& root, bool deep, std::map<std::string, DiskEn
         if (S_ISDIR(info.st_mode)) {
             entry.kind = DiskEntry::Kind::directory;
         } else if (S_ISREG(info.st_mode)) {
-            entry.kind = (info.st_mode & S_IXUSR) ? DiskEntry::Kind::executable : DiskEntry::Kind::file;
+            entry.kind =
+                (info.st_mode & S_IXUSR) ? DiskEntry::Kind::executable : DiskEntry::Kind::file;
         } else if (S_ISLNK(info.st_mode)) {
             entry.kind = DiskEntry::Kind::link;
             std::vector<char> buffer(static_cast<std::size_t>(PATH_MAX) + 1);
@@ -133,17 +139,21 @@ bool scanBundle(const std::string& root, bool deep, std::map<std::string, DiskEn
 // A link stays inside when its target is relative, never climbs above the bundle directory when
 // read component by component, and, if it resolves, resolves to a place inside the bundle (which
 // catches a climb through another link).
-bool linkStaysInside(const std::string& root, const std::string& relative, const std::string& target) {
-    if (target.empty() || target.front() == '/') return false;
+bool linkStaysInside(const std::string& root, const std::string& relative,
+                     const std::string& target) {
+    if (target.empty() || target.front() == '/')
+        return false;
     std::vector<std::string> stack;
     auto push = [&stack](std::string_view path) {
         std::size_t start = 0;
         while (start <= path.size()) {
             auto end = path.find('/', start);
-            if (end == std::string_view::npos) end = path.size();
+            if (end == std::string_view::npos)
+                end = path.size();
             std::string_view part = path.substr(start, end - start);
             if (part == "..") {
-                if (stack.empty()) return false;
+                if (stack.empty())
+                    return false;
                 stack.pop_back();
             } else if (!part.empty() && part != ".") {
                 stack.emplace_back(part);
@@ -153,8 +163,10 @@ bool linkStaysInside(const std::string& root, const std::string& relative, const
         return true;
     };
     auto slash = relative.rfind('/');
-    if (slash != std::string::npos && !push(std::string_view(relative).substr(0, slash))) return false;
-    if (!push(target)) return false;
+    if (slash != std::string::npos && !push(std::string_view(relative).substr(0, slash)))
+        return false;
+    if (!push(target))
+        return false;
 
     char resolved[PATH_MAX];
     std::string full = root + "/" + relative;
@@ -166,9 +178,11 @@ bool linkStaysInside(const std::string& root, const std::string& relative, const
     return errno == ENOENT || errno == ENOTDIR; // dangling, but inside as written
 }
 
-std::optional<std::string> digestOfFile(const std::string& path, std::vector<std::uint8_t>& buffer) {
+std::optional<std::string> digestOfFile(const std::string& path,
+                                        std::vector<std::uint8_t>& buffer) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
@@ -182,11 +196,13 @@ std::optional<std::string> digestOfFile(const std::string& path, std::vector<std
     for (;;) {
         ssize_t count = ::read(fd, buffer.data(), buffer.size());
         if (count < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             ::close(fd);
             return std::nullopt;
         }
-        if (count == 0) break;
+        if (count == 0)
+            break;
         EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count));
     }
     ::close(fd);
@@ -198,9 +214,11 @@ std::optional<std::string> digestOfFile(const std::string& path, std::vector<std
 
 std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) > limit) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uint64_t>(info.st_size) > limit) {
         ::close(fd);
         return std::nullopt;
     }
@@ -209,11 +227,13 @@ std::optional<std::string> readSmallFile(const std::string& path, std::size_t li
     for (;;) {
         ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             ::close(fd);
             return std::nullopt;
         }
-        if (count == 0) break;
+        if (count == 0)
+            break;
         text.append(buffer, static_cast<std::size_t>(count));
         if (text.size() > limit) {
             ::close(fd);
@@ -226,12 +246,14 @@ std::optional<std::string> readSmallFile(const std::string& path, std::size_t li
 
 bool writeFile(const std::string& path, const std::string& bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             ::close(fd);
             return false;
         }
@@ -262,17 +284,25 @@ std::optional<std::string> bundleRoot(const std::string& bundle, std::string& er
 
 ManifestEntry::Kind manifestKind(DiskEntry::Kind kind) {
     switch (kind) {
-    case DiskEntry::Kind::directory: return ManifestEntry::Kind::directory;
-    case DiskEntry::Kind::executable: return ManifestEntry::Kind::executable;
-    case DiskEntry::Kind::link: return ManifestEntry::Kind::link;
-    default: return ManifestEntry::Kind::file;
+    case DiskEntry::Kind::directory:
+        return ManifestEntry::Kind::directory;
+    case DiskEntry::Kind::executable:
+        return ManifestEntry::Kind::executable;
+    case DiskEntry::Kind::link:
+        return ManifestEntry::Kind::link;
+    default:
+        return ManifestEntry::Kind::file;
     }
 }
 
 } // namespace
 
-Key loadPrivateKeyFile(const std::string& path, std::string& error) { return loadKeyFile(path, true, error); }
-Key loadPublicKeyFile(const std::string& path, std::string& error) { return loadKeyFile(path, false, error); }
+Key loadPrivateKeyFile(const std::string& path, std::string& error) {
+    return loadKeyFile(path, true, error);
+}
+Key loadPublicKeyFile(const std::string& path, std::string& error) {
+    return loadKeyFile(path, false, error);
+}
 
 Key loadPublicKeyPem(const std::string& pem, std::string& error) {
     std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
@@ -280,12 +310,14 @@ Key loadPublicKeyPem(const std::string& pem, std::string& error) {
         error = "out of memory";
         return nullptr;
     }
-    return requireEd25519(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr), "built-in trusted key", error);
+    return requireEd25519(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr),
+                          "built-in trusted key", error);
 }
 
 bool signBundle(const std::string& bundle, EVP_PKEY* privateKey, std::string& error) {
     auto root = bundleRoot(bundle, error);
-    if (!root) return false;
+    if (!root)
+        return false;
     std::map<std::string, DiskEntry> entries;
     std::vector<std::string> problems;
     scanBundle(*root, /*deep=*/true, entries, problems);
@@ -315,7 +347,8 @@ bool signBundle(const std::string& bundle, EVP_PKEY* privateKey, std::string& er
     }
     if (!problems.empty()) {
         error = problems.front();
-        for (std::size_t i = 1; i < problems.size(); ++i) error += "\n" + problems[i];
+        for (std::size_t i = 1; i < problems.size(); ++i)
+            error += "\n" + problems[i];
         return false;
     }
 
@@ -324,8 +357,8 @@ bool signBundle(const std::string& bundle, EVP_PKEY* privateKey, std::string& er
     unsigned char signature[signatureSize];
     std::size_t length = sizeof signature;
     if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, privateKey) != 1 ||
-        EVP_DigestSign(context.get(), signature, &length, reinterpret_cast<const unsigned char*>(text.data()),
-                       text.size()) != 1 ||
+        EVP_DigestSign(context.get(), signature, &length,
+                       reinterpret_cast<const unsigned char*>(text.data()), text.size()) != 1 ||
         length != signatureSize) {
         error = "signing failed";
         return false;
@@ -335,40 +368,47 @@ bool signBundle(const std::string& bundle, EVP_PKEY* privateKey, std::string& er
     std::error_code ignored;
     fs::remove_all(folder, ignored);
     if (::mkdir(folder.c_str(), 0755) != 0 || !writeFile(folder + "/" + manifestFileName, text) ||
-        !writeFile(folder + "/" + signatureFileName, std::string(reinterpret_cast<const char*>(signature), length))) {
+        !writeFile(folder + "/" + signatureFileName,
+                   std::string(reinterpret_cast<const char*>(signature), length))) {
         error = folder + ": cannot write: " + std::strerror(errno);
         return false;
     }
     return true;
 }
 
-std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trustedKey, VerifyOptions options) {
+std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trustedKey,
+                                      VerifyOptions options) {
     std::vector<std::string> problems;
     std::string error;
     auto root = bundleRoot(bundle, error);
-    if (!root) return {error};
+    if (!root)
+        return {error};
 
     const std::string folder = *root + "/" + signatureFolder;
     auto text = readSmallFile(folder + "/" + manifestFileName, manifestSizeLimit);
     auto signature = readSmallFile(folder + "/" + signatureFileName, signatureSize);
-    if (!text || !signature) return {"not signed (no readable manifest and signature)"};
+    if (!text || !signature)
+        return {"not signed (no readable manifest and signature)"};
 
     std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
     if (signature->size() != signatureSize || !context ||
         EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, trustedKey) != 1 ||
-        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature->data()), signature->size(),
-                         reinterpret_cast<const unsigned char*>(text->data()), text->size()) != 1) {
+        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature->data()),
+                         signature->size(), reinterpret_cast<const unsigned char*>(text->data()),
+                         text->size()) != 1) {
         return {"signature invalid or not made with the trusted key"};
     }
     auto manifest = BundleManifest::decode(*text);
-    if (!manifest) return {"manifest malformed"};
+    if (!manifest)
+        return {"manifest malformed"};
 
     std::map<std::string, DiskEntry> onDisk;
     scanBundle(*root, options.deep, onDisk, problems);
 
     std::vector<std::uint8_t> buffer(1024 * 1024);
     for (const auto& listed : manifest->entries) {
-        if (!options.deep && isNested(listed.path)) continue;
+        if (!options.deep && isNested(listed.path))
+            continue;
         auto found = onDisk.find(listed.path);
         if (found == onDisk.end()) {
             problems.push_back(listed.path + ": missing");
@@ -378,17 +418,21 @@ std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trust
         if (entry.kind == DiskEntry::Kind::other || manifestKind(entry.kind) != listed.kind) {
             problems.push_back(listed.path + ": changed kind");
         } else if (entry.kind == DiskEntry::Kind::link) {
-            if (entry.target != listed.target) problems.push_back(listed.path + ": link changed");
+            if (entry.target != listed.target)
+                problems.push_back(listed.path + ": link changed");
         } else if (entry.kind != DiskEntry::Kind::directory) {
             auto digest = digestOfFile(*root + "/" + listed.path, buffer);
-            if (!digest || *digest != listed.digest) problems.push_back(listed.path + ": modified");
+            if (!digest || *digest != listed.digest)
+                problems.push_back(listed.path + ": modified");
         }
         onDisk.erase(found);
     }
     if (options.strict) {
-        for (const auto& [path, entry] : onDisk) problems.push_back(path + ": not in the manifest");
+        for (const auto& [path, entry] : onDisk)
+            problems.push_back(path + ": not in the manifest");
         for (const auto& listed : manifest->entries) {
-            if (listed.kind == ManifestEntry::Kind::link && (options.deep || !isNested(listed.path)) &&
+            if (listed.kind == ManifestEntry::Kind::link &&
+                (options.deep || !isNested(listed.path)) &&
                 !linkStaysInside(*root, listed.path, listed.target)) {
                 problems.push_back(listed.path + ": link leads out of the bundle");
             }
@@ -401,7 +445,8 @@ std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trust
         for (const auto& item : fs::directory_iterator(folder, listingError)) {
             std::string name = item.path().filename().string();
             if (name != manifestFileName && name != signatureFileName) {
-                problems.push_back(std::string(signatureFolder) + "/" + name + ": not in the manifest");
+                problems.push_back(std::string(signatureFolder) + "/" + name +
+                                   ": not in the manifest");
             }
         }
     }

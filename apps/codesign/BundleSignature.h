@@ -43,6 +43,7 @@ struct VerifyOptions {
 
 // Every problem found; empty when the bundle is valid. The signature is checked first and against
 // the trusted key only; without a valid signature nothing else is looked at.
-std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trustedKey, VerifyOptions options);
+std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trustedKey,
+                                      VerifyOptions options);
 
 } // namespace quorvel::codesign

@@ -15,7 +15,8 @@ using namespace quorvel::codesign;
 
 constexpr const char* usage =
     "usage: quorvel-codesign sign --key PRIVATE_KEY.pem BUNDLE\n"
-    "       quorvel-codesign verify [--deep] [--strict] [--trusted-key PUBLIC_KEY.pem] [--verbose] BUNDLE\n"
+    "       quorvel-codesign verify [--deep] [--strict] [--trusted-key PUBLIC_KEY.pem] [--verbose] "
+    "BUNDLE\n"
     "       quorvel-codesign print-trusted-key\n"
     "\n"
     "sign     writes Contents/QuorvelSignature/{manifest,manifest.sig}: the SHA-256 of every file\n"
@@ -50,8 +51,10 @@ int sign(const std::vector<std::string>& arguments) {
             return usageError("one bundle at a time");
         }
     }
-    if (keyPath.empty()) return usageError("sign needs --key PRIVATE_KEY.pem");
-    if (bundle.empty()) return usageError("no bundle given");
+    if (keyPath.empty())
+        return usageError("sign needs --key PRIVATE_KEY.pem");
+    if (bundle.empty())
+        return usageError("no bundle given");
     std::string error;
     Key key = loadPrivateKeyFile(keyPath, error);
     if (!key) {
@@ -91,7 +94,8 @@ int verify(const std::vector<std::string>& arguments) {
             return usageError("one bundle at a time");
         }
     }
-    if (bundle.empty()) return usageError("no bundle given");
+    if (bundle.empty())
+        return usageError("no bundle given");
     std::string error;
     Key key = trustedKeyPath.empty() ? loadPublicKeyPem(builtInTrustedKeyPem, error)
                                      : loadPublicKeyFile(trustedKeyPath, error);
@@ -103,7 +107,8 @@ int verify(const std::vector<std::string>& arguments) {
     for (const auto& problem : problems) {
         std::fprintf(stderr, "quorvel-codesign: %s: %s\n", bundle.c_str(), problem.c_str());
     }
-    if (problems.empty() && verbose) std::fprintf(stderr, "%s: valid on disk\n", bundle.c_str());
+    if (problems.empty() && verbose)
+        std::fprintf(stderr, "%s: valid on disk\n", bundle.c_str());
     return problems.empty() ? 0 : 1;
 }
 
@@ -111,11 +116,14 @@ int verify(const std::vector<std::string>& arguments) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv + 1, argv + argc);
-    if (arguments.empty()) return usageError("no command given");
+    if (arguments.empty())
+        return usageError("no command given");
     std::string command = arguments.front();
     arguments.erase(arguments.begin());
-    if (command == "sign") return sign(arguments);
-    if (command == "verify") return verify(arguments);
+    if (command == "sign")
+        return sign(arguments);
+    if (command == "verify")
+        return verify(arguments);
     if (command == "print-trusted-key") {
         std::fputs(builtInTrustedKeyPem, stdout);
         return 0;

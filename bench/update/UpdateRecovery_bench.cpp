@@ -61,13 +61,16 @@ struct World {
                             ("file" + std::to_string(i) + ".bin");
             fs::create_directories(file.parent_path());
             std::vector<std::uint64_t> data((i < 10 ? large : small) / 8);
-            for (auto& word : data) word = random();
+            for (auto& word : data)
+                word = random();
             std::ofstream(file, std::ios::binary)
-                .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size() * 8));
+                .write(reinterpret_cast<const char*>(data.data()),
+                       static_cast<std::streamsize>(data.size() * 8));
             files.push_back(file.string());
         }
         auto tool = SystemUpdateRecoveryHost::locateCodesignTool();
-        if (!tool) std::abort();
+        if (!tool)
+            std::abort();
         run(tool->path, {"sign", "--key", privateKey, bundle.string()});
         run("/usr/bin/bsdtar", {"-c", "-z", "-f", (updates / "snapshot.tar.gz").string(), "-C",
                                 bundle.parent_path().string(), "Quorvel.app"});
@@ -77,7 +80,9 @@ struct World {
         options.verifyOptions = {"--trusted-key", publicKey};
         host = std::make_shared<SystemUpdateRecoveryHost>(options);
         recovery = std::make_unique<UpdateRecovery>(
-            UpdateRecoveryPaths{FileURL::fromPath(bundle.string()), FileURL::fromPath(updates.string())}, host);
+            UpdateRecoveryPaths{FileURL::fromPath(bundle.string()),
+                                FileURL::fromPath(updates.string())},
+            host);
         // The log sink stays quiet during the runs.
         setLogSink(std::make_shared<RecordingLogSink>());
     }
@@ -88,13 +93,16 @@ struct World {
     }
 
     static void run(const std::string& tool, const std::vector<std::string>& arguments) {
-        if (!runUpdateCommand(FileURL::fromPath(tool), arguments, std::chrono::seconds(120)).succeeded()) std::abort();
+        if (!runUpdateCommand(FileURL::fromPath(tool), arguments, std::chrono::seconds(120))
+                 .succeeded())
+            std::abort();
     }
 
     void writeInstallingReceipt() const {
         std::ofstream(updates / "receipt.json")
             << R"({"schema":1,"from_version":"1.4.0","to_version":"1.5.0","artifact_sha256":"abc","snapshot_path":")"
-            << (updates / "snapshot.tar.gz").string() << R"(","state":"installing","written_at":"w"})";
+            << (updates / "snapshot.tar.gz").string()
+            << R"(","state":"installing","written_at":"w"})";
     }
 };
 
@@ -103,7 +111,8 @@ void RecoverIdle(benchmark::State& state) {
     fs::remove(world.updates / "receipt.json");
     for (auto _ : state) {
         auto outcome = world.recovery->recover(Clock::now());
-        if (outcome.kind != UpdateRecoveryOutcome::Kind::idle) state.SkipWithError("not idle");
+        if (outcome.kind != UpdateRecoveryOutcome::Kind::idle)
+            state.SkipWithError("not idle");
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(totalBytes));
 }
@@ -112,7 +121,8 @@ BENCHMARK(RecoverIdle)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime
 void Sha256sumSameFiles(benchmark::State& state) {
     World& world = World::shared();
     for (auto _ : state) {
-        if (!runUpdateCommand(FileURL::fromPath("/usr/bin/sha256sum"), world.files, std::chrono::seconds(120))
+        if (!runUpdateCommand(FileURL::fromPath("/usr/bin/sha256sum"), world.files,
+                              std::chrono::seconds(120))
                  .succeeded()) {
             state.SkipWithError("sha256sum failed");
         }
@@ -127,7 +137,9 @@ void OpensslDigestSameFiles(benchmark::State& state) {
     std::vector<std::string> arguments{"dgst", "-sha256"};
     arguments.insert(arguments.end(), world.files.begin(), world.files.end());
     for (auto _ : state) {
-        if (!runUpdateCommand(FileURL::fromPath("/usr/bin/openssl"), arguments, std::chrono::seconds(120)).succeeded()) {
+        if (!runUpdateCommand(FileURL::fromPath("/usr/bin/openssl"), arguments,
+                              std::chrono::seconds(120))
+                 .succeeded()) {
             state.SkipWithError("openssl failed");
         }
     }
@@ -142,7 +154,8 @@ void Rollback(benchmark::State& state) {
         world.writeInstallingReceipt();
         state.ResumeTiming();
         auto outcome = world.recovery->recover(Clock::now());
-        if (outcome.kind != UpdateRecoveryOutcome::Kind::rolledBack) state.SkipWithError("no rollback");
+        if (outcome.kind != UpdateRecoveryOutcome::Kind::rolledBack)
+            state.SkipWithError("no rollback");
     }
     fs::remove(world.updates / "receipt.json");
 }

@@ -44,7 +44,8 @@ public:
     // the first one in an absolute directory of PATH; nothing when neither exists.
     static std::optional<FileURL> locateCodesignTool();
     // The same search from a given folder and PATH value.
-    static std::optional<FileURL> locateCodesignTool(const FileURL& executableFolder, std::string_view searchPath);
+    static std::optional<FileURL> locateCodesignTool(const FileURL& executableFolder,
+                                                     std::string_view searchPath);
 
 private:
     Options options_;

@@ -1,7 +1,6 @@
-#include "update/SystemUpdateRecoveryHost.h"
-
 #include "base/Uuid.h"
 #include "platform/BundleInfo.h"
+#include "update/SystemUpdateRecoveryHost.h"
 #include "update/UpdateCommand.h"
 #include "update/UpdateRecovery.h"
 
@@ -21,7 +20,8 @@ namespace {
 
 bool isExecutableFile(const std::string& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), X_OK) == 0;
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
 // A path as a command argument that cannot be mistaken for an option.
@@ -34,7 +34,8 @@ bool writeAll(int fd, const Bytes& bytes) {
     while (done < bytes.size()) {
         ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return false;
         }
         done += static_cast<std::size_t>(written);
@@ -43,8 +44,10 @@ bool writeAll(int fd, const Bytes& bytes) {
 }
 
 void syncDirectory(const FileURL& directory) {
-    int fd = ::open(directory.path.empty() ? "." : directory.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
+    int fd = ::open(directory.path.empty() ? "." : directory.path.c_str(),
+                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
     ::fsync(fd);
     ::close(fd);
 }
@@ -63,16 +66,20 @@ std::optional<FileURL> SystemUpdateRecoveryHost::locateCodesignTool() {
 std::optional<FileURL> SystemUpdateRecoveryHost::locateCodesignTool(const FileURL& executableFolder,
                                                                     std::string_view directories) {
     FileURL beside = executableFolder.appendingPathComponent(codesignToolName);
-    if (beside.isAbsolute() && isExecutableFile(beside.path)) return beside;
+    if (beside.isAbsolute() && isExecutableFile(beside.path))
+        return beside;
     std::size_t start = 0;
     while (start <= directories.size()) {
         auto end = directories.find(':', start);
-        if (end == std::string_view::npos) end = directories.size();
+        if (end == std::string_view::npos)
+            end = directories.size();
         std::string_view directory = directories.substr(start, end - start);
         // Relative entries would make the check depend on the working directory: skipped.
         if (!directory.empty() && directory.front() == '/') {
-            FileURL candidate = FileURL::fromPath(std::string(directory)).appendingPathComponent(codesignToolName);
-            if (isExecutableFile(candidate.path)) return candidate;
+            FileURL candidate =
+                FileURL::fromPath(std::string(directory)).appendingPathComponent(codesignToolName);
+            if (isExecutableFile(candidate.path))
+                return candidate;
         }
         start = end + 1;
     }
@@ -82,9 +89,11 @@ std::optional<FileURL> SystemUpdateRecoveryHost::locateCodesignTool(const FileUR
 std::optional<Bytes> SystemUpdateRecoveryHost::readFile(const FileURL& file, std::size_t limit) {
     // O_NONBLOCK: a FIFO put in the file's place must not hang the launcher.
     int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_size) > limit) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uint64_t>(info.st_size) > limit) {
         ::close(fd);
         return std::nullopt;
     }
@@ -93,11 +102,13 @@ std::optional<Bytes> SystemUpdateRecoveryHost::readFile(const FileURL& file, std
     for (;;) {
         ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             ::close(fd);
             return std::nullopt;
         }
-        if (count == 0) break;
+        if (count == 0)
+            break;
         bytes.insert(bytes.end(), buffer, buffer + count);
         if (bytes.size() > limit) {
             ::close(fd);
@@ -116,7 +127,8 @@ UpdateBundleCondition SystemUpdateRecoveryHost::condition(const FileURL& bundle)
         return UpdateBundleCondition::missing;
     }
     auto tool = options_.codesignTool ? options_.codesignTool : locateCodesignTool();
-    if (!tool) return UpdateBundleCondition::unverified;
+    if (!tool)
+        return UpdateBundleCondition::unverified;
     std::vector<std::string> arguments{"verify", "--deep", "--strict"};
     arguments.insert(arguments.end(), options_.verifyOptions.begin(), options_.verifyOptions.end());
     arguments.push_back(argumentPath(bundle));
@@ -125,7 +137,8 @@ UpdateBundleCondition SystemUpdateRecoveryHost::condition(const FileURL& bundle)
                : UpdateBundleCondition::unverified;
 }
 
-UpdateRecoveryResult<FileURL> SystemUpdateRecoveryHost::makeScratchDirectory(const FileURL& bundle) {
+UpdateRecoveryResult<FileURL>
+SystemUpdateRecoveryHost::makeScratchDirectory(const FileURL& bundle) {
     FileURL scratch = bundle.deletingLastPathComponent().appendingPathComponent(
         "." + bundle.lastPathComponent() + ".restore." + randomUuidString());
     if (::mkdir(scratch.path.c_str(), 0777) != 0) {
@@ -134,37 +147,43 @@ UpdateRecoveryResult<FileURL> SystemUpdateRecoveryHost::makeScratchDirectory(con
     return scratch;
 }
 
-UpdateRecoveryResult<std::vector<FileURL>> SystemUpdateRecoveryHost::extractArchive(const FileURL& archive,
-                                                                                     const FileURL& directory) {
-    auto result = runUpdateCommand(options_.archiveTool,
-                                   {"-x", "-f", argumentPath(archive), "-C", argumentPath(directory)},
-                                   options_.commandTimeLimit);
+UpdateRecoveryResult<std::vector<FileURL>>
+SystemUpdateRecoveryHost::extractArchive(const FileURL& archive, const FileURL& directory) {
+    auto result = runUpdateCommand(
+        options_.archiveTool, {"-x", "-f", argumentPath(archive), "-C", argumentPath(directory)},
+        options_.commandTimeLimit);
     if (!result.succeeded()) {
         return unexpected(UpdateRecoveryHostError{UpdateRecoveryHostError::Kind::corruptArchive,
                                                   std::make_error_code(std::errc::io_error),
                                                   "cannot unpack " + archive.path});
     }
     DIR* listing = ::opendir(directory.path.c_str());
-    if (!listing) return unexpected(UpdateRecoveryHostError::fileSystem(errno, "opendir " + directory.path));
+    if (!listing)
+        return unexpected(UpdateRecoveryHostError::fileSystem(errno, "opendir " + directory.path));
     std::vector<std::string> names;
     errno = 0;
     while (dirent* entry = ::readdir(listing)) {
-        if (entry->d_name[0] == '.') continue; // hidden entries, "." and ".." included
+        if (entry->d_name[0] == '.')
+            continue; // hidden entries, "." and ".." included
         names.emplace_back(entry->d_name);
     }
     int listingError = errno;
     ::closedir(listing);
     if (listingError != 0) {
-        return unexpected(UpdateRecoveryHostError::fileSystem(listingError, "readdir " + directory.path));
+        return unexpected(
+            UpdateRecoveryHostError::fileSystem(listingError, "readdir " + directory.path));
     }
     std::sort(names.begin(), names.end());
     std::vector<FileURL> entries;
-    for (const auto& name : names) entries.push_back(directory.appendingPathComponent(name));
+    for (const auto& name : names)
+        entries.push_back(directory.appendingPathComponent(name));
     return entries;
 }
 
-UpdateRecoveryResult<void> SystemUpdateRecoveryHost::moveItem(const FileURL& source, const FileURL& destination) {
-    if (::renameat2(AT_FDCWD, source.path.c_str(), AT_FDCWD, destination.path.c_str(), RENAME_NOREPLACE) == 0) {
+UpdateRecoveryResult<void> SystemUpdateRecoveryHost::moveItem(const FileURL& source,
+                                                              const FileURL& destination) {
+    if (::renameat2(AT_FDCWD, source.path.c_str(), AT_FDCWD, destination.path.c_str(),
+                    RENAME_NOREPLACE) == 0) {
         return {};
     }
     int error = errno;
@@ -172,23 +191,27 @@ UpdateRecoveryResult<void> SystemUpdateRecoveryHost::moveItem(const FileURL& sou
         // File systems without no-replace renames: look first, then rename.
         struct stat info {};
         if (::lstat(destination.path.c_str(), &info) == 0) {
-            return unexpected(UpdateRecoveryHostError::fileSystem(EEXIST, "rename to " + destination.path));
+            return unexpected(
+                UpdateRecoveryHostError::fileSystem(EEXIST, "rename to " + destination.path));
         }
-        if (::rename(source.path.c_str(), destination.path.c_str()) == 0) return {};
+        if (::rename(source.path.c_str(), destination.path.c_str()) == 0)
+            return {};
         error = errno;
     }
-    return unexpected(UpdateRecoveryHostError::fileSystem(error, "rename " + source.path + " to " + destination.path));
+    return unexpected(UpdateRecoveryHostError::fileSystem(error, "rename " + source.path + " to " +
+                                                                     destination.path));
 }
 
 void SystemUpdateRecoveryHost::removeItem(const FileURL& item) {
     namespace fs = std::filesystem;
     std::error_code error;
     fs::remove_all(item.path, error);
-    if (!error) return;
+    if (!error)
+        return;
     // A tree with read-only folders (as unpacked from an archive) cannot be emptied; give the
     // owner write access back, then try once more. Links are never followed.
-    for (auto it = fs::recursive_directory_iterator(item.path, error); !error && it != fs::recursive_directory_iterator();
-         it.increment(error)) {
+    for (auto it = fs::recursive_directory_iterator(item.path, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         std::error_code ignored;
         if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
@@ -201,16 +224,22 @@ void SystemUpdateRecoveryHost::removeItem(const FileURL& item) {
     fs::remove_all(item.path, ignored);
 }
 
-UpdateRecoveryResult<void> SystemUpdateRecoveryHost::write(const Bytes& bytes, const FileURL& file) {
+UpdateRecoveryResult<void> SystemUpdateRecoveryHost::write(const Bytes& bytes,
+                                                           const FileURL& file) {
     FileURL parent = file.deletingLastPathComponent();
     if (!parent.path.empty()) {
         std::error_code error;
         std::filesystem::create_directories(parent.path, error);
-        if (error) return unexpected(UpdateRecoveryHostError::fileSystem(error.value(), "mkdir " + parent.path));
+        if (error)
+            return unexpected(
+                UpdateRecoveryHostError::fileSystem(error.value(), "mkdir " + parent.path));
     }
-    FileURL staged = parent.appendingPathComponent("." + file.lastPathComponent() + ".staged." + randomUuidString());
-    int fd = ::open(staged.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) return unexpected(UpdateRecoveryHostError::fileSystem(errno, "create " + staged.path));
+    FileURL staged = parent.appendingPathComponent("." + file.lastPathComponent() + ".staged." +
+                                                   randomUuidString());
+    int fd =
+        ::open(staged.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        return unexpected(UpdateRecoveryHostError::fileSystem(errno, "create " + staged.path));
     if (!writeAll(fd, bytes) || ::fsync(fd) != 0) {
         int error = errno;
         ::close(fd);

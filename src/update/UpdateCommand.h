@@ -25,7 +25,8 @@ struct UpdateCommandResult {
 // Runs the executable at an absolute path with the given arguments and waits for at most `limit`.
 // Standard input, output and error are the null device; the command runs in a process group of
 // its own, which is killed (SIGKILL) when the limit passes. The calling thread blocks meanwhile.
-UpdateCommandResult runUpdateCommand(const FileURL& executable, const std::vector<std::string>& arguments,
+UpdateCommandResult runUpdateCommand(const FileURL& executable,
+                                     const std::vector<std::string>& arguments,
                                      std::chrono::milliseconds limit);
 
 } // namespace quorvel

@@ -8,19 +8,26 @@ namespace quorvel {
 
 std::string_view toString(UpdateReceiptState state) {
     switch (state) {
-    case UpdateReceiptState::installing: return "installing";
-    case UpdateReceiptState::installed: return "installed";
-    case UpdateReceiptState::failed: return "failed";
-    case UpdateReceiptState::rolledBack: return "rolled-back";
-    case UpdateReceiptState::cleaned: return "cleaned";
+    case UpdateReceiptState::installing:
+        return "installing";
+    case UpdateReceiptState::installed:
+        return "installed";
+    case UpdateReceiptState::failed:
+        return "failed";
+    case UpdateReceiptState::rolledBack:
+        return "rolled-back";
+    case UpdateReceiptState::cleaned:
+        return "cleaned";
     }
     return "";
 }
 
 std::optional<UpdateReceiptState> updateReceiptStateFromString(std::string_view text) {
-    for (auto state : {UpdateReceiptState::installing, UpdateReceiptState::installed, UpdateReceiptState::failed,
-                       UpdateReceiptState::rolledBack, UpdateReceiptState::cleaned}) {
-        if (toString(state) == text) return state;
+    for (auto state :
+         {UpdateReceiptState::installing, UpdateReceiptState::installed, UpdateReceiptState::failed,
+          UpdateReceiptState::rolledBack, UpdateReceiptState::cleaned}) {
+        if (toString(state) == text)
+            return state;
     }
     return std::nullopt;
 }
@@ -30,9 +37,11 @@ namespace {
 // Reads a required string: absent when the key is missing or holds anything but a string.
 bool readRequired(const Json& object, const char* key, std::string& out) {
     auto found = object.find(key);
-    if (found == object.end()) return false;
+    if (found == object.end())
+        return false;
     auto text = jsonString(*found);
-    if (!text) return false;
+    if (!text)
+        return false;
     out = std::move(*text);
     return true;
 }
@@ -46,7 +55,8 @@ bool readOptional(const Json& object, const char* key, std::optional<std::string
         return true;
     }
     auto text = jsonString(*found);
-    if (!text) return false;
+    if (!text)
+        return false;
     out = std::move(*text);
     return true;
 }
@@ -55,15 +65,18 @@ bool readOptional(const Json& object, const char* key, std::optional<std::string
 
 std::optional<UpdateReceipt> UpdateReceipt::decode(const Bytes& data) {
     auto parsed = parseJson(data);
-    if (!parsed || !parsed->is_object()) return std::nullopt;
+    if (!parsed || !parsed->is_object())
+        return std::nullopt;
     const Json& object = *parsed;
 
     UpdateReceipt receipt;
     auto schema = object.find("schema");
-    if (schema == object.end()) return std::nullopt;
+    if (schema == object.end())
+        return std::nullopt;
     auto schemaValue = jsonSigned(*schema, std::numeric_limits<std::int64_t>::min(),
                                   std::numeric_limits<std::int64_t>::max());
-    if (!schemaValue) return std::nullopt;
+    if (!schemaValue)
+        return std::nullopt;
     receipt.schema = *schemaValue;
 
     std::string stateText;
@@ -80,10 +93,12 @@ std::optional<UpdateReceipt> UpdateReceipt::decode(const Bytes& data) {
         return std::nullopt;
     }
     auto state = updateReceiptStateFromString(stateText);
-    if (!state) return std::nullopt;
+    if (!state)
+        return std::nullopt;
     receipt.state = *state;
 
-    if (receipt.schema != supportedSchema) return std::nullopt;
+    if (receipt.schema != supportedSchema)
+        return std::nullopt;
     return receipt;
 }
 
@@ -94,13 +109,17 @@ Bytes UpdateReceipt::encode() const {
     object["from_version"] = fromVersion;
     object["to_version"] = toVersion;
     object["artifact_sha256"] = artifactSha256;
-    if (artifactPath) object["artifact_path"] = *artifactPath;
+    if (artifactPath)
+        object["artifact_path"] = *artifactPath;
     object["snapshot_path"] = snapshotPath;
     object["state"] = std::string(toString(state));
     object["written_at"] = writtenAt;
-    if (rolledBackAt) object["rolled_back_at"] = *rolledBackAt;
-    if (failure) object["failure"] = *failure;
-    if (rollbackReason) object["rollback_reason"] = *rollbackReason;
+    if (rolledBackAt)
+        object["rolled_back_at"] = *rolledBackAt;
+    if (failure)
+        object["failure"] = *failure;
+    if (rollbackReason)
+        object["rollback_reason"] = *rollbackReason;
     return bytesOf(dumpCompact(object));
 }
 

@@ -22,11 +22,11 @@ struct UpdateReceipt {
     std::int64_t schema = 1;
     std::string fromVersion;
     std::string toVersion;
-    std::string artifactSha256;            // carried unchanged, never checked here
+    std::string artifactSha256; // carried unchanged, never checked here
     std::optional<std::string> artifactPath;
-    std::string snapshotPath;              // "" means that there is no snapshot
+    std::string snapshotPath; // "" means that there is no snapshot
     UpdateReceiptState state = UpdateReceiptState::installing;
-    std::string writtenAt;                 // carried unchanged, never parsed
+    std::string writtenAt; // carried unchanged, never parsed
     std::optional<std::string> rolledBackAt;
     std::optional<std::string> failure;
     std::optional<std::string> rollbackReason; // any text is accepted on reading

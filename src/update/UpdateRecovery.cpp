@@ -17,7 +17,8 @@ UpdateRecovery::UpdateRecovery(UpdateRecoveryPaths paths, std::shared_ptr<Update
 
 std::optional<UpdateReceipt> UpdateRecovery::readReceipt() const {
     auto bytes = host_->readFile(paths_.receiptURL(), UpdateRecoveryLimits::receiptSizeLimit);
-    if (!bytes) return std::nullopt;
+    if (!bytes)
+        return std::nullopt;
     return UpdateReceipt::decode(*bytes);
 }
 
@@ -35,7 +36,8 @@ void UpdateRecovery::writeReceipt(const UpdateReceipt& receipt) const {
 }
 
 UpdateRecoveryOutcome UpdateRecovery::recover(TimePoint now) const {
-    if (!host_) return UpdateRecoveryOutcome::idle();
+    if (!host_)
+        return UpdateRecoveryOutcome::idle();
     auto receipt = readReceipt();
     // The bundle is classified on every call, receipt or not.
     UpdateBundleCondition condition = host_->condition(paths_.applicationBundle);
@@ -47,7 +49,8 @@ UpdateRecoveryOutcome UpdateRecovery::recover(TimePoint now) const {
             if constexpr (std::is_same_v<Step, UpdateRecoveryAction::None>) {
                 return UpdateRecoveryOutcome::idle();
             } else if constexpr (std::is_same_v<Step, UpdateRecoveryAction::Unrecoverable>) {
-                if (step.failedVersion) writeHoldMarker(*step.failedVersion);
+                if (step.failedVersion)
+                    writeHoldMarker(*step.failedVersion);
                 updateRecoveryLogger().error("recovery result=unrecoverable reason=no_snapshot");
                 return UpdateRecoveryOutcome::unrecoverable();
             } else if constexpr (std::is_same_v<Step, UpdateRecoveryAction::Clean>) {
@@ -62,19 +65,22 @@ UpdateRecoveryOutcome UpdateRecovery::recover(TimePoint now) const {
 }
 
 UpdateRecoveryOutcome UpdateRecovery::restore(const UpdateRecoveryAction::Restore& action,
-                                              const UpdateReceipt& receipt, UpdateBundleCondition condition,
+                                              const UpdateReceipt& receipt,
+                                              UpdateBundleCondition condition,
                                               TimePoint now) const {
     const Logger& log = updateRecoveryLogger();
     const FileURL& bundle = paths_.applicationBundle;
     const std::string bundleName = bundle.lastPathComponent();
     auto failed = [&](const char* message, const std::optional<FileURL>& scratch) {
         log.error(message);
-        if (scratch) host_->removeItem(*scratch);
+        if (scratch)
+            host_->removeItem(*scratch);
         return UpdateRecoveryOutcome::rollbackFailed(receipt.toVersion);
     };
 
     auto scratch = host_->makeScratchDirectory(bundle);
-    if (!scratch) return failed("restore result=failed reason=scratch", std::nullopt);
+    if (!scratch)
+        return failed("restore result=failed reason=scratch", std::nullopt);
 
     auto entries = host_->extractArchive(action.snapshot, *scratch);
     if (!entries || entries->size() != UpdateRecoveryLimits::snapshotTopLevelEntries ||
@@ -120,7 +126,8 @@ UpdateRecoveryOutcome UpdateRecovery::restore(const UpdateRecoveryAction::Restor
 UpdateRecoveryOutcome UpdateRecovery::clean(const UpdateRecoveryAction::Clean& action,
                                             const UpdateReceipt& receipt) const {
     for (const FileURL& leftover : {action.snapshot, action.artifact}) {
-        if (paths_.isRemovableUpdateFile(leftover)) host_->removeItem(leftover);
+        if (paths_.isRemovableUpdateFile(leftover))
+            host_->removeItem(leftover);
     }
     UpdateReceipt rewritten = receipt;
     rewritten.state = UpdateReceiptState::cleaned;

@@ -46,9 +46,11 @@ private:
     std::optional<UpdateReceipt> readReceipt() const;
     void writeHoldMarker(const std::string& version) const;
     void writeReceipt(const UpdateReceipt& receipt) const;
-    UpdateRecoveryOutcome restore(const UpdateRecoveryAction::Restore& action, const UpdateReceipt& receipt,
-                                  UpdateBundleCondition condition, TimePoint now) const;
-    UpdateRecoveryOutcome clean(const UpdateRecoveryAction::Clean& action, const UpdateReceipt& receipt) const;
+    UpdateRecoveryOutcome restore(const UpdateRecoveryAction::Restore& action,
+                                  const UpdateReceipt& receipt, UpdateBundleCondition condition,
+                                  TimePoint now) const;
+    UpdateRecoveryOutcome clean(const UpdateRecoveryAction::Clean& action,
+                                const UpdateReceipt& receipt) const;
 
     UpdateRecoveryPaths paths_;
     std::shared_ptr<UpdateRecoveryHost> host_;

@@ -38,7 +38,8 @@ struct UpdateRecoveryAction {
     bool operator==(const UpdateRecoveryAction&) const = default;
 
     static UpdateRecoveryAction none() { return {None{}}; }
-    static UpdateRecoveryAction restore(FileURL snapshot, std::string failedVersion, UpdateRollbackReason reason) {
+    static UpdateRecoveryAction restore(FileURL snapshot, std::string failedVersion,
+                                        UpdateRollbackReason reason) {
         return {Restore{std::move(snapshot), std::move(failedVersion), reason}};
     }
     static UpdateRecoveryAction clean(FileURL snapshot, FileURL artifact) {

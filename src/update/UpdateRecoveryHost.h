@@ -27,7 +27,8 @@ struct UpdateRecoveryHostError {
     bool operator==(const UpdateRecoveryHostError&) const = default;
 
     static UpdateRecoveryHostError fileSystem(int error, std::string detail) {
-        return {Kind::fileSystem, std::error_code(error, std::generic_category()), std::move(detail)};
+        return {Kind::fileSystem, std::error_code(error, std::generic_category()),
+                std::move(detail)};
     }
 };
 
@@ -52,7 +53,8 @@ public:
     virtual UpdateRecoveryResult<std::vector<FileURL>> extractArchive(const FileURL& archive,
                                                                       const FileURL& directory) = 0;
     // Renames a file or directory; the destination must not exist.
-    virtual UpdateRecoveryResult<void> moveItem(const FileURL& source, const FileURL& destination) = 0;
+    virtual UpdateRecoveryResult<void> moveItem(const FileURL& source,
+                                                const FileURL& destination) = 0;
     // Deletes a file or a directory tree; failures are swallowed.
     virtual void removeItem(const FileURL& item) = 0;
     // Creates the parent directories as needed, then replaces the file atomically.

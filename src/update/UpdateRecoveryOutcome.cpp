@@ -11,11 +11,21 @@ std::string quoted(const std::string& text) {
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (byte < 0x20 || byte == 0x7F) {
                 char escape[8];
@@ -34,13 +44,17 @@ std::string quoted(const std::string& text) {
 
 std::string UpdateRecoveryOutcome::description() const {
     switch (kind) {
-    case Kind::idle: return "idle";
-    case Kind::cleaned: return "cleaned";
-    case Kind::unrecoverable: return "unrecoverable";
+    case Kind::idle:
+        return "idle";
+    case Kind::cleaned:
+        return "cleaned";
+    case Kind::unrecoverable:
+        return "unrecoverable";
     case Kind::rolledBack:
-        return "rolledBack(version: " + quoted(version) +
-               ", reason: " + std::string(toString(reason.value_or(UpdateRollbackReason::bundleMissing))) + ")";
-    case Kind::rollbackFailed: return "rollbackFailed(version: " + quoted(version) + ")";
+        return "rolledBack(version: " + quoted(version) + ", reason: " +
+               std::string(toString(reason.value_or(UpdateRollbackReason::bundleMissing))) + ")";
+    case Kind::rollbackFailed:
+        return "rollbackFailed(version: " + quoted(version) + ")";
     }
     return "idle";
 }

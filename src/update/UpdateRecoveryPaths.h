@@ -22,7 +22,9 @@ struct UpdateRecoveryPaths {
     static std::optional<UpdateRecoveryPaths> production(const FileURL& applicationBundle);
 
     FileURL receiptURL() const { return updatesDirectory.appendingPathComponent(receiptFileName); }
-    FileURL holdMarkerURL() const { return updatesDirectory.appendingPathComponent(holdMarkerFileName); }
+    FileURL holdMarkerURL() const {
+        return updatesDirectory.appendingPathComponent(holdMarkerFileName);
+    }
 
     // The receipt names files by path; recovery deletes or unpacks only files that pass this rule:
     // a direct child of an updates directory (named "updates"), no "recordings" component

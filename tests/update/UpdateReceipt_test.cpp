@@ -1,6 +1,5 @@
-#include "update/UpdateReceipt.h"
-
 #include "base/Json.h"
+#include "update/UpdateReceipt.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +13,14 @@ std::string validReceipt(const std::string& overrides = "") {
     return text + overrides + "}";
 }
 
-std::optional<UpdateReceipt> decodeText(const std::string& text) { return UpdateReceipt::decode(bytesOf(text)); }
+std::optional<UpdateReceipt> decodeText(const std::string& text) {
+    return UpdateReceipt::decode(bytesOf(text));
+}
 
 TEST(UpdateReceipt, DecodesRequiredAndOptionalFields) {
-    auto receipt = decodeText(validReceipt(R"(,"artifact_path":"/u/updates/a.tar.gz","failure":"disk full",)"
-                                           R"("rolled_back_at":"2026-12-05T14:52:07.118Z","rollback_reason":"anything")"));
+    auto receipt = decodeText(validReceipt(
+        R"(,"artifact_path":"/u/updates/a.tar.gz","failure":"disk full",)"
+        R"("rolled_back_at":"2026-12-05T14:52:07.118Z","rollback_reason":"anything")"));
     ASSERT_TRUE(receipt);
     EXPECT_EQ(receipt->schema, 1);
     EXPECT_EQ(receipt->fromVersion, "1.4.0");
@@ -67,8 +69,8 @@ TEST(UpdateReceipt, UnreadableReceipts) {
     EXPECT_FALSE(decodeText(schemaFraction));
 
     // Every required key missing in turn, and given as null.
-    for (const char* key : {"schema", "from_version", "to_version", "artifact_sha256", "snapshot_path", "state",
-                            "written_at"}) {
+    for (const char* key : {"schema", "from_version", "to_version", "artifact_sha256",
+                            "snapshot_path", "state", "written_at"}) {
         auto json = *parseJson(validReceipt());
         json.erase(key);
         EXPECT_FALSE(UpdateReceipt::decode(bytesOf(json.dump()))) << key << " missing";
@@ -117,20 +119,23 @@ TEST(UpdateReceipt, ExactEncodingWithAllOptionalsAbsent) {
     receipt.snapshotPath = "/u/updates/snap.tar.gz";
     receipt.state = UpdateReceiptState::rolledBack;
     receipt.writtenAt = "2026-12-05T14:50:00Z";
-    EXPECT_EQ(textOf(receipt.encode()),
-              R"({"artifact_sha256":"abc","from_version":"1.4.0","schema":1,"snapshot_path":"/u/updates/snap.tar.gz",)"
-              R"("state":"rolled-back","to_version":"1.5.0","written_at":"2026-12-05T14:50:00Z"})");
+    EXPECT_EQ(
+        textOf(receipt.encode()),
+        R"({"artifact_sha256":"abc","from_version":"1.4.0","schema":1,"snapshot_path":"/u/updates/snap.tar.gz",)"
+        R"("state":"rolled-back","to_version":"1.5.0","written_at":"2026-12-05T14:50:00Z"})");
 }
 
 TEST(UpdateReceipt, RewriteKeepsKnownKeysInOrderAndDropsOthers) {
-    auto receipt = decodeText(validReceipt(R"(,"channel":"beta","failure":"x","artifact_path":"/u/updates/a")"));
+    auto receipt = decodeText(
+        validReceipt(R"(,"channel":"beta","failure":"x","artifact_path":"/u/updates/a")"));
     ASSERT_TRUE(receipt);
     receipt->rolledBackAt = "2026-12-05T14:52:07.118Z";
     receipt->rollbackReason = "bundle_missing";
     std::string text(textOf(receipt->encode()));
     EXPECT_EQ(text.find("channel"), std::string::npos);
-    const char* order[] = {"artifact_path", "artifact_sha256", "failure", "from_version", "rollback_reason",
-                           "rolled_back_at", "schema", "snapshot_path", "state", "to_version", "written_at"};
+    const char* order[] = {"artifact_path",   "artifact_sha256", "failure",   "from_version",
+                           "rollback_reason", "rolled_back_at",  "schema",    "snapshot_path",
+                           "state",           "to_version",      "written_at"};
     std::size_t last = 0;
     for (const char* key : order) {
         auto at = text.find(std::string("\"") + key + "\":");

@@ -1,6 +1,5 @@
-#include "update/UpdateRecovery.h"
-
 #include "support/LogCapture.h"
+#include "update/UpdateRecovery.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -18,7 +17,8 @@ const std::string updates = "/data/com.quorvel.desktop/updates";
 const std::string snapshot = updates + "/snapshot.tar.gz";
 const std::string receiptPath = updates + "/receipt.json";
 const std::string holdPath = updates + "/QUORVEL_UPDATE_HOLD";
-const std::string scratchPath = parent + "/.Quorvel.app.restore.11111111-2222-3333-4444-555555555555";
+const std::string scratchPath =
+    parent + "/.Quorvel.app.restore.11111111-2222-3333-4444-555555555555";
 const std::string candidatePath = scratchPath + "/Quorvel.app";
 
 // Records every operation in order and answers from a script.
@@ -36,7 +36,8 @@ public:
     std::optional<Bytes> readFile(const FileURL& file, std::size_t) override {
         calls.push_back("read " + file.path);
         auto found = files.find(file.path);
-        if (found == files.end()) return std::nullopt;
+        if (found == files.end())
+            return std::nullopt;
         return bytesOf(found->second);
     }
     UpdateBundleCondition condition(const FileURL& bundle) override {
@@ -46,38 +47,47 @@ public:
     }
     UpdateRecoveryResult<FileURL> makeScratchDirectory(const FileURL& bundle) override {
         calls.push_back("scratch " + bundle.path);
-        if (scratchFails) return unexpected(UpdateRecoveryHostError::fileSystem(EACCES, "scratch"));
+        if (scratchFails)
+            return unexpected(UpdateRecoveryHostError::fileSystem(EACCES, "scratch"));
         return FileURL::fromPath(scratchPath);
     }
-    UpdateRecoveryResult<std::vector<FileURL>> extractArchive(const FileURL& archive, const FileURL& directory) override {
+    UpdateRecoveryResult<std::vector<FileURL>> extractArchive(const FileURL& archive,
+                                                              const FileURL& directory) override {
         calls.push_back("extract " + archive.path + " " + directory.path);
         if (!extracted) {
-            return unexpected(UpdateRecoveryHostError{UpdateRecoveryHostError::Kind::corruptArchive, {}, "corrupt"});
+            return unexpected(UpdateRecoveryHostError{
+                UpdateRecoveryHostError::Kind::corruptArchive, {}, "corrupt"});
         }
         std::vector<FileURL> entries;
-        for (const auto& path : *extracted) entries.push_back(FileURL::fromPath(path));
+        for (const auto& path : *extracted)
+            entries.push_back(FileURL::fromPath(path));
         return entries;
     }
-    UpdateRecoveryResult<void> moveItem(const FileURL& source, const FileURL& destination) override {
+    UpdateRecoveryResult<void> moveItem(const FileURL& source,
+                                        const FileURL& destination) override {
         calls.push_back("move " + source.path + " " + destination.path);
-        if (failingMoveSources.count(source.path)) return unexpected(UpdateRecoveryHostError::fileSystem(EIO, "move"));
+        if (failingMoveSources.count(source.path))
+            return unexpected(UpdateRecoveryHostError::fileSystem(EIO, "move"));
         return {};
     }
     void removeItem(const FileURL& item) override { calls.push_back("remove " + item.path); }
     UpdateRecoveryResult<void> write(const Bytes& bytes, const FileURL& file) override {
         calls.push_back("write " + file.path);
-        if (failingWrites.count(file.path)) return unexpected(UpdateRecoveryHostError::fileSystem(ENOSPC, "write"));
+        if (failingWrites.count(file.path))
+            return unexpected(UpdateRecoveryHostError::fileSystem(ENOSPC, "write"));
         written[file.path] = std::string(textOf(bytes));
         return {};
     }
 
     // The set-aside name of the call list, checked for its shape.
     std::string setAside() const {
-        static const std::regex shape("move /Apps/Quorvel.app (/Apps/\\.Quorvel\\.app\\.failed\\.[0-9A-F]{8}-[0-9A-F]{4}-"
-                                      "[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})");
+        static const std::regex shape(
+            "move /Apps/Quorvel.app (/Apps/\\.Quorvel\\.app\\.failed\\.[0-9A-F]{8}-[0-9A-F]{4}-"
+            "[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})");
         for (const auto& call : calls) {
             std::smatch match;
-            if (std::regex_match(call, match, shape)) return match[1];
+            if (std::regex_match(call, match, shape))
+                return match[1];
         }
         return "";
     }
@@ -86,21 +96,24 @@ public:
 std::string receiptText(const std::string& state, const std::string& snapshotPath = snapshot,
                         const std::string& extra = "") {
     return R"({"schema":1,"from_version":"1.4.0","to_version":"1.5.0","artifact_sha256":"abc","snapshot_path":")" +
-           snapshotPath + R"(","state":")" + state + R"(","written_at":"w","failure":"f","channel":"beta")" + extra +
-           "}";
+           snapshotPath + R"(","state":")" + state +
+           R"(","written_at":"w","failure":"f","channel":"beta")" + extra + "}";
 }
 
 struct UpdateRecoveryEngine : ::testing::Test {
     std::shared_ptr<RecordingHost> host = std::make_shared<RecordingHost>();
-    UpdateRecovery recovery{UpdateRecoveryPaths{FileURL::fromPath(bundlePath), FileURL::fromPath(updates)}, host};
+    UpdateRecovery recovery{
+        UpdateRecoveryPaths{FileURL::fromPath(bundlePath), FileURL::fromPath(updates)}, host};
     LogCapture log;
-    TimePoint now = Clock::from_time_t(1796482327) + std::chrono::milliseconds(118); // 2026-12-05T14:52:07.118Z
+    TimePoint now =
+        Clock::from_time_t(1796482327) + std::chrono::milliseconds(118); // 2026-12-05T14:52:07.118Z
 
     std::vector<std::string> messages() const { return log.messages(); }
     std::vector<LogRecord> errors() const {
         std::vector<LogRecord> out;
         for (const auto& record : log.records()) {
-            if (record.level == LogLevel::error) out.push_back(record);
+            if (record.level == LogLevel::error)
+                out.push_back(record);
         }
         return out;
     }
@@ -109,7 +122,8 @@ struct UpdateRecoveryEngine : ::testing::Test {
 TEST_F(UpdateRecoveryEngine, NoReceiptAndHealthyBundleTouchesNothing) {
     host->conditions[bundlePath] = UpdateBundleCondition::verified;
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
-    EXPECT_EQ(host->calls, (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath}));
+    EXPECT_EQ(host->calls,
+              (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath}));
     EXPECT_TRUE(messages().empty());
 }
 
@@ -136,44 +150,53 @@ TEST_F(UpdateRecoveryEngine, SnapshotOutsideUpdatesIsUnrecoverableAndHoldsTheVer
     host->files[receiptPath] = receiptText("installed", "/tmp/snapshot.tar.gz");
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::unrecoverable());
     EXPECT_EQ(host->written, (std::map<std::string, std::string>{{holdPath, "1.5.0\n"}}));
-    EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written",
-                                                    "recovery result=unrecoverable reason=no_snapshot"}));
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"hold action=written",
+                                        "recovery result=unrecoverable reason=no_snapshot"}));
 }
 
 TEST_F(UpdateRecoveryEngine, SuccessfulRollbackOfAHealthyBundleStillInstalling) {
     host->conditions[bundlePath] = UpdateBundleCondition::verified;
     host->conditions[candidatePath] = UpdateBundleCondition::verified;
     host->files[receiptPath] = receiptText("installing");
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::diedMidInstall));
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::diedMidInstall));
     std::string aside = host->setAside();
     ASSERT_FALSE(aside.empty());
-    EXPECT_EQ(host->calls, (std::vector<std::string>{
-                               "read " + receiptPath, "condition " + bundlePath, "write " + holdPath,
-                               "scratch " + bundlePath, "extract " + snapshot + " " + scratchPath,
-                               "condition " + candidatePath, "move " + bundlePath + " " + aside,
-                               "move " + candidatePath + " " + bundlePath, "remove " + aside, "write " + receiptPath,
-                               "remove " + scratchPath}));
+    EXPECT_EQ(host->calls,
+              (std::vector<std::string>{
+                  "read " + receiptPath, "condition " + bundlePath, "write " + holdPath,
+                  "scratch " + bundlePath, "extract " + snapshot + " " + scratchPath,
+                  "condition " + candidatePath, "move " + bundlePath + " " + aside,
+                  "move " + candidatePath + " " + bundlePath, "remove " + aside,
+                  "write " + receiptPath, "remove " + scratchPath}));
     EXPECT_EQ(host->written[holdPath], "1.5.0\n");
-    EXPECT_EQ(host->written[receiptPath],
-              R"({"artifact_sha256":"abc","failure":"f","from_version":"1.4.0","rollback_reason":"died_mid_install",)"
-              R"("rolled_back_at":"2026-12-05T14:52:07.118Z","schema":1,"snapshot_path":")" +
-                  snapshot + R"(","state":"rolled-back","to_version":"1.5.0","written_at":"w"})");
-    EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written",
-                                                    "restore result=succeeded reason=died_mid_install"}));
+    EXPECT_EQ(
+        host->written[receiptPath],
+        R"({"artifact_sha256":"abc","failure":"f","from_version":"1.4.0","rollback_reason":"died_mid_install",)"
+        R"("rolled_back_at":"2026-12-05T14:52:07.118Z","schema":1,"snapshot_path":")" +
+            snapshot + R"(","state":"rolled-back","to_version":"1.5.0","written_at":"w"})");
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"hold action=written",
+                                        "restore result=succeeded reason=died_mid_install"}));
     EXPECT_TRUE(errors().empty());
 }
 
 TEST_F(UpdateRecoveryEngine, MissingBundleIsMovedInDirectlyWithoutSetAside) {
     host->conditions[candidatePath] = UpdateBundleCondition::verified;
     host->files[receiptPath] = receiptText("cleaned");
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleMissing));
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleMissing));
     EXPECT_EQ(host->setAside(), "");
     int moves = 0;
-    for (const auto& call : host->calls) moves += call.rfind("move ", 0) == 0;
+    for (const auto& call : host->calls)
+        moves += call.rfind("move ", 0) == 0;
     EXPECT_EQ(moves, 1);
-    EXPECT_NE(std::find(host->calls.begin(), host->calls.end(), "move " + candidatePath + " " + bundlePath),
+    EXPECT_NE(std::find(host->calls.begin(), host->calls.end(),
+                        "move " + candidatePath + " " + bundlePath),
               host->calls.end());
-    EXPECT_NE(host->written[receiptPath].find("\"rollback_reason\":\"bundle_missing\""), std::string::npos);
+    EXPECT_NE(host->written[receiptPath].find("\"rollback_reason\":\"bundle_missing\""),
+              std::string::npos);
 }
 
 TEST_F(UpdateRecoveryEngine, HoldMarkerFailureIsLoggedAndDoesNotStopTheRollback) {
@@ -181,9 +204,11 @@ TEST_F(UpdateRecoveryEngine, HoldMarkerFailureIsLoggedAndDoesNotStopTheRollback)
     host->conditions[candidatePath] = UpdateBundleCondition::verified;
     host->files[receiptPath] = receiptText("failed");
     host->failingWrites.insert(holdPath);
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
-    EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=failed",
-                                                    "restore result=succeeded reason=bundle_unverified"}));
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"hold action=failed",
+                                        "restore result=succeeded reason=bundle_unverified"}));
     EXPECT_EQ(log.records()[0].level, LogLevel::error);
 }
 
@@ -192,9 +217,11 @@ TEST_F(UpdateRecoveryEngine, ReceiptWriteFailureChangesNothing) {
     host->conditions[candidatePath] = UpdateBundleCondition::verified;
     host->files[receiptPath] = receiptText("installed");
     host->failingWrites.insert(receiptPath);
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
-    EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written",
-                                                    "restore result=succeeded reason=bundle_unverified"}));
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"hold action=written",
+                                        "restore result=succeeded reason=bundle_unverified"}));
 }
 
 // Every failed step: the hold marker went out before the attempt, the receipt is never rewritten,
@@ -209,9 +236,14 @@ struct FailureCase {
 
 TEST_F(UpdateRecoveryEngine, EveryFailedRollbackStep) {
     const std::vector<FailureCase> cases = {
-        {"scratch", [](RecordingHost& h) { h.scratchFails = true; }, "restore result=failed reason=scratch", false},
-        {"extraction", [](RecordingHost& h) { h.extracted.reset(); }, "restore result=failed reason=archive", true},
-        {"two entries", [](RecordingHost& h) { h.extracted = {{candidatePath, scratchPath + "/Other.app"}}; },
+        {"scratch", [](RecordingHost& h) { h.scratchFails = true; },
+         "restore result=failed reason=scratch", false},
+        {"extraction", [](RecordingHost& h) { h.extracted.reset(); },
+         "restore result=failed reason=archive", true},
+        {"two entries",
+         [](RecordingHost& h) {
+             h.extracted = {{candidatePath, scratchPath + "/Other.app"}};
+         },
          "restore result=failed reason=archive", true},
         {"no entry", [](RecordingHost& h) { h.extracted = std::vector<std::string>{}; },
          "restore result=failed reason=archive", true},
@@ -240,7 +272,8 @@ TEST_F(UpdateRecoveryEngine, EveryFailedRollbackStep) {
         EXPECT_EQ(h->written, (std::map<std::string, std::string>{{holdPath, "1.5.0\n"}}));
         EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written", failure.line}));
         ASSERT_EQ(errors().size(), 1u);
-        bool scratchRemoved = std::find(h->calls.begin(), h->calls.end(), "remove " + scratchPath) != h->calls.end();
+        bool scratchRemoved =
+            std::find(h->calls.begin(), h->calls.end(), "remove " + scratchPath) != h->calls.end();
         EXPECT_EQ(scratchRemoved, failure.scratchMade);
         EXPECT_EQ(h->calls.back().rfind("remove ", 0) == 0, failure.scratchMade);
         // Nothing but the scratch directory is ever removed when a rollback fails.
@@ -263,7 +296,8 @@ TEST_F(UpdateRecoveryEngine, FailedMoveInPutsTheBrokenBundleBack) {
     auto tail = std::vector<std::string>(host->calls.end() - 4, host->calls.end());
     EXPECT_EQ(tail, (std::vector<std::string>{"move " + bundlePath + " " + aside,
                                               "move " + candidatePath + " " + bundlePath,
-                                              "move " + aside + " " + bundlePath, "remove " + scratchPath}));
+                                              "move " + aside + " " + bundlePath,
+                                              "remove " + scratchPath}));
 }
 
 TEST_F(UpdateRecoveryEngine, MissingBundleWithFailedMoveIn) {
@@ -272,22 +306,25 @@ TEST_F(UpdateRecoveryEngine, MissingBundleWithFailedMoveIn) {
     host->failingMoveSources.insert(candidatePath);
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rollbackFailed("1.5.0"));
     EXPECT_EQ(host->setAside(), "");
-    EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written", "restore result=failed reason=move_in"}));
+    EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written",
+                                                    "restore result=failed reason=move_in"}));
 }
 
 TEST_F(UpdateRecoveryEngine, CleanupDeletesRemovableLeftoversAndMarksTheReceipt) {
     host->conditions[bundlePath] = UpdateBundleCondition::verified;
-    host->files[receiptPath] = receiptText("installed", snapshot, R"(,"artifact_path":"/tmp/evil.bin")");
+    host->files[receiptPath] =
+        receiptText("installed", snapshot, R"(,"artifact_path":"/tmp/evil.bin")");
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::cleaned());
     // An artifact path outside the updates directory is ignored; the default name goes instead.
-    EXPECT_EQ(host->calls, (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath,
-                                                     "remove " + snapshot,
-                                                     "remove " + updates + "/Quorvel_1.5.0.app.tar.gz",
-                                                     "write " + receiptPath}));
-    EXPECT_EQ(host->written[receiptPath],
-              R"({"artifact_path":"/tmp/evil.bin","artifact_sha256":"abc","failure":"f","from_version":"1.4.0",)"
-              R"("schema":1,"snapshot_path":")" +
-                  snapshot + R"(","state":"cleaned","to_version":"1.5.0","written_at":"w"})");
+    EXPECT_EQ(host->calls,
+              (std::vector<std::string>{
+                  "read " + receiptPath, "condition " + bundlePath, "remove " + snapshot,
+                  "remove " + updates + "/Quorvel_1.5.0.app.tar.gz", "write " + receiptPath}));
+    EXPECT_EQ(
+        host->written[receiptPath],
+        R"({"artifact_path":"/tmp/evil.bin","artifact_sha256":"abc","failure":"f","from_version":"1.4.0",)"
+        R"("schema":1,"snapshot_path":")" +
+            snapshot + R"(","state":"cleaned","to_version":"1.5.0","written_at":"w"})");
     EXPECT_EQ(messages(), (std::vector<std::string>{"cleanup result=succeeded"}));
 }
 
@@ -298,8 +335,9 @@ TEST_F(UpdateRecoveryEngine, CleanupSkipsADefaultArtifactNameThatLeavesTheFolder
     host->files[receiptPath] = text;
     host->failingWrites.insert(receiptPath);
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::cleaned());
-    EXPECT_EQ(host->calls, (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath,
-                                                     "remove " + snapshot, "write " + receiptPath}));
+    EXPECT_EQ(host->calls,
+              (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath,
+                                        "remove " + snapshot, "write " + receiptPath}));
     EXPECT_EQ(messages(), (std::vector<std::string>{"cleanup result=succeeded"}));
 }
 

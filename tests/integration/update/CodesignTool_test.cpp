@@ -1,5 +1,4 @@
 #include "UpdateFixtures.h"
-
 #include "update/SystemUpdateRecoveryHost.h"
 
 namespace quorvel::test {
@@ -24,8 +23,10 @@ TEST_F(CodesignTool, SignedBundleVerifies) {
     // The manifest lists every file, sorted, with its digest; the signature folder is not listed.
     std::string manifest = readFileText(bundle / "Contents/QuorvelSignature/manifest");
     EXPECT_EQ(manifest.rfind("quorvel-codesign manifest 1\n", 0), 0u);
-    EXPECT_NE(manifest.find("link\tlibQuorvelShellBridge.so.1\tContents/Frameworks/libQuorvelShellBridge.so\n"),
-              std::string::npos);
+    EXPECT_NE(
+        manifest.find(
+            "link\tlibQuorvelShellBridge.so.1\tContents/Frameworks/libQuorvelShellBridge.so\n"),
+        std::string::npos);
     EXPECT_NE(manifest.find("executable\t"), std::string::npos);
     EXPECT_EQ(manifest.find("QuorvelSignature"), std::string::npos);
     EXPECT_EQ(fs::file_size(bundle / "Contents/QuorvelSignature/manifest.sig"), 64u);
@@ -45,26 +46,38 @@ TEST_F(CodesignTool, ModifiedBundlesDoNotVerify) {
         std::function<void(const fs::path&)> apply;
     };
     const std::vector<Change> changes = {
-        {"modified file", [](const fs::path& b) { writeFileText(b / "Contents/MacOS/Quorvel", "#!/bin/sh\n"); }},
+        {"modified file",
+         [](const fs::path& b) { writeFileText(b / "Contents/MacOS/Quorvel", "#!/bin/sh\n"); }},
         {"modified nested file",
          [](const fs::path& b) {
-             writeFileText(b / "Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/QuorvelLauncher", "x");
+             writeFileText(b / "Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/"
+                               "QuorvelLauncher",
+                           "x");
          }},
-        {"removed file", [](const fs::path& b) { fs::remove(b / "Contents/Resources/strings/en.txt"); }},
-        {"extra file", [](const fs::path& b) { writeFileText(b / "Contents/Resources/extra.txt", "x"); }},
-        {"extra hidden file", [](const fs::path& b) { writeFileText(b / "Contents/.hidden", "x"); }},
+        {"removed file",
+         [](const fs::path& b) { fs::remove(b / "Contents/Resources/strings/en.txt"); }},
+        {"extra file",
+         [](const fs::path& b) { writeFileText(b / "Contents/Resources/extra.txt", "x"); }},
+        {"extra hidden file",
+         [](const fs::path& b) { writeFileText(b / "Contents/.hidden", "x"); }},
         {"extra folder", [](const fs::path& b) { fs::create_directory(b / "Contents/Plugins"); }},
         {"extra file in a nested bundle",
-         [](const fs::path& b) { writeFileText(b / "Contents/Library/LoginItems/QuorvelLauncher.app/x", "x"); }},
+         [](const fs::path& b) {
+             writeFileText(b / "Contents/Library/LoginItems/QuorvelLauncher.app/x", "x");
+         }},
         {"extra file in the signature folder",
          [](const fs::path& b) { writeFileText(b / "Contents/QuorvelSignature/extra", "x"); }},
-        {"link out of the bundle", [](const fs::path& b) { fs::create_symlink("/etc/passwd", b / "Contents/passwd"); }},
+        {"link out of the bundle",
+         [](const fs::path& b) { fs::create_symlink("/etc/passwd", b / "Contents/passwd"); }},
         {"relative link out of the bundle",
-         [](const fs::path& b) { fs::create_directory_symlink("../../..", b / "Contents/Resources/up"); }},
+         [](const fs::path& b) {
+             fs::create_directory_symlink("../../..", b / "Contents/Resources/up");
+         }},
         {"listed link redirected",
          [](const fs::path& b) {
              fs::remove(b / "Contents/Frameworks/libQuorvelShellBridge.so");
-             fs::create_symlink("/usr/lib/x86_64-linux-gnu/libc.so.6", b / "Contents/Frameworks/libQuorvelShellBridge.so");
+             fs::create_symlink("/usr/lib/x86_64-linux-gnu/libc.so.6",
+                                b / "Contents/Frameworks/libQuorvelShellBridge.so");
          }},
         {"file replaced by a link",
          [](const fs::path& b) {
@@ -73,17 +86,19 @@ TEST_F(CodesignTool, ModifiedBundlesDoNotVerify) {
          }},
         {"executable bit dropped",
          [](const fs::path& b) {
-             fs::permissions(b / "Contents/MacOS/Quorvel", fs::perms::owner_exec | fs::perms::group_exec |
-                                                               fs::perms::others_exec,
+             fs::permissions(b / "Contents/MacOS/Quorvel",
+                             fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
                              fs::perm_options::remove);
          }},
         {"manifest edited",
          [](const fs::path& b) {
              std::string manifest = readFileText(b / "Contents/QuorvelSignature/manifest");
-             writeFileText(b / "Contents/QuorvelSignature/manifest", manifest + "directory\t-\tContents/zzz\n");
+             writeFileText(b / "Contents/QuorvelSignature/manifest",
+                           manifest + "directory\t-\tContents/zzz\n");
              fs::create_directory(b / "Contents/zzz");
          }},
-        {"signature removed", [](const fs::path& b) { fs::remove(b / "Contents/QuorvelSignature/manifest.sig"); }},
+        {"signature removed",
+         [](const fs::path& b) { fs::remove(b / "Contents/QuorvelSignature/manifest.sig"); }},
     };
     for (const auto& change : changes) {
         SCOPED_TRACE(change.name);
@@ -100,12 +115,14 @@ TEST_F(CodesignTool, ModifiedBundlesDoNotVerify) {
 
 TEST_F(CodesignTool, SigningRefusesLinksLeavingTheBundleAndSpecialFiles) {
     fs::create_symlink("/etc", bundle / "Contents/etc");
-    CommandResult result = runCommand({codesignTool(), "sign", "--key", key.privateKey, bundle.string()});
+    CommandResult result =
+        runCommand({codesignTool(), "sign", "--key", key.privateKey, bundle.string()});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.output.find("Contents/etc: link leads out of the bundle"), std::string::npos);
     fs::remove(bundle / "Contents/etc");
     ASSERT_EQ(::mkfifo((bundle / "Contents/pipe").c_str(), 0600), 0);
-    EXPECT_EQ(runCommand({codesignTool(), "sign", "--key", key.privateKey, bundle.string()}).status, 1);
+    EXPECT_EQ(runCommand({codesignTool(), "sign", "--key", key.privateKey, bundle.string()}).status,
+              1);
     fs::remove(bundle / "Contents/pipe");
     // A link that stays inside, dangling or not, is fine.
     fs::create_symlink("../Info.plist", bundle / "Contents/MacOS/Info.plist");
@@ -118,14 +135,20 @@ TEST_F(CodesignTool, TrustsOnlyItsKey) {
     TestKey other(dir.path(), "other");
     EXPECT_EQ(verify(bundle, other), 1);
     // Without --trusted-key the key built into the tool is the only one trusted.
-    EXPECT_EQ(runCommand({codesignTool(), "verify", "--deep", "--strict", bundle.string()}).status, 1);
+    EXPECT_EQ(runCommand({codesignTool(), "verify", "--deep", "--strict", bundle.string()}).status,
+              1);
     SystemUpdateRecoveryHost production{hostOptions(codesignTool())};
-    EXPECT_EQ(production.condition(FileURL::fromPath(bundle.string())), UpdateBundleCondition::unverified);
+    EXPECT_EQ(production.condition(FileURL::fromPath(bundle.string())),
+              UpdateBundleCondition::unverified);
     // The development key of this build (absent in a build with a release key) is that key.
     fs::path developmentKey = fs::path(buildDir()) / "codesign/development-signing-key.pem";
     if (fs::exists(developmentKey)) {
-        ASSERT_EQ(runCommand({codesignTool(), "sign", "--key", developmentKey.string(), bundle.string()}).status, 0);
-        EXPECT_EQ(production.condition(FileURL::fromPath(bundle.string())), UpdateBundleCondition::verified);
+        ASSERT_EQ(
+            runCommand({codesignTool(), "sign", "--key", developmentKey.string(), bundle.string()})
+                .status,
+            0);
+        EXPECT_EQ(production.condition(FileURL::fromPath(bundle.string())),
+                  UpdateBundleCondition::verified);
     }
 }
 
@@ -139,7 +162,10 @@ TEST_F(CodesignTool, UsageErrors) {
     writeFileText(dir / "file.app", "x");
     EXPECT_EQ(verify(dir / "file.app", key), 1);
     // A private key is not accepted as the trusted public key.
-    EXPECT_EQ(runCommand({codesignTool(), "verify", "--trusted-key", key.privateKey, bundle.string()}).status, 1);
+    EXPECT_EQ(
+        runCommand({codesignTool(), "verify", "--trusted-key", key.privateKey, bundle.string()})
+            .status,
+        1);
 }
 
 TEST_F(CodesignTool, HostConditionOfMissingAndDanglingPaths) {
@@ -151,7 +177,8 @@ TEST_F(CodesignTool, HostConditionOfMissingAndDanglingPaths) {
     EXPECT_EQ(condition(), UpdateBundleCondition::unverified);
     // No tool: nothing can be verified.
     SystemUpdateRecoveryHost noTool{hostOptions((dir / "no-such-tool").string())};
-    EXPECT_EQ(noTool.condition(FileURL::fromPath((dir / "Quorvel.app").string())), UpdateBundleCondition::unverified);
+    EXPECT_EQ(noTool.condition(FileURL::fromPath((dir / "Quorvel.app").string())),
+              UpdateBundleCondition::unverified);
 }
 
 TEST(CodesignToolLocation, BesideTheExecutableThenOnPath) {

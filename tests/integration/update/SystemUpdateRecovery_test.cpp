@@ -1,5 +1,4 @@
 #include "UpdateFixtures.h"
-
 #include "base/InternetDateTime.h"
 #include "base/Json.h"
 #include "support/LogCapture.h"
@@ -26,9 +25,10 @@ struct RealRecovery : ::testing::Test {
     fs::path updates = dir / "data/com.quorvel.desktop/updates";
     fs::path bundle = applications / "Quorvel.app";
     fs::path snapshot = updates / "Quorvel-1.4.0.tar.gz";
-    std::shared_ptr<SystemUpdateRecoveryHost> host =
-        std::make_shared<SystemUpdateRecoveryHost>(hostOptions(codesignTool(), {"--trusted-key", key.publicKey}));
-    UpdateRecovery recovery{UpdateRecoveryPaths{FileURL::fromPath(bundle.string()), FileURL::fromPath(updates.string())},
+    std::shared_ptr<SystemUpdateRecoveryHost> host = std::make_shared<SystemUpdateRecoveryHost>(
+        hostOptions(codesignTool(), {"--trusted-key", key.publicKey}));
+    UpdateRecovery recovery{UpdateRecoveryPaths{FileURL::fromPath(bundle.string()),
+                                                FileURL::fromPath(updates.string())},
                             host};
     LogCapture log;
     TimePoint now = *parseInternetDateTime("2026-12-05T14:52:07.118Z");
@@ -45,10 +45,12 @@ struct RealRecovery : ::testing::Test {
     }
 
     void writeReceipt(const std::string& state) {
-        writeFileText(updates / "receipt.json",
-                      R"({"schema":1,"from_version":"1.4.0","to_version":"1.5.0","artifact_sha256":"abc",)"
-                      R"("snapshot_path":")" + snapshot.string() + R"(","state":")" + state +
-                          R"(","written_at":"2026-12-05T14:50:00Z","channel":"beta"})");
+        writeFileText(
+            updates / "receipt.json",
+            R"({"schema":1,"from_version":"1.4.0","to_version":"1.5.0","artifact_sha256":"abc",)"
+            R"("snapshot_path":")" +
+                snapshot.string() + R"(","state":")" + state +
+                R"(","written_at":"2026-12-05T14:50:00Z","channel":"beta"})");
     }
     std::string installedVersion() { return readFileText(bundle / "Contents/MacOS/Quorvel"); }
 };
@@ -78,11 +80,14 @@ TEST_F(RealRecovery, SuccessfulRollbackOfABrokenBundle) {
     EXPECT_EQ(receipt->rolledBackAt, "2026-12-05T14:52:07.118Z");
     EXPECT_EQ(receipt->rollbackReason, "bundle_unverified");
     EXPECT_EQ(readFileText(updates / "receipt.json").find("channel"), std::string::npos);
-    // No hidden scratch or set-aside folder beside the bundle, no staged file in the updates folder.
+    // No hidden scratch or set-aside folder beside the bundle, no staged file in the updates
+    // folder.
     EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
-    EXPECT_EQ(listing(updates), (std::vector<std::string>{"QUORVEL_UPDATE_HOLD", "Quorvel-1.4.0.tar.gz", "receipt.json"}));
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{"hold action=written",
-                                                        "restore result=succeeded reason=bundle_unverified"}));
+    EXPECT_EQ(listing(updates), (std::vector<std::string>{"QUORVEL_UPDATE_HOLD",
+                                                          "Quorvel-1.4.0.tar.gz", "receipt.json"}));
+    EXPECT_EQ(log.messages(),
+              (std::vector<std::string>{"hold action=written",
+                                        "restore result=succeeded reason=bundle_unverified"}));
 
     // Afterwards the bundle is healthy and the receipt says rolled-back: nothing more to do.
     log.clear();
@@ -91,12 +96,14 @@ TEST_F(RealRecovery, SuccessfulRollbackOfABrokenBundle) {
 
 TEST_F(RealRecovery, RollbackOfAMissingBundleAndOfOneThatDiedMidInstall) {
     writeReceipt("installing");
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::diedMidInstall));
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::diedMidInstall));
     EXPECT_EQ(installedVersion(), "#!/bin/sh\necho 1.4.0\n");
 
     fs::remove_all(bundle);
     writeReceipt("failed");
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleMissing));
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleMissing));
     EXPECT_EQ(verify(bundle, key), 0);
     EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
 }
@@ -140,7 +147,8 @@ TEST_F(RealRecovery, FailedRollbacksLeaveTheBundleAndNoScratch) {
              makeArchive(snapshot, folder.path(), {"Other.app"});
          },
          "restore result=failed reason=archive"},
-        {"not an archive", [&] { writeFileText(snapshot, "not an archive"); }, "restore result=failed reason=archive"},
+        {"not an archive", [&] { writeFileText(snapshot, "not an archive"); },
+         "restore result=failed reason=archive"},
         {"gone", [&] { fs::remove(snapshot); }, "restore result=failed reason=archive"},
         {"unsigned snapshot",
          [&] {
@@ -170,23 +178,30 @@ TEST_F(RealRecovery, FailedMoveInPutsTheBrokenBundleBack) {
     // The real host, except that moving the candidate in fails once the broken bundle is aside.
     struct FailingMoveIn : UpdateRecoveryHost {
         std::shared_ptr<SystemUpdateRecoveryHost> real;
-        explicit FailingMoveIn(std::shared_ptr<SystemUpdateRecoveryHost> host) : real(std::move(host)) {}
-        std::optional<Bytes> readFile(const FileURL& f, std::size_t limit) override { return real->readFile(f, limit); }
+        explicit FailingMoveIn(std::shared_ptr<SystemUpdateRecoveryHost> host)
+            : real(std::move(host)) {}
+        std::optional<Bytes> readFile(const FileURL& f, std::size_t limit) override {
+            return real->readFile(f, limit);
+        }
         UpdateBundleCondition condition(const FileURL& b) override { return real->condition(b); }
         UpdateRecoveryResult<FileURL> makeScratchDirectory(const FileURL& b) override {
             return real->makeScratchDirectory(b);
         }
-        UpdateRecoveryResult<std::vector<FileURL>> extractArchive(const FileURL& a, const FileURL& d) override {
+        UpdateRecoveryResult<std::vector<FileURL>> extractArchive(const FileURL& a,
+                                                                  const FileURL& d) override {
             return real->extractArchive(a, d);
         }
-        UpdateRecoveryResult<void> moveItem(const FileURL& source, const FileURL& destination) override {
+        UpdateRecoveryResult<void> moveItem(const FileURL& source,
+                                            const FileURL& destination) override {
             if (source.path.find(".restore.") != std::string::npos) {
                 return unexpected(UpdateRecoveryHostError::fileSystem(EXDEV, "simulated"));
             }
             return real->moveItem(source, destination);
         }
         void removeItem(const FileURL& item) override { real->removeItem(item); }
-        UpdateRecoveryResult<void> write(const Bytes& bytes, const FileURL& f) override { return real->write(bytes, f); }
+        UpdateRecoveryResult<void> write(const Bytes& bytes, const FileURL& f) override {
+            return real->write(bytes, f);
+        }
     };
     UpdateRecovery failing(recovery.paths(), std::make_shared<FailingMoveIn>(host));
     EXPECT_EQ(failing.recover(now), UpdateRecoveryOutcome::rollbackFailed("1.5.0"));
@@ -218,29 +233,35 @@ TEST(UpdateCommand, ExitStatusStartFailureAndLimit) {
               (UpdateCommandResult{UpdateCommandResult::Status::exited, 3}));
     EXPECT_EQ(runUpdateCommand(FileURL::fromPath("/no/such/tool"), {}, 10s).status,
               UpdateCommandResult::Status::failedToStart);
-    EXPECT_EQ(runUpdateCommand(FileURL::fromPath("true"), {}, 10s).status, UpdateCommandResult::Status::failedToStart);
+    EXPECT_EQ(runUpdateCommand(FileURL::fromPath("true"), {}, 10s).status,
+              UpdateCommandResult::Status::failedToStart);
     // Output goes nowhere: a command that writes a lot does not block on a full pipe.
-    EXPECT_TRUE(runUpdateCommand(FileURL::fromPath("/bin/sh"), {"-c", "head -c 10000000 /dev/zero"}, 30s).succeeded());
+    EXPECT_TRUE(
+        runUpdateCommand(FileURL::fromPath("/bin/sh"), {"-c", "head -c 10000000 /dev/zero"}, 30s)
+            .succeeded());
 }
 
 TEST(UpdateCommand, CommandOutlivingItsLimitIsKilledWithItsHelpers) {
     TemporaryDirectory dir;
     fs::path pids = dir / "pids";
     // Ignores SIGTERM and starts a helper of its own; both must be gone after the limit.
-    writeFileText(dir / "slow-codesign",
-                  "#!/bin/sh\ntrap '' TERM\nsleep 300 &\necho $$ $! > " + pids.string() + "\nwait\n");
+    writeFileText(dir / "slow-codesign", "#!/bin/sh\ntrap '' TERM\nsleep 300 &\necho $$ $! > " +
+                                             pids.string() + "\nwait\n");
     fs::permissions(dir / "slow-codesign", fs::perms::owner_all);
     writeFileText(dir / "Quorvel.app/Contents/Info.plist", "x");
 
-    SystemUpdateRecoveryHost host{hostOptions((dir / "slow-codesign").string(), {}, std::chrono::milliseconds(500))};
-    EXPECT_EQ(host.condition(FileURL::fromPath((dir / "Quorvel.app").string())), UpdateBundleCondition::unverified);
+    SystemUpdateRecoveryHost host{
+        hostOptions((dir / "slow-codesign").string(), {}, std::chrono::milliseconds(500))};
+    EXPECT_EQ(host.condition(FileURL::fromPath((dir / "Quorvel.app").string())),
+              UpdateBundleCondition::unverified);
 
     pid_t script = 0, helper = 0;
     std::istringstream(readFileText(pids)) >> script >> helper;
     ASSERT_GT(script, 0);
     ASSERT_GT(helper, 0);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!(processEnded(script) && processEnded(helper)) && std::chrono::steady_clock::now() < deadline) {
+    while (!(processEnded(script) && processEnded(helper)) &&
+           std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_TRUE(processEnded(script));
@@ -262,7 +283,9 @@ TEST(UpdateCommand, CommandOutlivingItsLimitIsKilledWithItsHelpers) {
 TEST(SystemUpdateRecoveryHostFiles, WriteReadMoveRemoveAndScratch) {
     TemporaryDirectory dir;
     SystemUpdateRecoveryHost host;
-    auto url = [&](const std::string& relative) { return FileURL::fromPath((dir / relative).string()); };
+    auto url = [&](const std::string& relative) {
+        return FileURL::fromPath((dir / relative).string());
+    };
 
     // Writes create missing parents and replace atomically, leaving no staged file behind.
     ASSERT_TRUE(host.write(bytesOf("one"), url("a/b/updates/receipt.json")));
@@ -320,16 +343,18 @@ TEST(SystemUpdateRecoveryHostFiles, ExtractionListsVisibleTopLevelEntries) {
     auto entries = host.extractArchive(FileURL::fromPath((dir / "snap.zip").string()),
                                        FileURL::fromPath((dir / "scratch").string()));
     ASSERT_TRUE(entries);
-    EXPECT_EQ(*entries, std::vector<FileURL>{FileURL::fromPath((dir / "scratch/Quorvel.app").string())});
+    EXPECT_EQ(*entries,
+              std::vector<FileURL>{FileURL::fromPath((dir / "scratch/Quorvel.app").string())});
 
     // Entries that would land outside the folder are refused by the extractor.
     writeFileText(dir / "evil-src/x", "x");
-    ASSERT_EQ(runCommand({"bsdtar", "-c", "-f", (dir / "evil.tar").string(), "-C", (dir / "evil-src").string(),
-                          "-s", ",^,../,", "x"})
+    ASSERT_EQ(runCommand({"bsdtar", "-c", "-f", (dir / "evil.tar").string(), "-C",
+                          (dir / "evil-src").string(), "-s", ",^,../,", "x"})
                   .status,
               0);
     fs::create_directory(dir / "scratch2");
-    host.extractArchive(FileURL::fromPath((dir / "evil.tar").string()), FileURL::fromPath((dir / "scratch2").string()));
+    host.extractArchive(FileURL::fromPath((dir / "evil.tar").string()),
+                        FileURL::fromPath((dir / "scratch2").string()));
     EXPECT_FALSE(fs::exists(dir / "x"));
 }
 
