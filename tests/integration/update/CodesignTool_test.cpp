@@ -113,7 +113,7 @@ TEST_F(CodesignTool, ModifiedBundlesDoNotVerify) {
     }
 }
 
-TEST_F(CodesignTool, SigningRefusesLinksLeavingTheBundleAndSpecialFiles) {
+TEST_F(CodesignTool, SigningRefusesLinksLeavingTheBundleAndFifos) {
     fs::create_symlink("/etc", bundle / "Contents/etc");
     CommandResult result =
         runCommand({codesignTool(), "sign", "--key", key.privateKey, bundle.string()});
