@@ -1,10 +1,21 @@
 #pragma once
 
-// Interface of the update recovery engine as the launcher runtime uses it. The engine itself
-// (rollback, cleanup, hold marker) is filled in behind this interface.
+// The update recovery engine. Before the launcher starts the host app it reads the update receipt,
+// checks the bundle on disk, and then rolls the bundle back from its snapshot archive, cleans up
+// the leftovers of a good install, or does nothing. It also writes the hold marker that names a
+// version whose install failed.
 
-#include "base/FileURL.h"
 #include "base/InternetDateTime.h"
+#include "base/Logger.h"
+#include "update/UpdateBundleCondition.h"
+#include "update/UpdateReceipt.h"
+#include "update/UpdateRecoveryAction.h"
+#include "update/UpdateRecoveryDecision.h"
+#include "update/UpdateRecoveryHost.h"
+#include "update/UpdateRecoveryLimits.h"
+#include "update/UpdateRecoveryOutcome.h"
+#include "update/UpdateRecoveryPaths.h"
+#include "update/UpdateRollbackReason.h"
 
 #include <memory>
 #include <optional>
@@ -12,41 +23,35 @@
 
 namespace quorvel {
 
-struct UpdateRecoveryPaths {
-    FileURL applicationBundle;
-    FileURL updatesDirectory;
-
-    bool operator==(const UpdateRecoveryPaths&) const = default;
-
-    // "<application support>/com.quorvel.desktop/updates" for this bundle; absent without an
-    // application-support directory.
-    static std::optional<UpdateRecoveryPaths> production(const FileURL& applicationBundle);
-};
-
-// What recover(now) did. description() is the textual form the launcher logs.
-struct UpdateRecoveryOutcome {
-    enum class Kind { idle, rolledBack, rollbackFailed, cleaned, unrecoverable };
-    Kind kind = Kind::idle;
-
-    bool operator==(const UpdateRecoveryOutcome&) const = default;
-    std::string description() const;
-};
-
-class UpdateRecoveryHost {
-public:
-    virtual ~UpdateRecoveryHost() = default;
-};
-
+// The production host (see SystemUpdateRecoveryHost.h) with its default settings.
 std::shared_ptr<UpdateRecoveryHost> makeSystemUpdateRecoveryHost();
+
+// Subsystem "com.quorvel.desktop", category "UpdateRecovery".
+const Logger& updateRecoveryLogger();
 
 class UpdateRecovery {
 public:
     UpdateRecovery(UpdateRecoveryPaths paths, std::shared_ptr<UpdateRecoveryHost> host);
 
     const UpdateRecoveryPaths& paths() const { return paths_; }
+    const std::shared_ptr<UpdateRecoveryHost>& host() const { return host_; }
+
+    // Runs synchronously on the caller's thread and blocks it for the signature check (and, for a
+    // rollback, an extraction and a second check), each bounded by the command time limit. `now`
+    // is used only as the rollback time written into the receipt. Never fails: every failure ends
+    // in an outcome.
     UpdateRecoveryOutcome recover(TimePoint now) const;
 
 private:
+    std::optional<UpdateReceipt> readReceipt() const;
+    void writeHoldMarker(const std::string& version) const;
+    void writeReceipt(const UpdateReceipt& receipt) const;
+    UpdateRecoveryOutcome restore(const UpdateRecoveryAction::Restore& action,
+                                  const UpdateReceipt& receipt, UpdateBundleCondition condition,
+                                  TimePoint now) const;
+    UpdateRecoveryOutcome clean(const UpdateRecoveryAction::Clean& action,
+                                const UpdateReceipt& receipt) const;
+
     UpdateRecoveryPaths paths_;
     std::shared_ptr<UpdateRecoveryHost> host_;
 };

@@ -1,0 +1,352 @@
+#include "support/LogCapture.h"
+#include "update/UpdateRecovery.h"
+
+#include <gtest/gtest.h>
+#include <map>
+#include <regex>
+#include <set>
+
+namespace quorvel {
+namespace {
+
+using test::LogCapture;
+
+const std::string parent = "/Apps";
+const std::string bundlePath = "/Apps/Quorvel.app";
+const std::string updates = "/data/com.quorvel.desktop/updates";
+const std::string snapshot = updates + "/snapshot.tar.gz";
+const std::string receiptPath = updates + "/receipt.json";
+const std::string holdPath = updates + "/QUORVEL_UPDATE_HOLD";
+const std::string scratchPath =
+    parent + "/.Quorvel.app.restore.11111111-2222-3333-4444-555555555555";
+const std::string candidatePath = scratchPath + "/Quorvel.app";
+
+// Records every operation in order and answers from a script.
+class RecordingHost : public UpdateRecoveryHost {
+public:
+    std::vector<std::string> calls;
+    std::map<std::string, std::string> files;
+    std::map<std::string, UpdateBundleCondition> conditions;
+    bool scratchFails = false;
+    std::optional<std::vector<std::string>> extracted = std::vector<std::string>{candidatePath};
+    std::set<std::string> failingMoveSources;
+    std::set<std::string> failingWrites;
+    std::map<std::string, std::string> written;
+
+    std::optional<Bytes> readFile(const FileURL& file, std::size_t) override {
+        calls.push_back("read " + file.path);
+        auto found = files.find(file.path);
+        if (found == files.end())
+            return std::nullopt;
+        return bytesOf(found->second);
+    }
+    UpdateBundleCondition condition(const FileURL& bundle) override {
+        calls.push_back("condition " + bundle.path);
+        auto found = conditions.find(bundle.path);
+        return found == conditions.end() ? UpdateBundleCondition::missing : found->second;
+    }
+    UpdateRecoveryResult<FileURL> makeScratchDirectory(const FileURL& bundle) override {
+        calls.push_back("scratch " + bundle.path);
+        if (scratchFails)
+            return unexpected(UpdateRecoveryHostError::fileSystem(EACCES, "scratch"));
+        return FileURL::fromPath(scratchPath);
+    }
+    UpdateRecoveryResult<std::vector<FileURL>> extractArchive(const FileURL& archive,
+                                                              const FileURL& directory) override {
+        calls.push_back("extract " + archive.path + " " + directory.path);
+        if (!extracted) {
+            return unexpected(UpdateRecoveryHostError{
+                UpdateRecoveryHostError::Kind::corruptArchive, {}, "corrupt"});
+        }
+        std::vector<FileURL> entries;
+        for (const auto& path : *extracted)
+            entries.push_back(FileURL::fromPath(path));
+        return entries;
+    }
+    UpdateRecoveryResult<void> moveItem(const FileURL& source,
+                                        const FileURL& destination) override {
+        calls.push_back("move " + source.path + " " + destination.path);
+        if (failingMoveSources.count(source.path))
+            return unexpected(UpdateRecoveryHostError::fileSystem(EIO, "move"));
+        return {};
+    }
+    void removeItem(const FileURL& item) override { calls.push_back("remove " + item.path); }
+    UpdateRecoveryResult<void> write(const Bytes& bytes, const FileURL& file) override {
+        calls.push_back("write " + file.path);
+        if (failingWrites.count(file.path))
+            return unexpected(UpdateRecoveryHostError::fileSystem(ENOSPC, "write"));
+        written[file.path] = std::string(textOf(bytes));
+        return {};
+    }
+
+    // The set-aside name of the call list, checked for its shape.
+    std::string setAside() const {
+        static const std::regex shape(
+            "move /Apps/Quorvel.app (/Apps/\\.Quorvel\\.app\\.failed\\.[0-9A-F]{8}-[0-9A-F]{4}-"
+            "[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})");
+        for (const auto& call : calls) {
+            std::smatch match;
+            if (std::regex_match(call, match, shape))
+                return match[1];
+        }
+        return "";
+    }
+};
+
+std::string receiptText(const std::string& state, const std::string& snapshotPath = snapshot,
+                        const std::string& extra = "") {
+    return R"({"schema":1,"from_version":"1.4.0","to_version":"1.5.0","artifact_sha256":"abc","snapshot_path":")" +
+           snapshotPath + R"(","state":")" + state +
+           R"(","written_at":"w","failure":"f","channel":"beta")" + extra + "}";
+}
+
+struct UpdateRecoveryEngine : ::testing::Test {
+    std::shared_ptr<RecordingHost> host = std::make_shared<RecordingHost>();
+    UpdateRecovery recovery{
+        UpdateRecoveryPaths{FileURL::fromPath(bundlePath), FileURL::fromPath(updates)}, host};
+    LogCapture log;
+    TimePoint now =
+        Clock::from_time_t(1796482327) + std::chrono::milliseconds(118); // 2026-12-05T14:52:07.118Z
+
+    std::vector<std::string> messages() const { return log.messages(); }
+    std::vector<LogRecord> errors() const {
+        std::vector<LogRecord> out;
+        for (const auto& record : log.records()) {
+            if (record.level == LogLevel::error)
+                out.push_back(record);
+        }
+        return out;
+    }
+};
+
+TEST_F(UpdateRecoveryEngine, NoReceiptAndHealthyBundleTouchesNothing) {
+    host->conditions[bundlePath] = UpdateBundleCondition::verified;
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
+    EXPECT_EQ(host->calls,
+              (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath}));
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(UpdateRecoveryEngine, UnreadableReceiptCountsAsNone) {
+    host->conditions[bundlePath] = UpdateBundleCondition::verified;
+    host->files[receiptPath] = receiptText("paused");
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
+    host->files[receiptPath] = "{\"schema\":2}";
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(UpdateRecoveryEngine, NoReceiptAndNoBundleIsUnrecoverableWithoutHoldMarker) {
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::unrecoverable());
+    EXPECT_TRUE(host->written.empty());
+    ASSERT_EQ(errors().size(), 1u);
+    EXPECT_EQ(errors()[0].message, "recovery result=unrecoverable reason=no_snapshot");
+    EXPECT_EQ(errors()[0].subsystem, "com.quorvel.desktop");
+    EXPECT_EQ(errors()[0].category, "UpdateRecovery");
+}
+
+TEST_F(UpdateRecoveryEngine, SnapshotOutsideUpdatesIsUnrecoverableAndHoldsTheVersion) {
+    host->conditions[bundlePath] = UpdateBundleCondition::unverified;
+    host->files[receiptPath] = receiptText("installed", "/tmp/snapshot.tar.gz");
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::unrecoverable());
+    EXPECT_EQ(host->written, (std::map<std::string, std::string>{{holdPath, "1.5.0\n"}}));
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"hold action=written",
+                                        "recovery result=unrecoverable reason=no_snapshot"}));
+}
+
+TEST_F(UpdateRecoveryEngine, SuccessfulRollbackOfAHealthyBundleStillInstalling) {
+    host->conditions[bundlePath] = UpdateBundleCondition::verified;
+    host->conditions[candidatePath] = UpdateBundleCondition::verified;
+    host->files[receiptPath] = receiptText("installing");
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::diedMidInstall));
+    std::string aside = host->setAside();
+    ASSERT_FALSE(aside.empty());
+    EXPECT_EQ(host->calls,
+              (std::vector<std::string>{
+                  "read " + receiptPath, "condition " + bundlePath, "write " + holdPath,
+                  "scratch " + bundlePath, "extract " + snapshot + " " + scratchPath,
+                  "condition " + candidatePath, "move " + bundlePath + " " + aside,
+                  "move " + candidatePath + " " + bundlePath, "remove " + aside,
+                  "write " + receiptPath, "remove " + scratchPath}));
+    EXPECT_EQ(host->written[holdPath], "1.5.0\n");
+    EXPECT_EQ(
+        host->written[receiptPath],
+        R"({"artifact_sha256":"abc","failure":"f","from_version":"1.4.0","rollback_reason":"died_mid_install",)"
+        R"("rolled_back_at":"2026-12-05T14:52:07.118Z","schema":1,"snapshot_path":")" +
+            snapshot + R"(","state":"rolled-back","to_version":"1.5.0","written_at":"w"})");
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"hold action=written",
+                                        "restore result=succeeded reason=died_mid_install"}));
+    EXPECT_TRUE(errors().empty());
+}
+
+TEST_F(UpdateRecoveryEngine, MissingBundleIsMovedInDirectlyWithoutSetAside) {
+    host->conditions[candidatePath] = UpdateBundleCondition::verified;
+    host->files[receiptPath] = receiptText("cleaned");
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleMissing));
+    EXPECT_EQ(host->setAside(), "");
+    int moves = 0;
+    for (const auto& call : host->calls)
+        moves += call.rfind("move ", 0) == 0;
+    EXPECT_EQ(moves, 1);
+    EXPECT_NE(std::find(host->calls.begin(), host->calls.end(),
+                        "move " + candidatePath + " " + bundlePath),
+              host->calls.end());
+    EXPECT_NE(host->written[receiptPath].find("\"rollback_reason\":\"bundle_missing\""),
+              std::string::npos);
+}
+
+TEST_F(UpdateRecoveryEngine, HoldMarkerFailureIsLoggedAndDoesNotStopTheRollback) {
+    host->conditions[bundlePath] = UpdateBundleCondition::unverified;
+    host->conditions[candidatePath] = UpdateBundleCondition::verified;
+    host->files[receiptPath] = receiptText("failed");
+    host->failingWrites.insert(holdPath);
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"hold action=failed",
+                                        "restore result=succeeded reason=bundle_unverified"}));
+    EXPECT_EQ(log.records()[0].level, LogLevel::error);
+}
+
+TEST_F(UpdateRecoveryEngine, ReceiptWriteFailureChangesNothing) {
+    host->conditions[bundlePath] = UpdateBundleCondition::unverified;
+    host->conditions[candidatePath] = UpdateBundleCondition::verified;
+    host->files[receiptPath] = receiptText("installed");
+    host->failingWrites.insert(receiptPath);
+    EXPECT_EQ(recovery.recover(now),
+              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"hold action=written",
+                                        "restore result=succeeded reason=bundle_unverified"}));
+}
+
+// Every failed step: the hold marker went out before the attempt, the receipt is never rewritten,
+// one error line, the scratch directory is removed when it was made, and the outcome carries the
+// receipt's version.
+struct FailureCase {
+    const char* name;
+    std::function<void(RecordingHost&)> arrange;
+    const char* line;
+    bool scratchMade;
+};
+
+TEST_F(UpdateRecoveryEngine, EveryFailedRollbackStep) {
+    const std::vector<FailureCase> cases = {
+        {"scratch", [](RecordingHost& h) { h.scratchFails = true; },
+         "restore result=failed reason=scratch", false},
+        {"extraction", [](RecordingHost& h) { h.extracted.reset(); },
+         "restore result=failed reason=archive", true},
+        {"two entries",
+         [](RecordingHost& h) {
+             h.extracted = {{candidatePath, scratchPath + "/Other.app"}};
+         },
+         "restore result=failed reason=archive", true},
+        {"no entry", [](RecordingHost& h) { h.extracted = std::vector<std::string>{}; },
+         "restore result=failed reason=archive", true},
+        {"wrong name", [](RecordingHost& h) { h.extracted = {{scratchPath + "/Quorvel 2.app"}}; },
+         "restore result=failed reason=archive", true},
+        {"snapshot unverified",
+         [](RecordingHost& h) { h.conditions[candidatePath] = UpdateBundleCondition::unverified; },
+         "restore result=failed reason=snapshot_unverified", true},
+        {"move aside", [](RecordingHost& h) { h.failingMoveSources.insert(bundlePath); },
+         "restore result=failed reason=move_aside", true},
+        {"move in", [](RecordingHost& h) { h.failingMoveSources.insert(candidatePath); },
+         "restore result=failed reason=move_in", true},
+    };
+    for (const auto& failure : cases) {
+        SCOPED_TRACE(failure.name);
+        auto h = std::make_shared<RecordingHost>();
+        h->conditions[bundlePath] = UpdateBundleCondition::unverified;
+        h->conditions[candidatePath] = UpdateBundleCondition::verified;
+        h->files[receiptPath] = receiptText("installing");
+        failure.arrange(*h);
+        UpdateRecovery engine(recovery.paths(), h);
+        log.clear();
+
+        EXPECT_EQ(engine.recover(now), UpdateRecoveryOutcome::rollbackFailed("1.5.0"));
+        EXPECT_EQ(h->calls.at(2), "write " + holdPath);
+        EXPECT_EQ(h->written, (std::map<std::string, std::string>{{holdPath, "1.5.0\n"}}));
+        EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written", failure.line}));
+        ASSERT_EQ(errors().size(), 1u);
+        bool scratchRemoved =
+            std::find(h->calls.begin(), h->calls.end(), "remove " + scratchPath) != h->calls.end();
+        EXPECT_EQ(scratchRemoved, failure.scratchMade);
+        EXPECT_EQ(h->calls.back().rfind("remove ", 0) == 0, failure.scratchMade);
+        // Nothing but the scratch directory is ever removed when a rollback fails.
+        for (const auto& call : h->calls) {
+            if (call.rfind("remove ", 0) == 0) {
+                EXPECT_EQ(call, "remove " + scratchPath);
+            }
+        }
+    }
+}
+
+TEST_F(UpdateRecoveryEngine, FailedMoveInPutsTheBrokenBundleBack) {
+    host->conditions[bundlePath] = UpdateBundleCondition::unverified;
+    host->conditions[candidatePath] = UpdateBundleCondition::verified;
+    host->files[receiptPath] = receiptText("installing");
+    host->failingMoveSources.insert(candidatePath);
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rollbackFailed("1.5.0"));
+    std::string aside = host->setAside();
+    ASSERT_FALSE(aside.empty());
+    auto tail = std::vector<std::string>(host->calls.end() - 4, host->calls.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"move " + bundlePath + " " + aside,
+                                              "move " + candidatePath + " " + bundlePath,
+                                              "move " + aside + " " + bundlePath,
+                                              "remove " + scratchPath}));
+}
+
+TEST_F(UpdateRecoveryEngine, MissingBundleWithFailedMoveIn) {
+    host->conditions[candidatePath] = UpdateBundleCondition::verified;
+    host->files[receiptPath] = receiptText("installing");
+    host->failingMoveSources.insert(candidatePath);
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rollbackFailed("1.5.0"));
+    EXPECT_EQ(host->setAside(), "");
+    EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written",
+                                                    "restore result=failed reason=move_in"}));
+}
+
+TEST_F(UpdateRecoveryEngine, CleanupDeletesRemovableLeftoversAndMarksTheReceipt) {
+    host->conditions[bundlePath] = UpdateBundleCondition::verified;
+    host->files[receiptPath] =
+        receiptText("installed", snapshot, R"(,"artifact_path":"/tmp/evil.bin")");
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::cleaned());
+    // An artifact path outside the updates directory is ignored; the default name goes instead.
+    EXPECT_EQ(host->calls,
+              (std::vector<std::string>{
+                  "read " + receiptPath, "condition " + bundlePath, "remove " + snapshot,
+                  "remove " + updates + "/Quorvel_1.5.0.app.tar.gz", "write " + receiptPath}));
+    EXPECT_EQ(
+        host->written[receiptPath],
+        R"({"artifact_path":"/tmp/evil.bin","artifact_sha256":"abc","failure":"f","from_version":"1.4.0",)"
+        R"("schema":1,"snapshot_path":")" +
+            snapshot + R"(","state":"cleaned","to_version":"1.5.0","written_at":"w"})");
+    EXPECT_EQ(messages(), (std::vector<std::string>{"cleanup result=succeeded"}));
+}
+
+TEST_F(UpdateRecoveryEngine, CleanupSkipsADefaultArtifactNameThatLeavesTheFolder) {
+    host->conditions[bundlePath] = UpdateBundleCondition::verified;
+    std::string text = receiptText("installed");
+    text.replace(text.find("\"1.5.0\""), 7, "\"/../../x\"");
+    host->files[receiptPath] = text;
+    host->failingWrites.insert(receiptPath);
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::cleaned());
+    EXPECT_EQ(host->calls,
+              (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath,
+                                        "remove " + snapshot, "write " + receiptPath}));
+    EXPECT_EQ(messages(), (std::vector<std::string>{"cleanup result=succeeded"}));
+}
+
+TEST_F(UpdateRecoveryEngine, InstalledWithoutSnapshotIsIdle) {
+    host->conditions[bundlePath] = UpdateBundleCondition::verified;
+    host->files[receiptPath] = receiptText("installed", "");
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
+    EXPECT_EQ(host->calls.size(), 2u);
+}
+
+} // namespace
+} // namespace quorvel
