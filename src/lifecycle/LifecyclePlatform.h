@@ -23,9 +23,9 @@ struct LifecyclePlatform {
     std::vector<std::shared_ptr<void>> sources;
 };
 
-// The buses the Linux platform talks to; absent ones are the process's own system and session
-// buses. Tests pass connections to private buses, because GLib keeps the process's bus
-// connections for good once made.
+// The buses the Linux platform talks to. Absent ones are a connection of the platform's own to the
+// system bus and the process's shared session bus. Tests pass connections to private buses,
+// because GLib keeps the process's bus connections for good once made.
 struct LifecycleBuses {
     GDBusConnection* systemBus = nullptr;
     GDBusConnection* sessionBus = nullptr;

@@ -16,6 +16,22 @@ GDBusConnection* connectionOrDefault(GDBusConnection* given, GBusType type) {
     return g_bus_get_sync(type, nullptr, nullptr);
 }
 
+// The given connection, or a connection of our own to the system bus. GLib's shared connection
+// would end the whole host app (exit-on-close) should the system bus ever go away; ours just
+// leaves the session unreachable.
+GDBusConnection* systemConnection(GDBusConnection* given) {
+    if (given) return G_DBUS_CONNECTION(g_object_ref(given));
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+    if (!address) return nullptr;
+    GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
+        address,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    g_free(address);
+    return connection;
+}
+
 void releaseConnection(GDBusConnection* connection) {
     if (connection) g_object_unref(connection);
 }
@@ -26,7 +42,7 @@ LifecyclePlatform makeSystemLifecyclePlatform(const LifecycleBuses& buses) {
     auto workspace = LocalNotificationCenter::create();
     auto distributed = LocalNotificationCenter::create();
 
-    GDBusConnection* systemBus = connectionOrDefault(buses.systemBus, G_BUS_TYPE_SYSTEM);
+    GDBusConnection* systemBus = systemConnection(buses.systemBus);
     LogindSessionWatch::Options options;
     options.systemBus = systemBus;
     options.sessionPath = buses.sessionPath;
