@@ -9,16 +9,26 @@ namespace {
 
 const char* codeName(uint32_t code) {
     switch (code) {
-    case 1: return "initial";
-    case 2: return "will sleep";
-    case 3: return "did wake";
-    case 4: return "screen locked";
-    case 5: return "screen unlocked";
-    case 6: return "session active";
-    case 7: return "session resigned";
-    case 8: return "will power off";
-    case 9: return "focus requested by another copy";
-    default: return "unknown";
+    case 1:
+        return "initial";
+    case 2:
+        return "will sleep";
+    case 3:
+        return "did wake";
+    case 4:
+        return "screen locked";
+    case 5:
+        return "screen unlocked";
+    case 6:
+        return "session active";
+    case 7:
+        return "session resigned";
+    case 8:
+        return "will power off";
+    case 9:
+        return "focus requested by another copy";
+    default:
+        return "unknown";
     }
 }
 
@@ -38,7 +48,8 @@ void startDemoLifecycle() {
 }
 
 bool handleDemoFocusExisting(const std::vector<std::string>& arguments) {
-    if (std::find(arguments.begin(), arguments.end(), "--focus-existing") == arguments.end()) return false;
+    if (std::find(arguments.begin(), arguments.end(), "--focus-existing") == arguments.end())
+        return false;
     quorvel_application_focus_existing();
     std::printf("lifecycle focus-existing posted\n");
     std::fflush(stdout);

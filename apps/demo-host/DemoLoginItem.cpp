@@ -9,10 +9,14 @@ namespace {
 
 const char* statusName(int32_t status) {
     switch (status) {
-    case 1: return "enabled";
-    case 2: return "switched off by the user";
-    case 3: return "not registered";
-    default: return "launcher not found";
+    case 1:
+        return "enabled";
+    case 2:
+        return "switched off by the user";
+    case 3:
+        return "not registered";
+    default:
+        return "launcher not found";
     }
 }
 
@@ -35,8 +39,8 @@ bool handleDemoLoginItem(const std::vector<std::string>& arguments) {
         return false;
     }
     int32_t status = quorvel_login_launch_status();
-    std::printf("login-item %s=%d status=%d (%s)\n", operation, static_cast<int>(result), static_cast<int>(status),
-                statusName(status));
+    std::printf("login-item %s=%d status=%d (%s)\n", operation, static_cast<int>(result),
+                static_cast<int>(status), statusName(status));
     std::fflush(stdout);
     return true;
 }

@@ -4,16 +4,19 @@
 
 namespace quorvel {
 
-void focusExistingApplication(std::int32_t ownProcessIdentifier, const FocusHandOffPlatform& platform) {
+void focusExistingApplication(std::int32_t ownProcessIdentifier,
+                              const FocusHandOffPlatform& platform) {
     if (platform.activator) {
-        for (const auto& application : platform.activator->runningApplications(hostBundleIdentifier)) {
+        for (const auto& application :
+             platform.activator->runningApplications(hostBundleIdentifier)) {
             if (application.processIdentifier != ownProcessIdentifier) {
                 platform.activator->activate(application);
                 break;
             }
         }
     }
-    if (platform.poster) platform.poster->post(lifecycleNotification::focusExisting);
+    if (platform.poster)
+        platform.poster->post(lifecycleNotification::focusExisting);
 }
 
 } // namespace quorvel

@@ -16,7 +16,8 @@ class ApplicationActivator {
 public:
     virtual ~ApplicationActivator() = default;
     // Every live application with this bundle identifier, in the platform's order.
-    virtual std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier) = 0;
+    virtual std::vector<RunningApplication>
+    runningApplications(std::string_view bundleIdentifier) = 0;
     // Brings the application and all its windows forward, as far as the desktop allows.
     virtual void activate(const RunningApplication& application) = 0;
 };
@@ -30,6 +31,7 @@ struct FocusHandOffPlatform {
 // The single-instance hand-off of a second copy of the host app: activates the first other copy
 // it finds (at most one), then posts the focus notification in every case, so that every copy
 // with an installed lifecycle monitor receives the focus code.
-void focusExistingApplication(std::int32_t ownProcessIdentifier, const FocusHandOffPlatform& platform);
+void focusExistingApplication(std::int32_t ownProcessIdentifier,
+                              const FocusHandOffPlatform& platform);
 
 } // namespace quorvel

@@ -70,17 +70,22 @@ extern "C" {
 int32_t quorvel_lifecycle_install(quorvel_lifecycle_callback callback, void* context) {
     using namespace quorvel;
     auto mainLoop = MainLoop::sharedPointer();
-    if (!mainLoop->isMainThread()) return 0;
-    if (installation) return 1;
+    if (!mainLoop->isMainThread())
+        return 0;
+    if (installation)
+        return 1;
     // A monitor without a callback could deliver nowhere; refusing keeps the installation open
     // for a real callback.
-    if (!callback) return 0;
+    if (!callback)
+        return 0;
 
     LifecycleSink sink{callback, context};
     auto platform = makePlatform();
     auto monitor = SystemLifecycleMonitor::create(
         platform.workspaceCenter, platform.distributedCenter, platform.session,
-        [sink](SystemLifecycleCode code, std::uint32_t detail) { sink.callback(rawValue(code), detail, sink.context); },
+        [sink](SystemLifecycleCode code, std::uint32_t detail) {
+            sink.callback(rawValue(code), detail, sink.context);
+        },
         mainLoop);
     // Installed before start(), so that a callback that installs again from inside the initial
     // delivery finds it.
@@ -90,7 +95,8 @@ int32_t quorvel_lifecycle_install(quorvel_lifecycle_callback callback, void* con
 }
 
 void quorvel_application_focus_existing(void) {
-    quorvel::focusExistingApplication(static_cast<std::int32_t>(::getpid()), quorvel::makeFocusPlatform());
+    quorvel::focusExistingApplication(static_cast<std::int32_t>(::getpid()),
+                                      quorvel::makeFocusPlatform());
 }
 
 } // extern "C"

@@ -17,7 +17,8 @@ public:
     ~Token() override {
         // Inactive at once, so a post that is under way skips it.
         entry_->active = false;
-        if (auto center = center_.lock()) std::erase(center->entries_, entry_);
+        if (auto center = center_.lock())
+            std::erase(center->entries_, entry_);
     }
 
 private:
@@ -29,7 +30,8 @@ std::shared_ptr<LocalNotificationCenter> LocalNotificationCenter::create() {
     return std::shared_ptr<LocalNotificationCenter>(new LocalNotificationCenter());
 }
 
-ObservationHandle LocalNotificationCenter::observe(std::string_view name, std::function<void()> handler) {
+ObservationHandle LocalNotificationCenter::observe(std::string_view name,
+                                                   std::function<void()> handler) {
     auto entry = std::make_shared<Entry>(Entry{std::string(name), std::move(handler), true});
     entries_.push_back(entry);
     return std::make_unique<Token>(weak_from_this(), entry);
@@ -39,7 +41,8 @@ void LocalNotificationCenter::post(std::string_view name) {
     // Handlers may subscribe or cancel while the notification is delivered.
     auto entries = entries_;
     for (const auto& entry : entries) {
-        if (entry->active && entry->name == name) entry->handler();
+        if (entry->active && entry->name == name)
+            entry->handler();
     }
 }
 

@@ -1,5 +1,4 @@
 #include "lifecycle/LifecyclePlatform.h"
-
 #include "lifecycle/LogindSessionWatch.h"
 #include "lifecycle/SessionBusNotifications.h"
 #include "lifecycle/SystemApplicationActivator.h"
@@ -12,7 +11,8 @@ namespace {
 
 // The given connection, or the process's bus of that type; nullptr when there is none.
 GDBusConnection* connectionOrDefault(GDBusConnection* given, GBusType type) {
-    if (given) return G_DBUS_CONNECTION(g_object_ref(given));
+    if (given)
+        return G_DBUS_CONNECTION(g_object_ref(given));
     return g_bus_get_sync(type, nullptr, nullptr);
 }
 
@@ -20,9 +20,11 @@ GDBusConnection* connectionOrDefault(GDBusConnection* given, GBusType type) {
 // would end the whole host app (exit-on-close) should the system bus ever go away; ours just
 // leaves the session unreachable.
 GDBusConnection* systemConnection(GDBusConnection* given) {
-    if (given) return G_DBUS_CONNECTION(g_object_ref(given));
+    if (given)
+        return G_DBUS_CONNECTION(g_object_ref(given));
     gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
-    if (!address) return nullptr;
+    if (!address)
+        return nullptr;
     GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
         address,
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
@@ -33,7 +35,8 @@ GDBusConnection* systemConnection(GDBusConnection* given) {
 }
 
 void releaseConnection(GDBusConnection* connection) {
-    if (connection) g_object_unref(connection);
+    if (connection)
+        g_object_unref(connection);
 }
 
 } // namespace
@@ -58,7 +61,8 @@ LifecyclePlatform makeSystemLifecyclePlatform(const LifecycleBuses& buses) {
     platform.distributedCenter = distributed;
     std::weak_ptr<LogindSessionWatch> weakLogind = logind;
     platform.session = [weakLogind]() -> std::optional<SessionDictionary> {
-        if (auto watch = weakLogind.lock()) return watch->sessionDictionary();
+        if (auto watch = weakLogind.lock())
+            return watch->sessionDictionary();
         return std::nullopt;
     };
     platform.sources = {logind, receiver};

@@ -6,25 +6,31 @@ namespace {
 
 std::optional<bool> readKey(const SessionDictionary& session, const char* key) {
     auto found = session.find(key);
-    if (found == session.end()) return std::nullopt;
+    if (found == session.end())
+        return std::nullopt;
     return readSessionBoolean(found->second);
 }
 
 } // namespace
 
 std::optional<bool> readSessionBoolean(const SessionValue& value) {
-    if (const bool* flag = std::get_if<bool>(&value)) return *flag;
+    if (const bool* flag = std::get_if<bool>(&value))
+        return *flag;
     if (const std::int64_t* number = std::get_if<std::int64_t>(&value)) {
-        if (*number == 1) return true;
-        if (*number == 0) return false;
+        if (*number == 1)
+            return true;
+        if (*number == 0)
+            return false;
     }
     return std::nullopt;
 }
 
 std::optional<bool> screenIsLocked(const std::optional<SessionDictionary>& session) {
-    if (!session) return std::nullopt;
+    if (!session)
+        return std::nullopt;
     auto found = session->find(sessionKey::screenIsLocked);
-    if (found == session->end()) return false;
+    if (found == session->end())
+        return false;
     return readSessionBoolean(found->second);
 }
 
@@ -34,7 +40,8 @@ std::uint32_t initialUsability(const std::optional<SessionDictionary>& session) 
         readKey(*session, sessionKey::loginDone) == true) {
         flags |= usabilityFlag::consoleLoginDone;
     }
-    if (screenIsLocked(session) == false) flags |= usabilityFlag::screenUnlocked;
+    if (screenIsLocked(session) == false)
+        flags |= usabilityFlag::screenUnlocked;
     return flags;
 }
 

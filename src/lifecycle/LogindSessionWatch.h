@@ -35,9 +35,9 @@ public:
         int callTimeoutMilliseconds = 3000;
     };
 
-    static std::shared_ptr<LogindSessionWatch> start(Options options,
-                                                     std::weak_ptr<LocalNotificationCenter> workspaceCenter,
-                                                     std::weak_ptr<LocalNotificationCenter> distributedCenter);
+    static std::shared_ptr<LogindSessionWatch>
+    start(Options options, std::weak_ptr<LocalNotificationCenter> workspaceCenter,
+          std::weak_ptr<LocalNotificationCenter> distributedCenter);
     ~LogindSessionWatch();
     LogindSessionWatch(const LogindSessionWatch&) = delete;
     LogindSessionWatch& operator=(const LogindSessionWatch&) = delete;
@@ -61,7 +61,8 @@ private:
     void ownerVanished();
     void postWorkspace(std::string_view name);
     void postLock(bool locked);
-    unsigned subscribe(const char* path, const char* interface, const char* member, const char* arg0);
+    unsigned subscribe(const char* path, const char* interface, const char* member,
+                       const char* arg0);
 
     GDBusConnection* bus_ = nullptr;
     int timeout_ = 3000;

@@ -22,7 +22,9 @@ constexpr const char* lockedHintProperty = "LockedHint";
 
 using WeakWatch = std::weak_ptr<LogindSessionWatch>;
 
-void deleteWeakWatch(gpointer data) { delete static_cast<WeakWatch*>(data); }
+void deleteWeakWatch(gpointer data) {
+    delete static_cast<WeakWatch*>(data);
+}
 
 // A property value as logind sent it: the type is kept, so that a value of an unexpected type
 // reads as no value instead of being coerced.
@@ -85,9 +87,11 @@ std::map<std::string, SessionValue> keptProperties(GVariant* dictionary) {
     return kept;
 }
 
-std::optional<bool> readingOf(const std::map<std::string, SessionValue>& properties, const char* key) {
+std::optional<bool> readingOf(const std::map<std::string, SessionValue>& properties,
+                              const char* key) {
     auto found = properties.find(key);
-    if (found == properties.end()) return std::nullopt;
+    if (found == properties.end())
+        return std::nullopt;
     return readSessionBoolean(found->second);
 }
 
@@ -98,7 +102,8 @@ struct LogindSessionWatch::Signal {
                          const gchar* member, GVariant* parameters, gpointer data) {
         auto self = static_cast<WeakWatch*>(data)->lock();
         // Anyone on the bus may send a signal that looks like logind's; only logind's count.
-        if (!self || self->owner_.empty() || !sender || self->owner_ != sender) return;
+        if (!self || self->owner_.empty() || !sender || self->owner_ != sender)
+            return;
         if (std::string_view(path) == managerPath) {
             if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)"))) {
                 gboolean flag = FALSE;
@@ -111,17 +116,19 @@ struct LogindSessionWatch::Signal {
     }
 
     static void appeared(GDBusConnection*, const gchar*, const gchar* owner, gpointer data) {
-        if (auto self = static_cast<WeakWatch*>(data)->lock()) self->ownerAppeared(owner);
+        if (auto self = static_cast<WeakWatch*>(data)->lock())
+            self->ownerAppeared(owner);
     }
 
     static void vanished(GDBusConnection*, const gchar*, gpointer data) {
-        if (auto self = static_cast<WeakWatch*>(data)->lock()) self->ownerVanished();
+        if (auto self = static_cast<WeakWatch*>(data)->lock())
+            self->ownerVanished();
     }
 };
 
-std::shared_ptr<LogindSessionWatch> LogindSessionWatch::start(Options options,
-                                                              std::weak_ptr<LocalNotificationCenter> workspaceCenter,
-                                                              std::weak_ptr<LocalNotificationCenter> distributedCenter) {
+std::shared_ptr<LogindSessionWatch>
+LogindSessionWatch::start(Options options, std::weak_ptr<LocalNotificationCenter> workspaceCenter,
+                          std::weak_ptr<LocalNotificationCenter> distributedCenter) {
     std::shared_ptr<LogindSessionWatch> watch(new LogindSessionWatch());
     watch->workspaceCenter_ = std::move(workspaceCenter);
     watch->distributedCenter_ = std::move(distributedCenter);
@@ -130,29 +137,36 @@ std::shared_ptr<LogindSessionWatch> LogindSessionWatch::start(Options options,
 }
 
 LogindSessionWatch::~LogindSessionWatch() {
-    for (unsigned id : subscriptions_) g_dbus_connection_signal_unsubscribe(bus_, id);
-    if (nameWatch_) g_bus_unwatch_name(nameWatch_);
-    if (bus_) g_object_unref(bus_);
+    for (unsigned id : subscriptions_)
+        g_dbus_connection_signal_unsubscribe(bus_, id);
+    if (nameWatch_)
+        g_bus_unwatch_name(nameWatch_);
+    if (bus_)
+        g_object_unref(bus_);
 }
 
 void LogindSessionWatch::begin(Options options) {
     timeout_ = options.callTimeoutMilliseconds;
-    if (!options.systemBus) return;
+    if (!options.systemBus)
+        return;
     bus_ = G_DBUS_CONNECTION(g_object_ref(options.systemBus));
 
     GVariant* reply = g_dbus_connection_call_sync(
-        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
-        g_variant_new("(s)", logindName), G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, timeout_, nullptr, nullptr);
+        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetNameOwner", g_variant_new("(s)", logindName), G_VARIANT_TYPE("(s)"),
+        G_DBUS_CALL_FLAGS_NONE, timeout_, nullptr, nullptr);
     if (reply) {
         const gchar* owner = nullptr;
         g_variant_get(reply, "(&s)", &owner);
         owner_ = owner;
         g_variant_unref(reply);
     }
-    nameWatch_ = g_bus_watch_name_on_connection(bus_, logindName, G_BUS_NAME_WATCHER_FLAGS_NONE, &Signal::appeared,
-                                                &Signal::vanished, new WeakWatch(weak_from_this()), deleteWeakWatch);
+    nameWatch_ = g_bus_watch_name_on_connection(bus_, logindName, G_BUS_NAME_WATCHER_FLAGS_NONE,
+                                                &Signal::appeared, &Signal::vanished,
+                                                new WeakWatch(weak_from_this()), deleteWeakWatch);
     subscriptions_.push_back(subscribe(managerPath, managerInterface, "PrepareForSleep", nullptr));
-    subscriptions_.push_back(subscribe(managerPath, managerInterface, "PrepareForShutdown", nullptr));
+    subscriptions_.push_back(
+        subscribe(managerPath, managerInterface, "PrepareForShutdown", nullptr));
 
     if (options.sessionPath) {
         sessionPath_ = *options.sessionPath;
@@ -177,11 +191,11 @@ void LogindSessionWatch::resolveSession(const std::optional<std::string>& reques
         sessionPath_ = *requestedPath;
         return;
     }
-    auto call = [this](const char* path, const char* interface, const char* method, GVariant* parameters,
-                       const char* replyType) {
-        return g_dbus_connection_call_sync(bus_, logindName, path, interface, method, parameters,
-                                           G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START, timeout_,
-                                           nullptr, nullptr);
+    auto call = [this](const char* path, const char* interface, const char* method,
+                       GVariant* parameters, const char* replyType) {
+        return g_dbus_connection_call_sync(
+            bus_, logindName, path, interface, method, parameters, G_VARIANT_TYPE(replyType),
+            G_DBUS_CALL_FLAGS_NO_AUTO_START, timeout_, nullptr, nullptr);
     };
     auto objectPathOf = [](GVariant* reply) {
         std::string path;
@@ -195,17 +209,20 @@ void LogindSessionWatch::resolveSession(const std::optional<std::string>& reques
     };
     // A path names our session only if logind answers for a session there.
     auto usable = [&](const std::string& path) {
-        if (path.empty()) return false;
-        GVariant* reply = call(path.c_str(), propertiesInterface, "Get", g_variant_new("(ss)", sessionInterface, "Id"),
-                               "(v)");
-        if (!reply) return false;
+        if (path.empty())
+            return false;
+        GVariant* reply = call(path.c_str(), propertiesInterface, "Get",
+                               g_variant_new("(ss)", sessionInterface, "Id"), "(v)");
+        if (!reply)
+            return false;
         g_variant_unref(reply);
         sessionPath_ = path;
         return true;
     };
 
     // The caller's session, or else the user's display session, in logind's own words.
-    if (usable(objectPathOf(call(managerPath, managerInterface, "GetSession", g_variant_new("(s)", "auto"), "(o)")))) {
+    if (usable(objectPathOf(call(managerPath, managerInterface, "GetSession",
+                                 g_variant_new("(s)", "auto"), "(o)")))) {
         return;
     }
     if (usable(objectPathOf(call(managerPath, managerInterface, "GetSessionByPID",
@@ -213,16 +230,20 @@ void LogindSessionWatch::resolveSession(const std::optional<std::string>& reques
         return;
     }
     if (const char* id = std::getenv("XDG_SESSION_ID"); id && *id) {
-        if (usable(objectPathOf(call(managerPath, managerInterface, "GetSession", g_variant_new("(s)", id), "(o)")))) {
+        if (usable(objectPathOf(call(managerPath, managerInterface, "GetSession",
+                                     g_variant_new("(s)", id), "(o)")))) {
             return;
         }
     }
-    std::string userPath = objectPathOf(call(managerPath, managerInterface, "GetUser",
-                                             g_variant_new("(u)", static_cast<guint32>(::getuid())), "(o)"));
-    if (userPath.empty()) return;
-    GVariant* reply = call(userPath.c_str(), propertiesInterface, "Get", g_variant_new("(ss)", userInterface, "Display"),
-                           "(v)");
-    if (!reply) return;
+    std::string userPath =
+        objectPathOf(call(managerPath, managerInterface, "GetUser",
+                          g_variant_new("(u)", static_cast<guint32>(::getuid())), "(o)"));
+    if (userPath.empty())
+        return;
+    GVariant* reply = call(userPath.c_str(), propertiesInterface, "Get",
+                           g_variant_new("(ss)", userInterface, "Display"), "(v)");
+    if (!reply)
+        return;
     GVariant* display = nullptr;
     g_variant_get(reply, "(v)", &display);
     if (g_variant_is_of_type(display, G_VARIANT_TYPE("(so)"))) {
@@ -235,10 +256,12 @@ void LogindSessionWatch::resolveSession(const std::optional<std::string>& reques
 }
 
 void LogindSessionWatch::subscribeSession() {
-    if (sessionSubscribed_) return;
+    if (sessionSubscribed_)
+        return;
     sessionSubscribed_ = true;
     const char* path = sessionPath_.c_str();
-    subscriptions_.push_back(subscribe(path, propertiesInterface, "PropertiesChanged", sessionInterface));
+    subscriptions_.push_back(
+        subscribe(path, propertiesInterface, "PropertiesChanged", sessionInterface));
     subscriptions_.push_back(subscribe(path, sessionInterface, "Lock", nullptr));
     subscriptions_.push_back(subscribe(path, sessionInterface, "Unlock", nullptr));
 }
@@ -246,9 +269,10 @@ void LogindSessionWatch::subscribeSession() {
 bool LogindSessionWatch::refreshProperties(bool announce) {
     GVariant* reply = nullptr;
     if (!sessionPath_.empty() && !owner_.empty()) {
-        reply = g_dbus_connection_call_sync(bus_, logindName, sessionPath_.c_str(), propertiesInterface, "GetAll",
-                                            g_variant_new("(s)", sessionInterface), G_VARIANT_TYPE("(a{sv})"),
-                                            G_DBUS_CALL_FLAGS_NO_AUTO_START, timeout_, nullptr, nullptr);
+        reply = g_dbus_connection_call_sync(
+            bus_, logindName, sessionPath_.c_str(), propertiesInterface, "GetAll",
+            g_variant_new("(s)", sessionInterface), G_VARIANT_TYPE("(a{sv})"),
+            G_DBUS_CALL_FLAGS_NO_AUTO_START, timeout_, nullptr, nullptr);
     }
     if (!reply) {
         sessionReachable_ = false;
@@ -260,15 +284,18 @@ bool LogindSessionWatch::refreshProperties(bool announce) {
     g_variant_unref(dictionary);
     g_variant_unref(reply);
     for (const char* key : {activeProperty, stateProperty, lockedHintProperty}) {
-        if (!values.contains(key)) properties_.erase(key);
+        if (!values.contains(key))
+            properties_.erase(key);
     }
     sessionReachable_ = true;
     applyProperties(values, announce);
     return true;
 }
 
-void LogindSessionWatch::applyProperties(const std::map<std::string, SessionValue>& changed, bool announce) {
-    for (const auto& [key, value] : changed) properties_[key] = value;
+void LogindSessionWatch::applyProperties(const std::map<std::string, SessionValue>& changed,
+                                         bool announce) {
+    for (const auto& [key, value] : changed)
+        properties_[key] = value;
 
     if (changed.contains(activeProperty)) {
         auto active = readingOf(properties_, activeProperty);
@@ -284,7 +311,8 @@ void LogindSessionWatch::applyProperties(const std::map<std::string, SessionValu
             reportedLocked_ = hint;
         } else if (hint && hint != lockedHint_) {
             // The hint that follows a Lock or Unlock signal confirms what was posted already.
-            if (pendingHint_ != hint) postLock(*hint);
+            if (pendingHint_ != hint)
+                postLock(*hint);
             pendingHint_.reset();
         }
         lockedHint_ = hint;
@@ -302,7 +330,8 @@ void LogindSessionWatch::managerSignal(const std::string& member, bool flag) {
 void LogindSessionWatch::sessionSignal(const std::string& member, void* data) {
     auto* parameters = static_cast<GVariant*>(data);
     if (member == "PropertiesChanged") {
-        if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sa{sv}as)"))) return;
+        if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sa{sv}as)")))
+            return;
         GVariant* changed = g_variant_get_child_value(parameters, 1);
         GVariant* invalidated = g_variant_get_child_value(parameters, 2);
         bool refetch = false;
@@ -311,12 +340,14 @@ void LogindSessionWatch::sessionSignal(const std::string& member, void* data) {
         const gchar* name = nullptr;
         while (g_variant_iter_next(&iterator, "&s", &name)) {
             std::string_view key(name);
-            refetch = refetch || key == activeProperty || key == stateProperty || key == lockedHintProperty;
+            refetch = refetch || key == activeProperty || key == stateProperty ||
+                      key == lockedHintProperty;
         }
         applyProperties(keptProperties(changed), true);
         g_variant_unref(changed);
         g_variant_unref(invalidated);
-        if (refetch) refreshProperties(true);
+        if (refetch)
+            refreshProperties(true);
     } else if (member == "Lock") {
         if (reportedLocked_ != true) {
             postLock(true);
@@ -331,10 +362,13 @@ void LogindSessionWatch::sessionSignal(const std::string& member, void* data) {
 }
 
 void LogindSessionWatch::ownerAppeared(const std::string& owner) {
-    if (owner == owner_) return;
+    if (owner == owner_)
+        return;
     owner_ = owner;
-    if (sessionPath_.empty()) resolveSession(std::nullopt);
-    if (sessionPath_.empty()) return;
+    if (sessionPath_.empty())
+        resolveSession(std::nullopt);
+    if (sessionPath_.empty())
+        return;
     subscribeSession();
     refreshProperties(true);
 }
@@ -346,18 +380,21 @@ void LogindSessionWatch::ownerVanished() {
 }
 
 void LogindSessionWatch::postWorkspace(std::string_view name) {
-    if (auto center = workspaceCenter_.lock()) center->post(name);
+    if (auto center = workspaceCenter_.lock())
+        center->post(name);
 }
 
 void LogindSessionWatch::postLock(bool locked) {
     reportedLocked_ = locked;
     if (auto center = distributedCenter_.lock()) {
-        center->post(locked ? lifecycleNotification::screenIsLocked : lifecycleNotification::screenIsUnlocked);
+        center->post(locked ? lifecycleNotification::screenIsLocked
+                            : lifecycleNotification::screenIsUnlocked);
     }
 }
 
 std::optional<SessionDictionary> LogindSessionWatch::sessionDictionary() const {
-    if (!sessionReachable_) return std::nullopt;
+    if (!sessionReachable_)
+        return std::nullopt;
     SessionDictionary session;
     if (auto found = properties_.find(activeProperty); found != properties_.end()) {
         session[sessionKey::onConsole] = found->second;

@@ -35,7 +35,8 @@ private:
 // screen-lock names are not taken from the bus: only logind reports the screen lock.
 class SessionBusNotificationReceiver {
 public:
-    SessionBusNotificationReceiver(GDBusConnection* sessionBus, std::weak_ptr<LocalNotificationCenter> center);
+    SessionBusNotificationReceiver(GDBusConnection* sessionBus,
+                                   std::weak_ptr<LocalNotificationCenter> center);
     ~SessionBusNotificationReceiver();
     SessionBusNotificationReceiver(const SessionBusNotificationReceiver&) = delete;
     SessionBusNotificationReceiver& operator=(const SessionBusNotificationReceiver&) = delete;

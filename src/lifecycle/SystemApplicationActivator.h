@@ -16,7 +16,8 @@ namespace quorvel {
 // was started with ($XDG_ACTIVATION_TOKEN, $DESKTOP_STARTUP_ID) is passed on. Any thread.
 class SystemApplicationActivator : public ApplicationActivator {
 public:
-    explicit SystemApplicationActivator(GDBusConnection* sessionBus, std::string procRoot = "/proc");
+    explicit SystemApplicationActivator(GDBusConnection* sessionBus,
+                                        std::string procRoot = "/proc");
     ~SystemApplicationActivator() override;
     SystemApplicationActivator(const SystemApplicationActivator&) = delete;
     SystemApplicationActivator& operator=(const SystemApplicationActivator&) = delete;

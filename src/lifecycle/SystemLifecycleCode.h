@@ -7,7 +7,7 @@ namespace quorvel {
 
 // The codes the host app receives from the lifecycle monitor.
 enum class SystemLifecycleCode : std::uint32_t {
-    initial = 1,                  // detail: usability flags
+    initial = 1, // detail: usability flags
     willSleep = 2,
     didWake = 3,
     screenLocked = 4,
@@ -21,6 +21,8 @@ enum class SystemLifecycleCode : std::uint32_t {
 // Exactly 1 to 9 name a code.
 std::optional<SystemLifecycleCode> systemLifecycleCode(std::uint32_t rawValue);
 
-constexpr std::uint32_t rawValue(SystemLifecycleCode code) { return static_cast<std::uint32_t>(code); }
+constexpr std::uint32_t rawValue(SystemLifecycleCode code) {
+    return static_cast<std::uint32_t>(code);
+}
 
 } // namespace quorvel

@@ -31,10 +31,10 @@ public:
 
     static constexpr double lockPollInterval = 5.0;
 
-    static std::shared_ptr<SystemLifecycleMonitor> create(
-        std::shared_ptr<LifecycleNotificationCenter> workspaceCenter,
-        std::shared_ptr<LifecycleNotificationCenter> distributedCenter, SessionReader session, Sink sink,
-        std::shared_ptr<MainLoop> mainLoop);
+    static std::shared_ptr<SystemLifecycleMonitor>
+    create(std::shared_ptr<LifecycleNotificationCenter> workspaceCenter,
+           std::shared_ptr<LifecycleNotificationCenter> distributedCenter, SessionReader session,
+           Sink sink, std::shared_ptr<MainLoop> mainLoop);
 
     // Delivers the initial code, subscribes and starts the poll; only the first call does anything.
     void start();
@@ -47,7 +47,8 @@ public:
 private:
     SystemLifecycleMonitor() = default;
 
-    void observe(LifecycleNotificationCenter& center, std::string_view name, SystemLifecycleCode code);
+    void observe(LifecycleNotificationCenter& center, std::string_view name,
+                 SystemLifecycleCode code);
     void handle(SystemLifecycleCode code);
     void handleDidWake();
     void deliverLockState(bool locked);

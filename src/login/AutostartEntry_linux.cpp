@@ -15,14 +15,8 @@ struct KeyFileDeleter {
 using KeyFile = std::unique_ptr<GKeyFile, KeyFileDeleter>;
 
 bool isReservedInExec(char c) {
-    switch (c) {
-    case ' ': case '\t': case '\n': case '"': case '\'': case '\\': case '>': case '<': case '~':
-    case '|': case '&': case ';': case '$': case '*': case '?': case '#': case '(': case ')':
-    case '`':
-        return true;
-    default:
-        return false;
-    }
+    constexpr std::string_view reserved = " \t\n\"'\\><~|&;$*?#()`";
+    return reserved.find(c) != std::string_view::npos;
 }
 
 // Resolves the field codes an autostart launch knows: "%%" is a percent sign; the others expand
@@ -32,7 +26,8 @@ std::string resolveFieldCodes(std::string_view exec) {
     out.reserve(exec.size());
     for (std::size_t i = 0; i < exec.size(); ++i) {
         if (exec[i] == '%' && i + 1 < exec.size()) {
-            if (exec[i + 1] == '%') out.push_back('%');
+            if (exec[i + 1] == '%')
+                out.push_back('%');
             ++i;
             continue;
         }
@@ -55,15 +50,20 @@ bool readBoolean(GKeyFile* file, const char* key, bool fallback) {
 
 std::string quoteDesktopExecArgument(std::string_view argument) {
     bool quoted = argument.empty();
-    for (char c : argument) quoted = quoted || isReservedInExec(c);
+    for (char c : argument)
+        quoted = quoted || isReservedInExec(c);
     std::string out;
-    if (quoted) out.push_back('"');
+    if (quoted)
+        out.push_back('"');
     for (char c : argument) {
-        if (quoted && (c == '"' || c == '`' || c == '$' || c == '\\')) out.push_back('\\');
-        if (c == '%') out.push_back('%');
+        if (quoted && (c == '"' || c == '`' || c == '$' || c == '\\'))
+            out.push_back('\\');
+        if (c == '%')
+            out.push_back('%');
         out.push_back(c);
     }
-    if (quoted) out.push_back('"');
+    if (quoted)
+        out.push_back('"');
     return out;
 }
 
@@ -89,7 +89,8 @@ std::string makeAutostartEntryText(const FileURL& program, std::string_view name
 
 std::optional<AutostartEntry> parseAutostartEntry(std::string_view text) {
     KeyFile file(g_key_file_new());
-    if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE, nullptr) ||
+    if (!g_key_file_load_from_data(file.get(), text.data(), text.size(), G_KEY_FILE_NONE,
+                                   nullptr) ||
         !g_key_file_has_group(file.get(), desktopEntryGroup)) {
         return std::nullopt;
     }
@@ -102,7 +103,8 @@ std::optional<AutostartEntry> parseAutostartEntry(std::string_view text) {
         gint count = 0;
         gchar** words = nullptr;
         if (g_shell_parse_argv(resolved.c_str(), &count, &words, nullptr)) {
-            for (gint i = 0; i < count; ++i) entry.command.emplace_back(words[i]);
+            for (gint i = 0; i < count; ++i)
+                entry.command.emplace_back(words[i]);
             g_strfreev(words);
         }
     }

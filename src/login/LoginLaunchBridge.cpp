@@ -27,7 +27,8 @@ std::optional<LoginLaunchEnvironment>& environmentOverride() {
 LoginLaunchService currentService() {
     {
         std::lock_guard lock(environmentMutex());
-        if (environmentOverride()) return LoginLaunchService(*environmentOverride());
+        if (environmentOverride())
+            return LoginLaunchService(*environmentOverride());
     }
     return LoginLaunchService(LoginLaunchEnvironment::production());
 }
@@ -52,14 +53,20 @@ void setLoginLaunchEnvironmentForTesting(std::optional<LoginLaunchEnvironment> e
 
 extern "C" {
 
-int32_t quorvel_login_launch_ensure(void) { return quorvel::currentService().ensure(); }
+int32_t quorvel_login_launch_ensure(void) {
+    return quorvel::currentService().ensure();
+}
 
 int32_t quorvel_login_launch_stop_for_maintenance(void) {
     return quorvel::currentService().stopForMaintenance();
 }
 
-int32_t quorvel_login_launch_status(void) { return quorvel::currentService().status(); }
+int32_t quorvel_login_launch_status(void) {
+    return quorvel::currentService().status();
+}
 
-void quorvel_login_items_open(void) { quorvel::currentService().openLoginItems(); }
+void quorvel_login_items_open(void) {
+    quorvel::currentService().openLoginItems();
+}
 
 } // extern "C"

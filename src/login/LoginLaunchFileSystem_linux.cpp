@@ -13,7 +13,8 @@ class SystemLoginLaunchFileSystem : public LoginLaunchFileSystem {
 public:
     bool createDirectory(const FileURL& directory) override {
         // Folders made for the user's data are private to the user, as XDG asks.
-        if (g_mkdir_with_parents(directory.path.c_str(), 0700) != 0) return false;
+        if (g_mkdir_with_parents(directory.path.c_str(), 0700) != 0)
+            return false;
         struct stat info {};
         return ::stat(directory.path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     }

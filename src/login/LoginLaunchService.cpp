@@ -14,7 +14,8 @@ const Logger& LoginLaunchService::logger() {
 
 std::optional<FileURL> LoginLaunchService::maintenanceStopURL() {
     auto folder = quorvelApplicationSupportFolder();
-    if (!folder) return std::nullopt;
+    if (!folder)
+        return std::nullopt;
     return folder->appendingPathComponent("maintenance.stop");
 }
 
@@ -99,7 +100,8 @@ std::int32_t LoginLaunchService::stopForMaintenance() const {
 }
 
 std::int32_t LoginLaunchService::status() const {
-    if (!environment_.isMainThread()) return 0;
+    if (!environment_.isMainThread())
+        return 0;
     switch (launcherItem()->status()) {
     case LoginItemStatus::notRegistered:
         return 3;
@@ -114,7 +116,8 @@ std::int32_t LoginLaunchService::status() const {
 }
 
 void LoginLaunchService::openLoginItems() const {
-    if (!environment_.isMainThread()) return;
+    if (!environment_.isMainThread())
+        return;
     launcherItem()->openSettings();
 }
 

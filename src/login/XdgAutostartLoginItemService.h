@@ -45,7 +45,8 @@ public:
     std::optional<FileURL> launcherExecutable() const;
 
     // The settings tools worth trying on these desktops, most specific first.
-    static std::vector<std::vector<std::string>> settingsTools(const std::vector<std::string>& desktops);
+    static std::vector<std::vector<std::string>>
+    settingsTools(const std::vector<std::string>& desktops);
 
 private:
     Configuration configuration_;

@@ -3,7 +3,6 @@
 #include "support/ManualMainLoop.h"
 
 #include <gtest/gtest.h>
-
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -44,8 +43,10 @@ protected:
     std::shared_ptr<test::ManualMainLoop> loop = std::make_shared<test::ManualMainLoop>();
     std::shared_ptr<LocalNotificationCenter> workspace = LocalNotificationCenter::create();
     std::shared_ptr<LocalNotificationCenter> distributed = LocalNotificationCenter::create();
-    std::optional<SessionDictionary> session = SessionDictionary{
-        {sessionKey::onConsole, true}, {sessionKey::loginDone, true}, {sessionKey::screenIsLocked, false}};
+    std::optional<SessionDictionary> session =
+        SessionDictionary{{sessionKey::onConsole, true},
+                          {sessionKey::loginDone, true},
+                          {sessionKey::screenIsLocked, false}};
     int platformsMade = 0;
 };
 
@@ -54,7 +55,8 @@ public:
     std::vector<RunningApplication> running;
     std::vector<std::int32_t> activated;
     std::vector<std::string> asked;
-    std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier) override {
+    std::vector<RunningApplication>
+    runningApplications(std::string_view bundleIdentifier) override {
         asked.emplace_back(bundleIdentifier);
         return running;
     }
@@ -74,7 +76,8 @@ public:
 };
 
 RunningApplication copyWithPid(std::int32_t pid) {
-    return RunningApplication{"com.quorvel.desktop", pid, FileURL{"/opt/Quorvel.app/Contents/MacOS/Quorvel"}};
+    return RunningApplication{"com.quorvel.desktop", pid,
+                              FileURL{"/opt/Quorvel.app/Contents/MacOS/Quorvel"}};
 }
 
 } // namespace
@@ -127,7 +130,8 @@ TEST_F(LifecycleBridgeTest, ANullCallbackInstallsNothing) {
 namespace {
 std::int32_t nestedResult = -1;
 void installAgainFromInside(std::uint32_t, std::uint32_t, void*) {
-    if (nestedResult == -1) nestedResult = quorvel_lifecycle_install(installAgainFromInside, nullptr);
+    if (nestedResult == -1)
+        nestedResult = quorvel_lifecycle_install(installAgainFromInside, nullptr);
 }
 } // namespace
 
@@ -140,7 +144,9 @@ TEST_F(LifecycleBridgeTest, InstallingFromInsideTheInitialDeliveryFindsTheMonito
 TEST_F(LifecycleBridgeTest, FocusHandOffActivatesOneOtherCopyAndAlwaysPosts) {
     auto activator = std::make_shared<FakeActivator>();
     auto poster = std::make_shared<FakePoster>();
-    setFocusHandOffPlatformFactoryForTesting([&] { return FocusHandOffPlatform{activator, poster}; });
+    setFocusHandOffPlatformFactoryForTesting([&] {
+        return FocusHandOffPlatform{activator, poster};
+    });
     std::int32_t self = static_cast<std::int32_t>(::getpid());
 
     activator->running = {copyWithPid(self)};

@@ -30,15 +30,21 @@ TEST(LoginSession, ScreenLockReading) {
     EXPECT_EQ(screenIsLocked(std::nullopt), std::nullopt);
     EXPECT_EQ(screenIsLocked(SessionDictionary{}), false);
     EXPECT_EQ(screenIsLocked(SessionDictionary{{sessionKey::screenIsLocked, true}}), true);
-    EXPECT_EQ(screenIsLocked(SessionDictionary{{sessionKey::screenIsLocked, std::int64_t{0}}}), false);
-    EXPECT_EQ(screenIsLocked(SessionDictionary{{sessionKey::screenIsLocked, std::int64_t{2}}}), std::nullopt);
-    EXPECT_EQ(screenIsLocked(SessionDictionary{{sessionKey::screenIsLocked, std::string("yes")}}), std::nullopt);
+    EXPECT_EQ(screenIsLocked(SessionDictionary{{sessionKey::screenIsLocked, std::int64_t{0}}}),
+              false);
+    EXPECT_EQ(screenIsLocked(SessionDictionary{{sessionKey::screenIsLocked, std::int64_t{2}}}),
+              std::nullopt);
+    EXPECT_EQ(screenIsLocked(SessionDictionary{{sessionKey::screenIsLocked, std::string("yes")}}),
+              std::nullopt);
 }
 
 TEST(LoginSession, InitialUsabilityFlags) {
-    auto session = [](SessionValue console, SessionValue loginDone, std::optional<SessionValue> locked) {
-        SessionDictionary dictionary{{sessionKey::onConsole, console}, {sessionKey::loginDone, loginDone}};
-        if (locked) dictionary.emplace(sessionKey::screenIsLocked, *locked);
+    auto session = [](SessionValue console, SessionValue loginDone,
+                      std::optional<SessionValue> locked) {
+        SessionDictionary dictionary{{sessionKey::onConsole, console},
+                                     {sessionKey::loginDone, loginDone}};
+        if (locked)
+            dictionary.emplace(sessionKey::screenIsLocked, *locked);
         return std::optional<SessionDictionary>(dictionary);
     };
     EXPECT_EQ(initialUsability(std::nullopt), 1u);

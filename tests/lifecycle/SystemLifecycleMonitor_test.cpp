@@ -27,19 +27,24 @@ struct Harness {
                 ++sessionReads;
                 return session;
             },
-            [this](SystemLifecycleCode code, std::uint32_t detail) { deliveries.emplace_back(rawValue(code), detail); },
+            [this](SystemLifecycleCode code, std::uint32_t detail) {
+                deliveries.emplace_back(rawValue(code), detail);
+            },
             loop);
     }
 
     Deliveries take() { return std::exchange(deliveries, {}); }
     void setLocked(std::optional<SessionValue> value) {
         session = SessionDictionary{{sessionKey::onConsole, true}, {sessionKey::loginDone, true}};
-        if (value) session->emplace(sessionKey::screenIsLocked, *value);
+        if (value)
+            session->emplace(sessionKey::screenIsLocked, *value);
     }
 };
 
 SessionDictionary consoleSession(bool locked) {
-    return {{sessionKey::onConsole, true}, {sessionKey::loginDone, true}, {sessionKey::screenIsLocked, locked}};
+    return {{sessionKey::onConsole, true},
+            {sessionKey::loginDone, true},
+            {sessionKey::screenIsLocked, locked}};
 }
 
 } // namespace
@@ -104,7 +109,8 @@ TEST(SystemLifecycleMonitor, WakingReportsTheLockStateWhenTheSessionHasOne) {
     h.workspace->post(name::didWake);
     EXPECT_EQ(h.take(), (Deliveries{{3, 0}, {5, 0}}));
 
-    for (SessionValue unreadable : {SessionValue{std::int64_t{2}}, SessionValue{std::string("locked")}}) {
+    for (SessionValue unreadable :
+         {SessionValue{std::int64_t{2}}, SessionValue{std::string("locked")}}) {
         h.setLocked(unreadable);
         h.workspace->post(name::didWake);
         EXPECT_EQ(h.take(), (Deliveries{{3, 0}}));
@@ -143,7 +149,8 @@ TEST(SystemLifecycleMonitor, ThePollDeliversOnlyChangesNoNotificationAnnounced) 
     h.loop->advance(10.0);
     EXPECT_EQ(h.take(), (Deliveries{{5, 0}}));
 
-    for (SessionValue unreadable : {SessionValue{std::int64_t{2}}, SessionValue{std::string("yes")}}) {
+    for (SessionValue unreadable :
+         {SessionValue{std::int64_t{2}}, SessionValue{std::string("yes")}}) {
         h.setLocked(unreadable);
         h.loop->advance(5.0);
         EXPECT_TRUE(h.take().empty());

@@ -24,7 +24,8 @@ TEST(AutostartEntry, AWrittenEntryRunsExactlyItsProgram) {
         EXPECT_FALSE(entry->disabled);
         EXPECT_EQ(entry->command, std::vector<std::string>{path}) << text;
     }
-    std::string text = makeAutostartEntryText(FileURL{"/opt/Q/Launcher"}, "Quorvel", "Starts Quorvel");
+    std::string text =
+        makeAutostartEntryText(FileURL{"/opt/Q/Launcher"}, "Quorvel", "Starts Quorvel");
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u) << text;
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
     EXPECT_NE(text.find("\nExec=/opt/Q/Launcher\n"), std::string::npos);
@@ -32,17 +33,20 @@ TEST(AutostartEntry, AWrittenEntryRunsExactlyItsProgram) {
 }
 
 TEST(AutostartEntry, ReadsTheUsersSwitchAndTheCommand) {
-    auto entry = parseAutostartEntry("[Desktop Entry]\nType=Application\nName=Q\nExec=/x/L --flag %U\nHidden=true\n");
+    auto entry = parseAutostartEntry(
+        "[Desktop Entry]\nType=Application\nName=Q\nExec=/x/L --flag %U\nHidden=true\n");
     ASSERT_TRUE(entry);
     EXPECT_TRUE(entry->disabled);
     EXPECT_EQ(entry->command, (std::vector<std::string>{"/x/L", "--flag"}));
 
-    entry = parseAutostartEntry("[Desktop Entry]\nExec=\"/x y/L\"\nX-GNOME-Autostart-enabled=false\n");
+    entry =
+        parseAutostartEntry("[Desktop Entry]\nExec=\"/x y/L\"\nX-GNOME-Autostart-enabled=false\n");
     ASSERT_TRUE(entry);
     EXPECT_TRUE(entry->disabled);
     EXPECT_EQ(entry->command, std::vector<std::string>{"/x y/L"});
 
-    entry = parseAutostartEntry("[Desktop Entry]\nExec=/x/L\nHidden=false\nX-GNOME-Autostart-enabled=true\n");
+    entry = parseAutostartEntry(
+        "[Desktop Entry]\nExec=/x/L\nHidden=false\nX-GNOME-Autostart-enabled=true\n");
     ASSERT_TRUE(entry);
     EXPECT_FALSE(entry->disabled);
 
@@ -59,7 +63,8 @@ TEST(AutostartEntry, ReadsTheUsersSwitchAndTheCommand) {
 
 TEST(XdgAutostartLoginItemService, PicksTheStartupToolOfTheCurrentDesktop) {
     using Tools = std::vector<std::vector<std::string>>;
-    EXPECT_EQ(XdgAutostartLoginItemService::settingsTools({"XFCE"}), (Tools{{"xfce4-session-settings"}}));
+    EXPECT_EQ(XdgAutostartLoginItemService::settingsTools({"XFCE"}),
+              (Tools{{"xfce4-session-settings"}}));
     EXPECT_EQ(XdgAutostartLoginItemService::settingsTools({"ubuntu", "GNOME"}).front(),
               std::vector<std::string>{"gnome-session-properties"});
     EXPECT_EQ(XdgAutostartLoginItemService::settingsTools({"kde"}).front(),

@@ -3,10 +3,9 @@
 #include "quorvel_shell_bridge.h"
 #include "support/LogCapture.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <deque>
+#include <gtest/gtest.h>
 #include <map>
 
 using namespace quorvel;
@@ -24,9 +23,11 @@ public:
 
     LoginItemStatus status() override {
         ++statusCalls;
-        if (journal) journal->push_back("status");
+        if (journal)
+            journal->push_back("status");
         LoginItemStatus state = states.front();
-        if (states.size() > 1) states.pop_front();
+        if (states.size() > 1)
+            states.pop_front();
         return state;
     }
     bool registerItem() override {
@@ -54,8 +55,10 @@ public:
         return !directoryFails;
     }
     bool writeAtomically(const FileURL& file, std::string_view bytes) override {
-        if (journal) journal->push_back("write " + file.path);
-        if (writeFails) return false;
+        if (journal)
+            journal->push_back("write " + file.path);
+        if (writeFails)
+            return false;
         files[file.path] = std::string(bytes);
         return true;
     }
@@ -193,7 +196,8 @@ TEST(LoginLaunchService, StopWritesTheMarkerBeforeTouchingTheLoginItem) {
          "maintenance status=enabled unregistration=failed"},
         {LoginItemStatus::requiresApproval, false, 0, 1, LogLevel::error,
          "maintenance status=requires_approval unregistration=failed"},
-        {unknownState, true, 0, 0, LogLevel::error, "maintenance status=unknown fallback=unavailable"},
+        {unknownState, true, 0, 0, LogLevel::error,
+         "maintenance status=unknown fallback=unavailable"},
     };
     for (const auto& c : cases) {
         test::LogCapture log;
@@ -209,7 +213,8 @@ TEST(LoginLaunchService, StopWritesTheMarkerBeforeTouchingTheLoginItem) {
         EXPECT_EQ(harness.journal[0], "write " + markerPath);
         EXPECT_EQ(harness.journal[1], "status");
         ASSERT_EQ(log.records().size(), 1u) << c.line;
-        EXPECT_EQ(log.records()[0], (LogRecord{"com.quorvel.desktop", "LoginLauncher", c.level, c.line}));
+        EXPECT_EQ(log.records()[0],
+                  (LogRecord{"com.quorvel.desktop", "LoginLauncher", c.level, c.line}));
     }
 }
 
@@ -238,14 +243,18 @@ TEST(LoginLaunchService, StopLeavesTheLoginItemUntouchedWhenTheMarkerCannotBeWri
     EXPECT_EQ(records[0].message, "maintenance marker=unavailable");
     EXPECT_EQ(records[1].message, "maintenance marker=failed");
     EXPECT_EQ(records[2].message, "maintenance marker=failed");
-    for (const auto& record : records) EXPECT_EQ(record.level, LogLevel::error);
+    for (const auto& record : records)
+        EXPECT_EQ(record.level, LogLevel::error);
 }
 
 TEST(LoginLaunchService, StatusMapsTheFourStatesWithoutLogging) {
     test::LogCapture log;
     const std::vector<std::pair<LoginItemStatus, std::int32_t>> cases = {
-        {LoginItemStatus::notRegistered, 3}, {LoginItemStatus::enabled, 1},
-        {LoginItemStatus::requiresApproval, 2}, {LoginItemStatus::notFound, 0}, {unknownState, 0}};
+        {LoginItemStatus::notRegistered, 3},
+        {LoginItemStatus::enabled, 1},
+        {LoginItemStatus::requiresApproval, 2},
+        {LoginItemStatus::notFound, 0},
+        {unknownState, 0}};
     for (auto [state, code] : cases) {
         Harness harness(state);
         EXPECT_EQ(harness.service().status(), code);
@@ -273,10 +282,10 @@ TEST(LoginLaunchService, RefusesEveryOperationOffTheMainThread) {
     EXPECT_TRUE(harness.files->removed.empty());
     EXPECT_TRUE(harness.files->directories.empty());
     EXPECT_EQ(log.records(),
-              (std::vector<LogRecord>{
-                  {"com.quorvel.desktop", "LoginLauncher", LogLevel::error, "ensure unexpected=off_main_thread"},
-                  {"com.quorvel.desktop", "LoginLauncher", LogLevel::error,
-                   "maintenance unexpected=off_main_thread"}}));
+              (std::vector<LogRecord>{{"com.quorvel.desktop", "LoginLauncher", LogLevel::error,
+                                       "ensure unexpected=off_main_thread"},
+                                      {"com.quorvel.desktop", "LoginLauncher", LogLevel::error,
+                                       "maintenance unexpected=off_main_thread"}}));
 }
 
 TEST(LoginLaunchBridge, CFunctionsRunTheServiceOfTheProcess) {
@@ -300,7 +309,10 @@ TEST(LoginLaunchService, MarkerLiesInTheApplicationSupportFolder) {
         return value ? std::optional<std::string>(value) : std::nullopt;
     };
     auto restore = [](const char* name, const std::optional<std::string>& value) {
-        if (value) ::setenv(name, value->c_str(), 1); else ::unsetenv(name);
+        if (value)
+            ::setenv(name, value->c_str(), 1);
+        else
+            ::unsetenv(name);
     };
     auto dataHome = saved("XDG_DATA_HOME"), home = saved("HOME");
     ::setenv("XDG_DATA_HOME", "/data/home", 1);

@@ -3,10 +3,9 @@
 
 #include "LogindMock.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 
 using namespace quorvel::test;
 namespace fs = std::filesystem;
@@ -15,7 +14,8 @@ namespace {
 
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
     return count;
 }
 
@@ -33,17 +33,21 @@ TEST(FocusHandOff, ASecondCopyReachesTheFirstAsCodeNine) {
                   "<key>CFBundleIdentifier</key><string>com.quorvel.desktop</string>"
                   "<key>CFBundleExecutable</key><string>Quorvel</string></dict></plist>\n");
     fs::path executable = bundle / "Contents/MacOS/Quorvel";
-    fs::copy_file(fs::path(std::getenv("QUORVEL_BUILD_DIR")) / "bin/quorvel-lifecycle-probe", executable);
+    fs::copy_file(fs::path(std::getenv("QUORVEL_BUILD_DIR")) / "bin/quorvel-lifecycle-probe",
+                  executable);
 
-    std::map<std::string, std::string> environment{{"DBUS_SESSION_BUS_ADDRESS", logind.sessionAddress()},
-                                                   {"DBUS_SYSTEM_BUS_ADDRESS", logind.systemAddress()},
-                                                   {"XDG_SESSION_ID", "c1"},
-                                                   {"QUORVEL_LOG", "stderr"}};
+    std::map<std::string, std::string> environment{
+        {"DBUS_SESSION_BUS_ADDRESS", logind.sessionAddress()},
+        {"DBUS_SYSTEM_BUS_ADDRESS", logind.systemAddress()},
+        {"XDG_SESSION_ID", "c1"},
+        {"QUORVEL_LOG", "stderr"}};
     std::string firstOutput = (root / "first.out").string();
-    ChildProcess first({executable.string(), "listen", "--own-name"}, {environment, firstOutput, {}, true});
+    ChildProcess first({executable.string(), "listen", "--own-name"},
+                       {environment, firstOutput, {}, true});
     ASSERT_TRUE(pumpUntil([&] {
         std::string text = readFileText(firstOutput);
-        return text.find("owned\n") != std::string::npos && text.find("code=1 ") != std::string::npos;
+        return text.find("owned\n") != std::string::npos &&
+               text.find("code=1 ") != std::string::npos;
     })) << readFileText(firstOutput);
     EXPECT_NE(readFileText(firstOutput).find("code=1 detail=7\ninstall=1\n"), std::string::npos)
         << readFileText(firstOutput);

@@ -1,11 +1,9 @@
 #include "LogindMock.h"
-
 #include "lifecycle/LifecycleBridge.h"
 #include "quorvel_shell_bridge.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <thread>
 
 using namespace quorvel;
@@ -17,7 +15,9 @@ namespace {
 
 Codes received;
 
-void record(std::uint32_t code, std::uint32_t detail, void*) { received.emplace_back(code, detail); }
+void record(std::uint32_t code, std::uint32_t detail, void*) {
+    received.emplace_back(code, detail);
+}
 
 // The lifecycle C functions of this process over the real Linux platform, talking to the mock.
 class LifecycleLogind : public ::testing::Test {
@@ -27,7 +27,8 @@ protected:
         // The session is found through logind as on a desktop; $XDG_SESSION_ID names the mock's.
         ::setenv("XDG_SESSION_ID", "c1", 1);
         setLifecyclePlatformFactoryForTesting([this] {
-            return makeSystemLifecyclePlatform({logind.systemConnection, logind.sessionConnection, std::nullopt});
+            return makeSystemLifecyclePlatform(
+                {logind.systemConnection, logind.sessionConnection, std::nullopt});
         });
     }
     void TearDown() override {
@@ -153,17 +154,20 @@ TEST_F(LifecycleLogind, SignalsFromAnyoneButLogindAreIgnored) {
     ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
     take();
     // Another program on the system bus pretends to be logind.
-    g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::managerPath, "org.freedesktop.login1.Manager",
-                                  "PrepareForSleep", g_variant_new("(b)", TRUE), nullptr);
-    g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::sessionPath, "org.freedesktop.login1.Session",
-                                  "Lock", nullptr, nullptr);
+    g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::managerPath,
+                                  "org.freedesktop.login1.Manager", "PrepareForSleep",
+                                  g_variant_new("(b)", TRUE), nullptr);
+    g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::sessionPath,
+                                  "org.freedesktop.login1.Session", "Lock", nullptr, nullptr);
     // And another on the session bus posts a screen lock.
-    g_dbus_connection_emit_signal(logind.sessionDriver, nullptr, "/com/quorvel/desktop/Notifications",
+    g_dbus_connection_emit_signal(logind.sessionDriver, nullptr,
+                                  "/com/quorvel/desktop/Notifications",
                                   "com.quorvel.desktop.Notifications", "Posted",
                                   g_variant_new("(s)", "screen-is-locked"), nullptr);
-    g_dbus_connection_emit_signal(logind.sessionDriver, nullptr, "/com/quorvel/desktop/Notifications",
-                                  "com.quorvel.desktop.Notifications", "Posted",
-                                  g_variant_new("(s)", "com.quorvel.desktop.focus-existing"), nullptr);
+    g_dbus_connection_emit_signal(
+        logind.sessionDriver, nullptr, "/com/quorvel/desktop/Notifications",
+        "com.quorvel.desktop.Notifications", "Posted",
+        g_variant_new("(s)", "com.quorvel.desktop.focus-existing"), nullptr);
     g_dbus_connection_flush_sync(logind.driver, nullptr, nullptr);
     EXPECT_EQ(awaitCodes(1), (Codes{{9, 0}}));
 }
@@ -173,9 +177,10 @@ TEST_F(LifecycleLogind, InstallTwiceKeepsTheFirstCallback) {
     static Codes second;
     second.clear();
     ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    EXPECT_EQ(quorvel_lifecycle_install([](std::uint32_t code, std::uint32_t detail, void*) {
-        second.emplace_back(code, detail);
-    }, nullptr), 1);
+    EXPECT_EQ(quorvel_lifecycle_install([](std::uint32_t code, std::uint32_t detail,
+                                           void*) { second.emplace_back(code, detail); },
+                                        nullptr),
+              1);
     EXPECT_EQ(take(), (Codes{{1, 7}}));
     logind.emitManagerSignal("PrepareForSleep", true);
     EXPECT_EQ(awaitCodes(1), (Codes{{2, 0}}));
@@ -199,7 +204,8 @@ TEST_F(LifecycleLogind, InstallOffTheMainThreadDoesNothingUntilTheMainThreadInst
 
 TEST_F(LifecycleLogind, FocusHandOffPostedInThisProcessReachesItsOwnMonitor) {
     logind.addSession(true);
-    setFocusHandOffPlatformFactoryForTesting([this] { return makeSystemFocusHandOffPlatform(logind.sessionConnection); });
+    setFocusHandOffPlatformFactoryForTesting(
+        [this] { return makeSystemFocusHandOffPlatform(logind.sessionConnection); });
     ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
     take();
     std::thread worker([] { quorvel_application_focus_existing(); });

@@ -10,7 +10,6 @@
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-
 #include <string>
 #include <unistd.h>
 
@@ -24,7 +23,8 @@ inline GDBusConnection* connectTo(const std::string& address) {
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
         nullptr, nullptr, &error);
     EXPECT_NE(connection, nullptr) << (error ? error->message : "");
-    if (error) g_error_free(error);
+    if (error)
+        g_error_free(error);
     return connection;
 }
 
@@ -36,16 +36,17 @@ public:
     LogindMock()
         : logFile_((directory_ / "logind-mock.log").string()),
           mock_({"/usr/bin/python3", "-m", "dbusmock", "--template", "logind"},
-                ChildProcess::Options{{{"DBUS_SYSTEM_BUS_ADDRESS", systemBus_.address()}}, logFile_, {}, true}) {
+                ChildProcess::Options{
+                    {{"DBUS_SYSTEM_BUS_ADDRESS", systemBus_.address()}}, logFile_, {}, true}) {
         systemConnection = connectTo(systemBus_.address());
         sessionConnection = connectTo(sessionBus_.address());
         driver = connectTo(systemBus_.address());
         sessionDriver = connectTo(sessionBus_.address());
         bool ready = pumpUntil([this] {
             GVariant* reply = g_dbus_connection_call_sync(
-                driver, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-                g_variant_new("(s)", "org.freedesktop.login1"), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 1000,
-                nullptr, nullptr);
+                driver, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                "NameHasOwner", g_variant_new("(s)", "org.freedesktop.login1"),
+                G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr);
             gboolean owned = FALSE;
             if (reply) {
                 g_variant_get(reply, "(b)", &owned);
@@ -55,17 +56,19 @@ public:
         });
         EXPECT_TRUE(ready) << readFileText(logFile_);
         barrierSubscription_ = g_dbus_connection_signal_subscribe(
-            systemConnection, nullptr, "com.quorvel.Test", "Barrier", managerPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*, gpointer data) {
-                ++*static_cast<int*>(data);
-            },
+            systemConnection, nullptr, "com.quorvel.Test", "Barrier", managerPath, nullptr,
+            G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+               gpointer data) { ++*static_cast<int*>(data); },
             &barriers_, nullptr);
     }
 
     ~LogindMock() {
         g_dbus_connection_signal_unsubscribe(systemConnection, barrierSubscription_);
-        for (GDBusConnection* connection : {systemConnection, sessionConnection, driver, sessionDriver}) {
-            if (!connection) continue;
+        for (GDBusConnection* connection :
+             {systemConnection, sessionConnection, driver, sessionDriver}) {
+            if (!connection)
+                continue;
             g_dbus_connection_close_sync(connection, nullptr, nullptr);
             g_object_unref(connection);
         }
@@ -79,16 +82,20 @@ public:
     // A method call on the mock, as another process of the machine would make it.
     void call(const char* path, const char* interface, const char* method, GVariant* parameters) {
         GError* error = nullptr;
-        GVariant* reply = g_dbus_connection_call_sync(driver, "org.freedesktop.login1", path, interface, method,
-                                                      parameters, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+        GVariant* reply = g_dbus_connection_call_sync(
+            driver, "org.freedesktop.login1", path, interface, method, parameters, nullptr,
+            G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
         EXPECT_NE(reply, nullptr) << method << ": " << (error ? error->message : "");
-        if (reply) g_variant_unref(reply);
-        if (error) g_error_free(error);
+        if (reply)
+            g_variant_unref(reply);
+        if (error)
+            g_error_free(error);
     }
 
     void addSession(bool active) {
         call(managerPath, "org.freedesktop.DBus.Mock", "AddSession",
-             g_variant_new("(ssusb)", "c1", "seat0", static_cast<guint32>(::getuid()), "alice", active ? TRUE : FALSE));
+             g_variant_new("(ssusb)", "c1", "seat0", static_cast<guint32>(::getuid()), "alice",
+                           active ? TRUE : FALSE));
     }
     void emitManagerSignal(const char* member, bool flag) {
         GVariantBuilder arguments;
@@ -98,7 +105,8 @@ public:
              g_variant_new("(sssav)", "org.freedesktop.login1.Manager", member, "b", &arguments));
     }
     void setLockedHint(bool locked) {
-        call(sessionPath, "org.freedesktop.login1.Session", "SetLockedHint", g_variant_new("(b)", locked ? TRUE : FALSE));
+        call(sessionPath, "org.freedesktop.login1.Session", "SetLockedHint",
+             g_variant_new("(b)", locked ? TRUE : FALSE));
     }
     void setSessionProperty(const char* name, GVariant* value) {
         call(sessionPath, "org.freedesktop.DBus.Properties", "Set",

@@ -5,11 +5,10 @@
 #include "support/LogCapture.h"
 #include "support/TemporaryDirectory.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -22,8 +21,12 @@ namespace {
 
 std::string infoPlist(const std::string& identifier, const std::string& executable) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-           "<key>CFBundleIdentifier</key><string>" + identifier + "</string>"
-           "<key>CFBundleExecutable</key><string>" + executable + "</string>"
+           "<key>CFBundleIdentifier</key><string>" +
+           identifier +
+           "</string>"
+           "<key>CFBundleExecutable</key><string>" +
+           executable +
+           "</string>"
            "</dict></plist>\n";
 }
 
@@ -101,7 +104,8 @@ struct HostBundle {
     std::string expectedEntry() const {
         return "[Desktop Entry]\nType=Application\nName=Quorvel\n"
                "Comment=Starts Quorvel at login and keeps it running\n"
-               "Exec=" + launcherExecutable.string() + "\nTryExec=" + launcherExecutable.string() +
+               "Exec=" +
+               launcherExecutable.string() + "\nTryExec=" + launcherExecutable.string() +
                "\nTerminal=false\n";
     }
     void switchOff(const std::string& line) {
@@ -117,13 +121,16 @@ struct FileIdentity {
 };
 FileIdentity identityOf(const fs::path& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return {};
-    return {info.st_ino, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    return {info.st_ino,
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
 std::vector<std::string> folderNames(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& item : fs::directory_iterator(folder)) names.push_back(item.path().filename().string());
+    for (const auto& item : fs::directory_iterator(folder))
+        names.push_back(item.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -138,7 +145,8 @@ TEST(LoginItem, EnsureRegistersTheLauncherThenFindsItEnabled) {
     EXPECT_EQ(quorvel_login_launch_ensure(), 1);
     EXPECT_EQ(readFileText(host.entry), host.expectedEntry());
     // Written aside and moved into place: nothing else is left in the folder.
-    EXPECT_EQ(folderNames(host.autostart), std::vector<std::string>{"com.quorvel.desktop.launcher.desktop"});
+    EXPECT_EQ(folderNames(host.autostart),
+              std::vector<std::string>{"com.quorvel.desktop.launcher.desktop"});
     EXPECT_EQ(quorvel_login_launch_status(), 1);
 
     // Enabled: a stop marker is removed and nothing is registered again.
@@ -149,8 +157,9 @@ TEST(LoginItem, EnsureRegistersTheLauncherThenFindsItEnabled) {
     EXPECT_FALSE(fs::exists(host.marker));
     EXPECT_EQ(identityOf(host.entry), before);
     EXPECT_EQ(log.messages(),
-              (std::vector<std::string>{"ensure status=not_registered registration=succeeded result=enabled",
-                                        "ensure status=enabled registration=not_needed result=enabled"}));
+              (std::vector<std::string>{
+                  "ensure status=not_registered registration=succeeded result=enabled",
+                  "ensure status=enabled registration=not_needed result=enabled"}));
 }
 
 TEST(LoginItem, AnItemTheUserSwitchedOffStaysOff) {
@@ -164,8 +173,9 @@ TEST(LoginItem, AnItemTheUserSwitchedOffStaysOff) {
         EXPECT_EQ(quorvel_login_launch_status(), 2) << line;
         EXPECT_EQ(quorvel_login_launch_ensure(), 2) << line;
         EXPECT_EQ(readFileText(host.entry), text);
-        EXPECT_EQ(log.messages(), std::vector<std::string>{"ensure status=requires_approval "
-                                                           "registration=not_needed result=requires_approval"});
+        EXPECT_EQ(log.messages(),
+                  std::vector<std::string>{"ensure status=requires_approval "
+                                           "registration=not_needed result=requires_approval"});
     }
 }
 
@@ -190,9 +200,10 @@ TEST(LoginItem, StopForMaintenanceTwiceThenEnsureAgain) {
     EXPECT_FALSE(fs::exists(host.marker));
     EXPECT_EQ(readFileText(host.entry), host.expectedEntry());
     EXPECT_EQ(log.messages(),
-              (std::vector<std::string>{"maintenance status=enabled unregistration=succeeded",
-                                        "maintenance status=not_registered action=marker_only",
-                                        "ensure status=not_registered registration=succeeded result=enabled"}));
+              (std::vector<std::string>{
+                  "maintenance status=enabled unregistration=succeeded",
+                  "maintenance status=not_registered action=marker_only",
+                  "ensure status=not_registered registration=succeeded result=enabled"}));
 }
 
 TEST(LoginItem, StopForMaintenanceUnregistersASwitchedOffItemToo) {
@@ -203,8 +214,8 @@ TEST(LoginItem, StopForMaintenanceUnregistersASwitchedOffItemToo) {
     LogCapture log;
     EXPECT_EQ(quorvel_login_launch_stop_for_maintenance(), 1);
     EXPECT_FALSE(fs::exists(host.entry));
-    EXPECT_EQ(log.messages(),
-              std::vector<std::string>{"maintenance status=requires_approval unregistration=succeeded"});
+    EXPECT_EQ(log.messages(), std::vector<std::string>{
+                                  "maintenance status=requires_approval unregistration=succeeded"});
 }
 
 TEST(LoginItem, AMissingLauncherIsNotFound) {
@@ -217,8 +228,9 @@ TEST(LoginItem, AMissingLauncherIsNotFound) {
     EXPECT_FALSE(fs::exists(host.entry));
     EXPECT_EQ(quorvel_login_launch_stop_for_maintenance(), 1);
     EXPECT_EQ(readFileText(host.marker), "maintenance\n");
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{"ensure status=not_found registration=failed",
-                                                        "maintenance status=not_found action=marker_only"}));
+    EXPECT_EQ(log.messages(),
+              (std::vector<std::string>{"ensure status=not_found registration=failed",
+                                        "maintenance status=not_found action=marker_only"}));
 
     // A launcher file that cannot be run is missing too.
     writeFileText(host.launcherExecutable, "not a program");
@@ -281,7 +293,8 @@ TEST(LoginItem, AnAutostartFolderThatCannotBeMadeFailsTheRegistration) {
     LogCapture log;
     EXPECT_EQ(quorvel_login_launch_ensure(), 0);
     EXPECT_EQ(quorvel_login_launch_status(), 3);
-    EXPECT_EQ(log.messages(), std::vector<std::string>{"ensure status=not_registered registration=failed"});
+    EXPECT_EQ(log.messages(),
+              std::vector<std::string>{"ensure status=not_registered registration=failed"});
     fs::remove(host.autostart);
 }
 

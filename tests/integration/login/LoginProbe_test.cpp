@@ -6,11 +6,10 @@
 #include "support/GLibPump.h"
 #include "support/TemporaryDirectory.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
 
@@ -23,8 +22,12 @@ constexpr uid_t unprivilegedUser = 65534;
 
 std::string infoPlist(const std::string& identifier, const std::string& executable) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-           "<key>CFBundleIdentifier</key><string>" + identifier + "</string>"
-           "<key>CFBundleExecutable</key><string>" + executable + "</string>"
+           "<key>CFBundleIdentifier</key><string>" +
+           identifier +
+           "</string>"
+           "<key>CFBundleExecutable</key><string>" +
+           executable +
+           "</string>"
            "</dict></plist>\n";
 }
 
@@ -61,7 +64,8 @@ struct ProbeBundle {
     }
 
     CommandResult run(const std::vector<std::string>& commands,
-                      std::map<std::string, std::string> environment = {}, bool unprivileged = false) {
+                      std::map<std::string, std::string> environment = {},
+                      bool unprivileged = false) {
         std::vector<std::string> argv{(bundle / "Contents/MacOS/Quorvel").string()};
         if (unprivileged) {
             argv.insert(argv.end(), {"--user", std::to_string(unprivilegedUser)});
@@ -75,7 +79,9 @@ struct ProbeBundle {
     }
 };
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // The probe's results ("ensure=1" ...), without the log lines between them.
 std::string results(const std::string& output) {
@@ -83,9 +89,11 @@ std::string results(const std::string& output) {
     std::size_t start = 0;
     while (start < output.size()) {
         std::size_t end = output.find('\n', start);
-        if (end == std::string::npos) end = output.size();
+        if (end == std::string::npos)
+            end = output.size();
         std::string line = output.substr(start, end - start);
-        if (line.find(' ') == std::string::npos && line.find('=') != std::string::npos) kept += line + "\n";
+        if (line.find(' ') == std::string::npos && line.find('=') != std::string::npos)
+            kept += line + "\n";
         start = end + 1;
     }
     return kept;
@@ -131,7 +139,8 @@ TEST(LoginProbe, AnEntryThatCannotBeRemovedLeavesTheMarkerWritten) {
     fs::permissions(autostart, fs::perms::owner_read | fs::perms::owner_exec);
     result = probe.run({"stop", "status"}, {}, asRoot);
     EXPECT_EQ(results(result.output), "stop=0\nstatus=1\n") << result.output;
-    EXPECT_TRUE(contains(result.output, "LoginLauncher error: maintenance status=enabled unregistration=failed"))
+    EXPECT_TRUE(contains(result.output,
+                         "LoginLauncher error: maintenance status=enabled unregistration=failed"))
         << result.output;
     EXPECT_EQ(readFileText(probe.marker), "maintenance\n");
     EXPECT_TRUE(fs::exists(probe.entry));
@@ -142,7 +151,8 @@ TEST(LoginProbe, AnEntryThatCannotBeRemovedLeavesTheMarkerWritten) {
     fs::permissions(autostart, fs::perms::owner_read | fs::perms::owner_exec);
     result = probe.run({"ensure"}, {}, asRoot);
     EXPECT_EQ(results(result.output), "ensure=0\n") << result.output;
-    EXPECT_TRUE(contains(result.output, "LoginLauncher error: ensure status=not_registered registration=failed"))
+    EXPECT_TRUE(contains(result.output,
+                         "LoginLauncher error: ensure status=not_registered registration=failed"))
         << result.output;
     // The marker goes whether or not the registration works.
     EXPECT_FALSE(fs::exists(probe.marker));
@@ -152,7 +162,8 @@ TEST(LoginProbe, AnEntryThatCannotBeRemovedLeavesTheMarkerWritten) {
 TEST(LoginProbe, OpeningTheSettingsStartsTheDesktopsStartupTool) {
     ProbeBundle probe;
     fs::path out = probe.root / "tool.out";
-    writeExecutable(probe.bin / "xfce4-session-settings", "#!/bin/sh\necho \"tool $*\" > \"$QUORVEL_TEST_OUT\"\n");
+    writeExecutable(probe.bin / "xfce4-session-settings",
+                    "#!/bin/sh\necho \"tool $*\" > \"$QUORVEL_TEST_OUT\"\n");
     auto result = probe.run({"open"}, {{"XDG_CURRENT_DESKTOP", "XFCE"},
                                        {"PATH", probe.bin.string() + ":/usr/bin:/bin"},
                                        {"QUORVEL_TEST_OUT", out.string()}});
@@ -167,8 +178,8 @@ TEST(LoginProbe, OpeningTheSettingsWithoutAToolShowsTheAutostartFolder) {
     writeExecutable(probe.bin / "file-manager", "#!/bin/sh\necho \"$1\" > \"$QUORVEL_TEST_OUT\"\n");
     fs::create_directories(probe.dataHome / "applications");
     writeFileText(probe.dataHome / "applications/quorvel-test-files.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Files\nExec=" + (probe.bin / "file-manager").string() +
-                      " %u\nMimeType=inode/directory;\n");
+                  "[Desktop Entry]\nType=Application\nName=Files\nExec=" +
+                      (probe.bin / "file-manager").string() + " %u\nMimeType=inode/directory;\n");
     writeFileText(probe.configHome / "mimeapps.list",
                   "[Default Applications]\ninode/directory=quorvel-test-files.desktop\n"
                   "x-scheme-handler/file=quorvel-test-files.desktop\n");
@@ -180,7 +191,8 @@ TEST(LoginProbe, OpeningTheSettingsWithoutAToolShowsTheAutostartFolder) {
     ASSERT_TRUE(waitForFile(out)) << result.output;
     // The handler gets the folder as a URI or, for a local file, as a path.
     std::string shown = readFileText(out);
-    if (shown.rfind("file://", 0) == 0) shown.erase(0, 7);
+    if (shown.rfind("file://", 0) == 0)
+        shown.erase(0, 7);
     EXPECT_EQ(shown, (probe.configHome / "autostart").string() + "\n");
     EXPECT_TRUE(fs::is_directory(probe.configHome / "autostart"));
 }

@@ -13,7 +13,7 @@
 #include <string.h>
 #include <unistd.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     int first = 1;
     if (argc > 2 && strcmp(argv[1], "--user") == 0) {
         uid_t user = (uid_t)strtoul(argv[2], NULL, 10);
@@ -24,7 +24,7 @@ int main(int argc, char **argv) {
         first = 3;
     }
     for (int i = first; i < argc; ++i) {
-        const char *command = argv[i];
+        const char* command = argv[i];
         if (strcmp(command, "ensure") == 0) {
             printf("ensure=%d\n", (int)quorvel_login_launch_ensure());
         } else if (strcmp(command, "stop") == 0) {
