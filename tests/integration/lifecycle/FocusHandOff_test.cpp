@@ -70,5 +70,5 @@ TEST(FocusHandOff, ASecondCopyReachesTheFirstAsCodeNine) {
     EXPECT_EQ(occurrences(text, "activated"), 1u) << text;
 
     first.terminate();
-    EXPECT_EQ(first.wait(10), 0);
+    EXPECT_EQ(first.wait(10), 0) << readFileText(firstOutput);
 }

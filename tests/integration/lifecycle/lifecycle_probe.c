@@ -74,9 +74,11 @@ int main(int argc, char** argv) {
             return 1;
         g_dbus_connection_register_object(bus, "/com/quorvel/desktop", node->interfaces[0], &table,
                                           NULL, NULL, NULL);
+        g_dbus_node_info_unref(node);
         g_bus_own_name_on_connection(bus, "com.quorvel.desktop", G_BUS_NAME_OWNER_FLAGS_NONE,
                                      nameAcquired, NULL, NULL, NULL);
     }
     g_main_loop_run(loop);
+    g_main_loop_unref(loop);
     return 0;
 }
