@@ -1,0 +1,33 @@
+#pragma once
+
+#include "lifecycle/FocusHandOff.h"
+
+#include <string>
+
+typedef struct _GDBusConnection GDBusConnection;
+
+namespace quorvel {
+
+// Running applications from a scan of /proc (a live process whose executable lies at
+// <bundle>/Contents/MacOS/<executable> of a bundle with the identifier), without watching them.
+// Activation is best effort: a desktop lets a program raise another program's window only through
+// that program, so the copy is asked over the session bus, through org.freedesktop.Application
+// Activate, when it owns the bus name of its bundle identifier; the activation token this process
+// was started with ($XDG_ACTIVATION_TOKEN, $DESKTOP_STARTUP_ID) is passed on. Any thread.
+class SystemApplicationActivator : public ApplicationActivator {
+public:
+    explicit SystemApplicationActivator(GDBusConnection* sessionBus,
+                                        std::string procRoot = "/proc");
+    ~SystemApplicationActivator() override;
+    SystemApplicationActivator(const SystemApplicationActivator&) = delete;
+    SystemApplicationActivator& operator=(const SystemApplicationActivator&) = delete;
+
+    std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier) override;
+    void activate(const RunningApplication& application) override;
+
+private:
+    GDBusConnection* bus_ = nullptr;
+    std::string procRoot_;
+};
+
+} // namespace quorvel

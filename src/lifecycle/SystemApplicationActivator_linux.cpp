@@ -1,0 +1,134 @@
+#include "lifecycle/SystemApplicationActivator.h"
+#include "platform/BundleInfo.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <gio/gio.h>
+#include <map>
+#include <unistd.h>
+
+namespace quorvel {
+
+namespace {
+
+constexpr int activationTimeoutMilliseconds = 1000;
+
+std::optional<std::string> executableOf(const std::string& procRoot, long pid) {
+    std::string link = procRoot + "/" + std::to_string(pid) + "/exe";
+    char buffer[PATH_MAX];
+    ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
+    if (length <= 0)
+        return std::nullopt; // kernel threads, zombies, other users' processes
+    std::string path(buffer, static_cast<std::size_t>(length));
+    // A program whose file was replaced or removed while it runs is not at that path any more.
+    if (path.ends_with(" (deleted)"))
+        return std::nullopt;
+    return path;
+}
+
+// "com.quorvel.desktop" -> "/com/quorvel/desktop", as a desktop application exports itself.
+std::string objectPathForApplicationIdentifier(std::string_view identifier) {
+    std::string path = "/";
+    for (char c : identifier)
+        path.push_back(c == '.' ? '/' : c == '-' ? '_' : c);
+    return path;
+}
+
+} // namespace
+
+SystemApplicationActivator::SystemApplicationActivator(GDBusConnection* sessionBus,
+                                                       std::string procRoot)
+    : procRoot_(std::move(procRoot)) {
+    if (sessionBus)
+        bus_ = G_DBUS_CONNECTION(g_object_ref(sessionBus));
+}
+
+SystemApplicationActivator::~SystemApplicationActivator() {
+    if (bus_)
+        g_object_unref(bus_);
+}
+
+std::vector<RunningApplication>
+SystemApplicationActivator::runningApplications(std::string_view bundleIdentifier) {
+    std::vector<RunningApplication> result;
+    DIR* directory = ::opendir(procRoot_.c_str());
+    if (!directory)
+        return result;
+    std::map<std::string, std::optional<BundleInfo>> bundles;
+    while (dirent* entry = ::readdir(directory)) {
+        char* end = nullptr;
+        long pid = std::strtol(entry->d_name, &end, 10);
+        if (end == entry->d_name || *end != '\0' || pid <= 0 || pid > INT32_MAX)
+            continue;
+        auto executable = executableOf(procRoot_, pid);
+        if (!executable)
+            continue;
+        FileURL executableURL{*executable};
+        FileURL folder = executableURL.deletingLastPathComponent();
+        if (folder.lastPathComponent() != "MacOS" ||
+            folder.deletingLastPathComponent().lastPathComponent() != "Contents") {
+            continue;
+        }
+        FileURL bundleURL = bundleURLForExecutable(executableURL);
+        auto cached = bundles.find(bundleURL.path);
+        if (cached == bundles.end())
+            cached = bundles.emplace(bundleURL.path, readBundle(bundleURL)).first;
+        const auto& bundle = cached->second;
+        if (!bundle || bundle->identifier != bundleIdentifier ||
+            bundle->executableName != executableURL.lastPathComponent()) {
+            continue;
+        }
+        result.push_back(
+            RunningApplication{bundle->identifier, static_cast<std::int32_t>(pid), executableURL});
+    }
+    ::closedir(directory);
+    // Oldest process first: the closest thing to the platform's order that /proc offers.
+    std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) {
+        return a.processIdentifier < b.processIdentifier;
+    });
+    return result;
+}
+
+void SystemApplicationActivator::activate(const RunningApplication& application) {
+    if (!bus_ || !application.bundleIdentifier ||
+        !g_dbus_is_name(application.bundleIdentifier->c_str()))
+        return;
+    const std::string& name = *application.bundleIdentifier;
+
+    // Only the copy that was chosen, when it is the one holding the name.
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(u)"),
+        G_DBUS_CALL_FLAGS_NONE, activationTimeoutMilliseconds, nullptr, nullptr);
+    if (!reply)
+        return;
+    guint32 ownerPid = 0;
+    g_variant_get(reply, "(u)", &ownerPid);
+    g_variant_unref(reply);
+    if (static_cast<std::int32_t>(ownerPid) != application.processIdentifier)
+        return;
+
+    GVariantBuilder platformData;
+    g_variant_builder_init(&platformData, G_VARIANT_TYPE("a{sv}"));
+    if (const char* token = std::getenv("XDG_ACTIVATION_TOKEN"); token && *token) {
+        g_variant_builder_add(&platformData, "{sv}", "activation-token",
+                              g_variant_new_string(token));
+    }
+    if (const char* startup = std::getenv("DESKTOP_STARTUP_ID"); startup && *startup) {
+        g_variant_builder_add(&platformData, "{sv}", "desktop-startup-id",
+                              g_variant_new_string(startup));
+    }
+    std::string path = objectPathForApplicationIdentifier(name);
+    if (!g_variant_is_object_path(path.c_str())) {
+        g_variant_builder_clear(&platformData);
+        return;
+    }
+    // No reply is awaited: whether the copy comes forward is up to it and the desktop.
+    g_dbus_connection_call(bus_, name.c_str(), path.c_str(), "org.freedesktop.Application",
+                           "Activate", g_variant_new("(a{sv})", &platformData), nullptr,
+                           G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
+}
+
+} // namespace quorvel

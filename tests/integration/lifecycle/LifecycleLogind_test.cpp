@@ -1,0 +1,216 @@
+#include "LogindMock.h"
+#include "lifecycle/LifecycleBridge.h"
+#include "quorvel_shell_bridge.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace quorvel;
+using namespace quorvel::test;
+using namespace std::chrono_literals;
+using Codes = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+namespace {
+
+Codes received;
+
+void record(std::uint32_t code, std::uint32_t detail, void*) {
+    received.emplace_back(code, detail);
+}
+
+// The lifecycle C functions of this process over the real Linux platform, talking to the mock.
+class LifecycleLogind : public ::testing::Test {
+protected:
+    void SetUp() override {
+        received.clear();
+        // The session is found through logind as on a desktop; $XDG_SESSION_ID names the mock's.
+        ::setenv("XDG_SESSION_ID", "c1", 1);
+        setLifecyclePlatformFactoryForTesting([this] {
+            return makeSystemLifecyclePlatform(
+                {logind.systemConnection, logind.sessionConnection, std::nullopt});
+        });
+    }
+    void TearDown() override {
+        resetLifecycleInstallationForTesting();
+        setLifecyclePlatformFactoryForTesting({});
+    }
+
+    Codes take() { return std::exchange(received, {}); }
+    // Waits for the count of codes, then makes sure nothing else was on its way.
+    Codes awaitCodes(std::size_t count) {
+        EXPECT_TRUE(pumpUntil([&] { return received.size() >= count; })) << logind.log();
+        logind.barrier();
+        return take();
+    }
+
+    LogindMock logind;
+};
+
+} // namespace
+
+TEST_F(LifecycleLogind, InitialDetailOfAnUnlockedConsoleSession) {
+    logind.addSession(true);
+    EXPECT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    // Delivered inside the call.
+    EXPECT_EQ(take(), (Codes{{1, 7}}));
+}
+
+TEST_F(LifecycleLogind, InitialDetailWithoutASession) {
+    EXPECT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    EXPECT_EQ(take(), (Codes{{1, 1}}));
+}
+
+TEST_F(LifecycleLogind, InitialDetailOfALockedOrInactiveSession) {
+    logind.addSession(false);
+    logind.setLockedHint(true);
+    EXPECT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    EXPECT_EQ(take(), (Codes{{1, 1}}));
+}
+
+TEST_F(LifecycleLogind, SleepThenWakeFollowedByTheLockState) {
+    logind.addSession(true);
+    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    take();
+    logind.emitManagerSignal("PrepareForSleep", true);
+    EXPECT_EQ(awaitCodes(1), (Codes{{2, 0}}));
+    logind.emitManagerSignal("PrepareForSleep", false);
+    EXPECT_EQ(awaitCodes(2), (Codes{{3, 0}, {5, 0}}));
+
+    logind.setLockedHint(true);
+    EXPECT_EQ(awaitCodes(1), (Codes{{4, 0}}));
+    logind.emitManagerSignal("PrepareForSleep", false);
+    EXPECT_EQ(awaitCodes(2), (Codes{{3, 0}, {4, 0}}));
+
+    logind.emitManagerSignal("PrepareForShutdown", false);
+    logind.emitManagerSignal("PrepareForShutdown", true);
+    EXPECT_EQ(awaitCodes(1), (Codes{{8, 0}}));
+}
+
+TEST_F(LifecycleLogind, SessionActiveAndResigned) {
+    logind.addSession(true);
+    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    take();
+    logind.setSessionProperty("Active", g_variant_new_boolean(FALSE));
+    EXPECT_EQ(awaitCodes(1), (Codes{{7, 0}}));
+    logind.setSessionProperty("Active", g_variant_new_boolean(FALSE)); // no change, no code
+    logind.setSessionProperty("Active", g_variant_new_boolean(TRUE));
+    EXPECT_EQ(awaitCodes(1), (Codes{{6, 0}}));
+}
+
+TEST_F(LifecycleLogind, LockAndUnlockOnceEachWithThePollSilentAfter) {
+    logind.addSession(true);
+    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    take();
+
+    // As a desktop locks on request: logind's Lock signal, then the locker's hint.
+    logind.call(LogindMock::sessionPath, "org.freedesktop.login1.Session", "Lock", nullptr);
+    logind.setLockedHint(true);
+    EXPECT_EQ(awaitCodes(1), (Codes{{4, 0}}));
+    logind.call(LogindMock::sessionPath, "org.freedesktop.login1.Session", "Unlock", nullptr);
+    logind.setLockedHint(false);
+    EXPECT_EQ(awaitCodes(1), (Codes{{5, 0}}));
+
+    // A locker that only sets the hint (an idle lock).
+    logind.setLockedHint(true);
+    EXPECT_EQ(awaitCodes(1), (Codes{{4, 0}}));
+
+    // Two polls later nothing more has come.
+    pumpFor(11s);
+    EXPECT_TRUE(take().empty());
+}
+
+TEST_F(LifecycleLogind, ALockValueThatIsNoBooleanGivesNoReading) {
+    logind.addSession(true);
+    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    EXPECT_EQ(take(), (Codes{{1, 7}}));
+
+    logind.setSessionProperty("LockedHint", g_variant_new_int32(2));
+    logind.emitManagerSignal("PrepareForSleep", false);
+    EXPECT_EQ(awaitCodes(1), (Codes{{3, 0}}));
+    pumpFor(5500ms);
+    EXPECT_TRUE(take().empty());
+
+    logind.setSessionProperty("LockedHint", g_variant_new_string("locked"));
+    logind.emitManagerSignal("PrepareForSleep", false);
+    EXPECT_EQ(awaitCodes(1), (Codes{{3, 0}}));
+    pumpFor(5500ms);
+    EXPECT_TRUE(take().empty());
+
+    // Readable again: the change of the hint is a lock like any other.
+    logind.setSessionProperty("LockedHint", g_variant_new_boolean(TRUE));
+    EXPECT_EQ(awaitCodes(1), (Codes{{4, 0}}));
+}
+
+TEST_F(LifecycleLogind, InitialDetailWithAnUnreadableLockValue) {
+    logind.addSession(true);
+    logind.setSessionProperty("LockedHint", g_variant_new_int32(2));
+    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    EXPECT_EQ(take(), (Codes{{1, 5}}));
+}
+
+TEST_F(LifecycleLogind, SignalsFromAnyoneButLogindAreIgnored) {
+    logind.addSession(true);
+    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    take();
+    // Another program on the system bus pretends to be logind.
+    g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::managerPath,
+                                  "org.freedesktop.login1.Manager", "PrepareForSleep",
+                                  g_variant_new("(b)", TRUE), nullptr);
+    g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::sessionPath,
+                                  "org.freedesktop.login1.Session", "Lock", nullptr, nullptr);
+    // And another on the session bus posts a screen lock.
+    g_dbus_connection_emit_signal(logind.sessionDriver, nullptr,
+                                  "/com/quorvel/desktop/Notifications",
+                                  "com.quorvel.desktop.Notifications", "Posted",
+                                  g_variant_new("(s)", "screen-is-locked"), nullptr);
+    g_dbus_connection_emit_signal(
+        logind.sessionDriver, nullptr, "/com/quorvel/desktop/Notifications",
+        "com.quorvel.desktop.Notifications", "Posted",
+        g_variant_new("(s)", "com.quorvel.desktop.focus-existing"), nullptr);
+    g_dbus_connection_flush_sync(logind.driver, nullptr, nullptr);
+    EXPECT_EQ(awaitCodes(1), (Codes{{9, 0}}));
+}
+
+TEST_F(LifecycleLogind, InstallTwiceKeepsTheFirstCallback) {
+    logind.addSession(true);
+    static Codes second;
+    second.clear();
+    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    EXPECT_EQ(quorvel_lifecycle_install([](std::uint32_t code, std::uint32_t detail,
+                                           void*) { second.emplace_back(code, detail); },
+                                        nullptr),
+              1);
+    EXPECT_EQ(take(), (Codes{{1, 7}}));
+    logind.emitManagerSignal("PrepareForSleep", true);
+    EXPECT_EQ(awaitCodes(1), (Codes{{2, 0}}));
+    EXPECT_TRUE(second.empty());
+}
+
+TEST_F(LifecycleLogind, InstallOffTheMainThreadDoesNothingUntilTheMainThreadInstalls) {
+    logind.addSession(true);
+    std::int32_t result = -1;
+    std::thread worker([&] { result = quorvel_lifecycle_install(record, nullptr); });
+    worker.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(installedLifecycleMonitor(), nullptr);
+    logind.emitManagerSignal("PrepareForSleep", true);
+    logind.barrier();
+    EXPECT_TRUE(take().empty());
+
+    EXPECT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    EXPECT_EQ(take(), (Codes{{1, 7}}));
+}
+
+TEST_F(LifecycleLogind, FocusHandOffPostedInThisProcessReachesItsOwnMonitor) {
+    logind.addSession(true);
+    setFocusHandOffPlatformFactoryForTesting(
+        [this] { return makeSystemFocusHandOffPlatform(logind.sessionConnection); });
+    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    take();
+    std::thread worker([] { quorvel_application_focus_existing(); });
+    worker.join();
+    EXPECT_TRUE(pumpUntil([] { return !received.empty(); }));
+    EXPECT_EQ(take(), (Codes{{9, 0}}));
+    setFocusHandOffPlatformFactoryForTesting({});
+}
