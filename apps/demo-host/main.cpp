@@ -2,9 +2,23 @@
 // here and lives in a file of its own beside this one.
 
 #include "DemoHost.h"
+#include "DemoLifecycle.h"
+#include "DemoLoginItem.h"
+#include "DemoShell.h"
+
+#include <algorithm>
 
 int main(int argc, char** argv) {
     DemoHost host(argc, argv);
+    const auto& arguments = host.arguments();
+    // One-shot roles: register or stop the login item, or hand off to a running copy.
+    if (handleDemoLoginItem(arguments) || handleDemoFocusExisting(arguments)) {
+        return 0;
+    }
     host.announce();
+    startDemoLifecycle();
+    if (std::find(arguments.begin(), arguments.end(), "--shell-demo") != arguments.end()) {
+        demo::startDemoShell();
+    }
     return host.run();
 }
