@@ -1,6 +1,7 @@
 #include "support/PrivateBus.h"
 
 #include <csignal>
+#include <filesystem>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -37,8 +38,14 @@ PrivateBus::PrivateBus() {
 }
 
 PrivateBus::~PrivateBus() {
-    if (pid_ > 0) ::kill(pid_, SIGTERM);
-    std::remove(configPath_.c_str());
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        // The daemon is not our child (it forked away); wait until it is gone before removing its
+        // folder, so that its socket file does not outlive the folder's removal.
+        for (int i = 0; i < 200 && ::kill(pid_, 0) == 0; ++i) ::usleep(5000);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(configPath_).parent_path(), ignored);
 }
 
 void PrivateBus::exportAsSessionBus() const { ::setenv("DBUS_SESSION_BUS_ADDRESS", address_.c_str(), 1); }
