@@ -7,17 +7,23 @@
 #   DEST/Quorvel.app/Contents/Frameworks/libQuorvelShellBridge.so*
 #   DEST/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app/Contents/Info.plist
 #   DEST/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/QuorvelLauncher
+#   DEST/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/quorvel-codesign
+#   DEST/Quorvel.app/Contents/QuorvelSignature/          with --sign only
 #
 # Usage: scripts/make-bundle.sh [--build DIR] [--name NAME.app] [--identifier ID]
-#                               [--key KEY=VALUE]... DEST
+#                               [--key KEY=VALUE]... [--sign KEY.pem] DEST
 #   --build DIR        build folder holding bin/ and lib/ (default: $QUORVEL_BUILD_DIR, else build)
 #   --name NAME.app    bundle folder name (default Quorvel.app)
 #   --identifier ID    host bundle identifier (default com.quorvel.desktop)
 #   --key KEY=VALUE    one more string in the host Info.plist (repeatable), e.g.
 #                      --key QuorvelIdentityBrowserCallbackURL=https://example.test/auth/desktop/callback
+#   --sign KEY.pem     sign the laid-out bundle with this Ed25519 private key
+#                      (quorvel-codesign sign --key); the build's development key is
+#                      BUILD/codesign/development-signing-key.pem
 # Prints the bundle's path. Files are copied, not linked: a running program is recognised by the
-# real path of its executable, which must lie inside the bundle. An existing bundle at the same
-# place is replaced.
+# real path of its executable, which must lie inside the bundle. The launcher checks the bundle
+# with the signing tool that lies beside it. An existing bundle at the same place is replaced,
+# only once the new one is complete (and signed).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,8 +31,9 @@ build=${QUORVEL_BUILD_DIR:-$here/../build}
 name=Quorvel.app
 identifier=com.quorvel.desktop
 keys=()
+signing_key=
 
-usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -34,6 +41,7 @@ while [ $# -gt 0 ]; do
     --name) name=$2; shift 2 ;;
     --identifier) identifier=$2; shift 2 ;;
     --key) [[ "$2" == *=* ]] || usage; keys+=("$2"); shift 2 ;;
+    --sign) [ -n "${2:-}" ] || usage; signing_key=$2; shift 2 ;;
     -h|--help) usage ;;
     --*) echo "make-bundle: unknown option $1" >&2; usage ;;
     *) break ;;
@@ -45,11 +53,15 @@ case "$name" in *.app) ;; *) echo "make-bundle: --name must end in .app" >&2; ex
 
 host_binary=$build/bin/quorvel-demo-host
 launcher_binary=$build/bin/QuorvelLauncher
-for f in "$host_binary" "$launcher_binary"; do
+codesign_binary=$build/bin/quorvel-codesign
+for f in "$host_binary" "$launcher_binary" "$codesign_binary"; do
   [ -x "$f" ] || { echo "make-bundle: $f is missing; build first" >&2; exit 1; }
 done
 libraries=("$build"/lib/libQuorvelShellBridge.so*)
 [ -e "${libraries[0]}" ] || { echo "make-bundle: $build/lib/libQuorvelShellBridge.so is missing" >&2; exit 1; }
+if [ -n "$signing_key" ] && [ ! -r "$signing_key" ]; then
+  echo "make-bundle: signing key $signing_key is not readable" >&2; exit 1
+fi
 
 xml_escape() {
   local s=$1
@@ -87,6 +99,13 @@ cp -P "${libraries[@]}" "$contents/Frameworks/"
 write_plist "$launcher/Info.plist" CFBundleIdentifier="$identifier.launcher" \
   CFBundleExecutable=QuorvelLauncher CFBundleName=QuorvelLauncher CFBundlePackageType=APPL
 cp "$launcher_binary" "$launcher/MacOS/QuorvelLauncher"
+cp "$codesign_binary" "$launcher/MacOS/quorvel-codesign"
+
+# The manifest holds paths relative to the bundle, so the staged folder signs as the final one.
+if [ -n "$signing_key" ]; then
+  "$codesign_binary" sign --key "$signing_key" "$staging" >/dev/null \
+    || { echo "make-bundle: signing with $signing_key failed" >&2; exit 1; }
+fi
 
 rm -rf "$bundle"
 mv "$staging" "$bundle"

@@ -3,31 +3,34 @@
 
 say "Update recovery rolls a broken update back before the launch"
 
-update_tool=$QUORVEL_BUILD_DIR/bin/quorvel-codesign
 update_key=$QUORVEL_BUILD_DIR/codesign/development-signing-key.pem
 update_launcher_binary=$QUORVEL_BUILD_DIR/bin/QuorvelLauncher
-if [ ! -x "$update_launcher_binary" ] || [ ! -x "$QUORVEL_SOURCE_DIR/scripts/make-bundle.sh" ]; then
+if [ ! -x "$update_launcher_binary" ] || [ ! -x "$QUORVEL_BUILD_DIR/bin/quorvel-codesign" ] ||
+   [ ! -x "$QUORVEL_SOURCE_DIR/scripts/make-bundle.sh" ]; then
   note "skipped: this build has no launcher yet"
 elif [ ! -r "$update_key" ]; then
   note "skipped: this build trusts a release key, so the demo cannot sign bundles it accepts"
 else
-  update_bundle=$("$QUORVEL_SOURCE_DIR/scripts/make-bundle.sh" --build "$QUORVEL_BUILD_DIR" "$DEMO_ROOT/UpdateDemo")
+  note "version 1.4.0 is installed and signed with this build's development key"
+  update_bundle=$("$QUORVEL_SOURCE_DIR/scripts/make-bundle.sh" --build "$QUORVEL_BUILD_DIR" \
+    --key CFBundleShortVersionString=1.4.0 --sign "$update_key" "$DEMO_ROOT/UpdateDemo")
   update_contents=$update_bundle/Contents
   update_launcher_dir=$update_contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS
   update_launcher_exe=$update_launcher_dir/QuorvelLauncher
+  # make-bundle.sh puts the signing tool beside the launcher, where the launcher looks for it.
+  update_tool=$update_launcher_dir/quorvel-codesign
   update_host_exe=$update_contents/MacOS/Quorvel
   update_dir=$XDG_DATA_HOME/com.quorvel.desktop/updates
   update_marker=$XDG_DATA_HOME/com.quorvel.desktop/maintenance.stop
   update_log=$DEMO_ROOT/update-launcher.log
-  mkdir -p "$update_dir" "$update_contents/Resources"
+  mkdir -p "$update_dir"
 
-  # The launcher finds the signing tool beside its own executable.
-  cp "$update_tool" "$update_launcher_dir/"
   update_verify() { "$update_tool" verify --deep --strict "$update_bundle"; }
+  update_version() {
+    sed -n '/<key>CFBundleShortVersionString<\/key>/{n;s/.*<string>\(.*\)<\/string>.*/\1/p;}' \
+      "$update_contents/Info.plist"
+  }
 
-  note "version 1.4.0 is installed and signed with this build's development key"
-  echo "1.4.0" > "$update_contents/Resources/version.txt"
-  "$update_tool" sign --key "$update_key" "$update_bundle"
   update_verify && note "quorvel-codesign verify --deep --strict: valid"
   bsdtar -c -z -f "$update_dir/Quorvel-1.4.0.tar.gz" -C "$(dirname "$update_bundle")" "$(basename "$update_bundle")"
   note "the updater keeps a snapshot: ${update_dir#"$HOME/"}/Quorvel-1.4.0.tar.gz"
@@ -37,10 +40,10 @@ else
 {"schema":1,"from_version":"1.4.0","to_version":"1.5.0","artifact_sha256":"0000","snapshot_path":"$update_dir/Quorvel-1.4.0.tar.gz","state":"installing","written_at":"$(date -u +%Y-%m-%dT%H:%M:%SZ)"}
 RECEIPT
   printf 'update-install 1.5.0\n' > "$update_marker"
-  echo "1.5.0" > "$update_contents/Resources/version.txt"
+  sed -i 's/<string>1\.4\.0<\/string>/<string>1.5.0<\/string>/' "$update_contents/Info.plist"
   head -c 4096 "$update_host_exe" > "$update_host_exe.part" && mv "$update_host_exe.part" "$update_host_exe"
   chmod +x "$update_host_exe"
-  note "...and dies half-way: the host executable is cut off after 4 KiB"
+  note "...and dies half-way: Info.plist says $(update_version), the host executable is cut off after 4 KiB"
   update_verify 2>&1 | sed 's/^/   | /' || true
 
   # Live processes running the host app's executable.
@@ -64,7 +67,7 @@ RECEIPT
     sleep 0.2
     sed 's/^[^:]*com\.quorvel\.desktop \([A-Za-z]*\) [a-z]*: /   | \1: /; s/^quorvel-demo-host/   | host app:/' "$update_log"
     note "the host app runs again as pid $update_host, from the restored bundle:"
-    note "  Resources/version.txt: $(cat "$update_contents/Resources/version.txt")"
+    note "  Info.plist CFBundleShortVersionString: $(update_version)"
     update_verify && note "  quorvel-codesign verify --deep --strict: valid"
     note "  hold marker QUORVEL_UPDATE_HOLD: $(cat "$update_dir/QUORVEL_UPDATE_HOLD")"
     note "  receipt: $(cat "$update_dir/receipt.json")"
