@@ -3,7 +3,13 @@
 
 say "The launcher keeps the host app running"
 
-launcher_bundle=$("$QUORVEL_SOURCE_DIR/scripts/make-bundle.sh" --build "$QUORVEL_BUILD_DIR" "$DEMO_ROOT/Applications")
+# Signed with this build's development key (when it has one), so that the update check before each
+# launch finds the bundle whole.
+launcher_sign=()
+[ -f "$QUORVEL_BUILD_DIR/codesign/development-signing-key.pem" ] &&
+  launcher_sign=(--sign "$QUORVEL_BUILD_DIR/codesign/development-signing-key.pem")
+launcher_bundle=$("$QUORVEL_SOURCE_DIR/scripts/make-bundle.sh" --build "$QUORVEL_BUILD_DIR" \
+  "${launcher_sign[@]}" "$DEMO_ROOT/Applications")
 launcher_host_exe=$launcher_bundle/Contents/MacOS/Quorvel
 launcher_exe=$launcher_bundle/Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/QuorvelLauncher
 launcher_marker=$XDG_DATA_HOME/com.quorvel.desktop/maintenance.stop
