@@ -97,7 +97,8 @@ Expected<Credentials, std::string> Credentials::fromTokenResponse(const Json& an
         expiresIn == answer.end() ? std::nullopt : parseSeconds(*expiresIn);
     if (!seconds)
         return unexpected(std::string("Format of expires_in is not recognized."));
-    credentials.expiresAt = addingSeconds(receivedAt, *seconds);
+    // Whole milliseconds, the precision of the stored form, so a stored copy equals the original.
+    credentials.expiresAt = std::chrono::floor<std::chrono::milliseconds>(addingSeconds(receivedAt, *seconds));
     return credentials;
 }
 
