@@ -98,7 +98,8 @@ Expected<Credentials, std::string> Credentials::fromTokenResponse(const Json& an
     if (!seconds)
         return unexpected(std::string("Format of expires_in is not recognized."));
     // Whole milliseconds, the precision of the stored form, so a stored copy equals the original.
-    credentials.expiresAt = std::chrono::floor<std::chrono::milliseconds>(addingSeconds(receivedAt, *seconds));
+    credentials.expiresAt =
+        std::chrono::floor<std::chrono::milliseconds>(addingSeconds(receivedAt, *seconds));
     return credentials;
 }
 

@@ -30,8 +30,8 @@ struct Credentials {
     // Reads a token endpoint answer (RFC 6749 section 5.1): "access_token" and "token_type"
     // strings, "expires_in" seconds as a number or a numeric string (from 0 to 2^31), optional
     // "id_token", "refresh_token", "scope" and "recovery_code" strings. The expiry is counted from
-    // `receivedAt`, in whole milliseconds. The error is a sentence naming the member that was not understood, e.g.
-    // "Format of expires_in is not recognized.".
+    // `receivedAt`, in whole milliseconds. The error is a sentence naming the member that was not
+    // understood, e.g. "Format of expires_in is not recognized.".
     static Expected<Credentials, std::string> fromTokenResponse(const Json& answer,
                                                                 TimePoint receivedAt);
 

@@ -181,7 +181,9 @@ CredentialsManager::obtain(const std::optional<std::string>& scope, std::int64_t
         if (renewed.idToken.empty())
             renewed.idToken = current.idToken;
 
-        auto lifetime = static_cast<std::int64_t>(std::floor(
+        // In whole seconds, rounded: an answer of "expires_in": 30 read a few milliseconds ago
+        // is 30.
+        auto lifetime = static_cast<std::int64_t>(std::llround(
             std::chrono::duration<double>(renewed.expiresAt - authentication_->now()).count()));
         {
             std::lock_guard lock(storeMutex_);

@@ -10,7 +10,9 @@ using namespace quorvel::idp::test;
 
 namespace {
 
-AuthenticationError answer(long status, std::string body) { return AuthenticationError::fromResponse({status, {}, std::move(body)}); }
+AuthenticationError answer(long status, std::string body) {
+    return AuthenticationError::fromResponse({status, {}, std::move(body)});
+}
 
 } // namespace
 
@@ -37,17 +39,22 @@ TEST(AuthenticationError, TakesInfoFromTheAnswerBody) {
 TEST(AuthenticationError, FollowsTheCodeAndMessageRules) {
     EXPECT_EQ(AuthenticationError(Json{{"error", "e"}, {"code", "c"}}, 400).code(), "e");
     EXPECT_EQ(AuthenticationError(Json{{"code", "c"}}, 400).code(), "c");
-    EXPECT_EQ(AuthenticationError(Json{{"error", 5}}, 400).code(), "idp.sdk.internal_error.unknown");
+    EXPECT_EQ(AuthenticationError(Json{{"error", 5}}, 400).code(),
+              "idp.sdk.internal_error.unknown");
 
-    EXPECT_EQ(AuthenticationError(Json{{"description", "d"}, {"error_description", "ed"}}, 400).message(), "d");
+    EXPECT_EQ(
+        AuthenticationError(Json{{"description", "d"}, {"error_description", "ed"}}, 400).message(),
+        "d");
     EXPECT_EQ(AuthenticationError(Json{{"error_description", "ed"}}, 400).message(), "ed");
     EXPECT_EQ(AuthenticationError(Json{{"error", "access_denied"}}, 400).message(),
               "Received error with code access_denied");
-    EXPECT_EQ(AuthenticationError(Json{{"x", 1}}, 400).message(), "Failed with unknown error: {\"x\":1}");
+    EXPECT_EQ(AuthenticationError(Json{{"x", 1}}, 400).message(),
+              "Failed with unknown error: {\"x\":1}");
 }
 
 TEST(AuthenticationError, ARequestWithoutAnswerCarriesTheNetworkError) {
-    auto error = AuthenticationError::fromURLError(URLError(URLError::Code::cannotConnectToHost, "refused"));
+    auto error =
+        AuthenticationError::fromURLError(URLError(URLError::Code::cannotConnectToHost, "refused"));
     EXPECT_EQ(error.code(), "idp.sdk.internal_error.plain");
     EXPECT_EQ(error.message(), "Unable to complete the operation.");
     EXPECT_EQ(error.statusCode(), 0);

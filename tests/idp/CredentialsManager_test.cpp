@@ -20,7 +20,8 @@ const TimePoint start = TimePoint(std::chrono::seconds(1'800'000'000));
 
 struct Fixture {
     explicit Fixture(FakeURLSession::Handler handler)
-        : session(std::make_shared<FakeURLSession>(std::move(handler))), storage(std::make_shared<FakeStorage>()) {
+        : session(std::make_shared<FakeURLSession>(std::move(handler))),
+          storage(std::make_shared<FakeStorage>()) {
         auto api = std::make_shared<Authentication>("client-1", "tenant.example:8443", session,
                                                     [this] { return now.load(); });
         manager = CredentialsManager::make(api, "credentials", "dpop_thumbprint", storage);
@@ -44,7 +45,8 @@ struct Fixture {
     std::atomic<TimePoint> now{start};
 };
 
-Credentials credentials(std::chrono::seconds lifetime, std::optional<std::string> refresh = "rt-old") {
+Credentials credentials(std::chrono::seconds lifetime,
+                        std::optional<std::string> refresh = "rt-old") {
     Credentials value;
     value.accessToken = "at-old";
     value.tokenType = "Bearer";
@@ -55,13 +57,18 @@ Credentials credentials(std::chrono::seconds lifetime, std::optional<std::string
     return value;
 }
 
-HTTPResult tokenAnswer(const std::string& body) { return jsonResponse(200, body); }
+HTTPResult tokenAnswer(const std::string& body) {
+    return jsonResponse(200, body);
+}
 
-Parameters formOf(const HTTPRequest& request) { return *parseFormEncoded(request.body); }
+Parameters formOf(const HTTPRequest& request) {
+    return *parseFormEncoded(request.body);
+}
 
 std::optional<std::string> valueOf(const Parameters& parameters, const std::string& name) {
     for (const auto& [key, value] : parameters) {
-        if (key == name) return value;
+        if (key == name)
+            return value;
     }
     return std::nullopt;
 }
@@ -91,7 +98,8 @@ TEST(CredentialsManager, AnswersFromTheStoreWhileTheTokenLastsLongEnough) {
 
 TEST(CredentialsManager, RenewsWithAFormEncodedRefreshRequest) {
     Fixture f([](const HTTPRequest&) {
-        return tokenAnswer(R"({"access_token":"at-new","token_type":"Bearer","id_token":"id-new","expires_in":3600})");
+        return tokenAnswer(
+            R"({"access_token":"at-new","token_type":"Bearer","id_token":"id-new","expires_in":3600})");
     });
     f.manager->store(credentials(std::chrono::seconds(30)));
     auto renewed = f.get(std::nullopt, 60);
@@ -105,15 +113,17 @@ TEST(CredentialsManager, RenewsWithAFormEncodedRefreshRequest) {
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].method, "POST");
     EXPECT_EQ(requests[0].url, "https://tenant.example:8443/oauth/token");
-    EXPECT_EQ(requests[0].headers.at(0), (std::pair<std::string, std::string>("Content-Type",
-                                                                               "application/x-www-form-urlencoded")));
-    EXPECT_EQ(formOf(requests[0]),
-              (Parameters{{"grant_type", "refresh_token"}, {"refresh_token", "rt-old"}, {"client_id", "client-1"}}));
+    EXPECT_EQ(requests[0].headers.at(0), (std::pair<std::string, std::string>(
+                                             "Content-Type", "application/x-www-form-urlencoded")));
+    EXPECT_EQ(formOf(requests[0]), (Parameters{{"grant_type", "refresh_token"},
+                                               {"refresh_token", "rt-old"},
+                                               {"client_id", "client-1"}}));
 }
 
 TEST(CredentialsManager, RenewsForAnotherScopeAndKeepsWhatTheAnswerLeavesOut) {
     Fixture f([](const HTTPRequest&) {
-        return tokenAnswer(R"({"access_token":"at-new","token_type":"Bearer","refresh_token":"rt-new",
+        return tokenAnswer(
+            R"({"access_token":"at-new","token_type":"Bearer","refresh_token":"rt-new",
                                "expires_in":"7200","scope":"openid read:recordings"})");
     });
     f.manager->store(credentials(std::chrono::hours(1)));
@@ -131,7 +141,8 @@ TEST(CredentialsManager, ReportsWhyItCouldNotRenew) {
     auto noRefresh = f.get();
     ASSERT_FALSE(noRefresh);
     EXPECT_EQ(noRefresh.error().kind(), Kind::noRefreshToken);
-    EXPECT_EQ(noRefresh.error().message(), "The stored credentials instance does not contain a refresh token.");
+    EXPECT_EQ(noRefresh.error().message(),
+              "The stored credentials instance does not contain a refresh token.");
 
     struct Case {
         HTTPResult answer;
@@ -141,10 +152,12 @@ TEST(CredentialsManager, ReportsWhyItCouldNotRenew) {
     };
     std::vector<Case> cases{
         {HTTPResponse{503, {}, "Service Unavailable"}, 503, false, "idp.sdk.internal_error.plain"},
-        {unexpected(URLError(URLError::Code::cannotConnectToHost, "refused")), 0, true, "idp.sdk.internal_error.plain"},
-        {jsonResponse(400, R"({"error":"invalid_grant","error_description":"Revoked."})"), 400, false, "invalid_grant"},
-        {tokenAnswer(R"({"access_token":"a","token_type":"Bearer","expires_in":"later"})"), 200, false,
+        {unexpected(URLError(URLError::Code::cannotConnectToHost, "refused")), 0, true,
          "idp.sdk.internal_error.plain"},
+        {jsonResponse(400, R"({"error":"invalid_grant","error_description":"Revoked."})"), 400,
+         false, "invalid_grant"},
+        {tokenAnswer(R"({"access_token":"a","token_type":"Bearer","expires_in":"later"})"), 200,
+         false, "idp.sdk.internal_error.plain"},
     };
     for (auto& c : cases) {
         Fixture g([&](const HTTPRequest&) { return c.answer; });
@@ -163,15 +176,17 @@ TEST(CredentialsManager, ReportsWhyItCouldNotRenew) {
 
 TEST(CredentialsManager, LargeMinTTLKeepsTheRenewedCredentials) {
     Fixture f([](const HTTPRequest&) {
-        return tokenAnswer(R"({"access_token":"at-new","token_type":"Bearer","refresh_token":"rt-new","expires_in":30})");
+        return tokenAnswer(
+            R"({"access_token":"at-new","token_type":"Bearer","refresh_token":"rt-new","expires_in":30})");
     });
     f.manager->store(credentials(std::chrono::seconds(10)));
     auto result = f.get(std::nullopt, 60);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind(), Kind::largeMinTTL);
-    EXPECT_EQ(result.error().message(),
-              "The minTTL requested (60s) is greater than the lifetime of the renewed access token (30s). Request a "
-              "lower minTTL or increase the 'Token Expiration' value in the settings of your identity provider's API.");
+    EXPECT_EQ(result.error().message(), "The minTTL requested (60s) is greater than the lifetime "
+                                        "of the renewed access token (30s). Request a "
+                                        "lower minTTL or increase the 'Token Expiration' value in "
+                                        "the settings of your identity provider's API.");
     // The rotated refresh token must not be lost with the short-lived access token.
     EXPECT_EQ(f.stored()->refreshToken, "rt-new");
 }
@@ -209,16 +224,19 @@ TEST(CredentialsManager, RenewalsNeverOverlap) {
     Fixture f([&](const HTTPRequest&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         int n = ++counter;
-        return tokenAnswer(R"({"access_token":"at-)" + std::to_string(n) +
-                           R"(","token_type":"Bearer","refresh_token":"rt-new","expires_in":3600})");
+        return tokenAnswer(
+            R"({"access_token":"at-)" + std::to_string(n) +
+            R"(","token_type":"Bearer","refresh_token":"rt-new","expires_in":3600})");
     });
     f.manager->store(credentials(std::chrono::seconds(10)));
     Delivery<Result> delivery;
     std::vector<std::thread> callers;
     for (int i = 0; i < 6; ++i) {
-        callers.emplace_back([&] { f.manager->credentials(std::nullopt, 60, {}, {}, delivery.callback()); });
+        callers.emplace_back(
+            [&] { f.manager->credentials(std::nullopt, 60, {}, {}, delivery.callback()); });
     }
-    for (auto& caller : callers) caller.join();
+    for (auto& caller : callers)
+        caller.join();
     ASSERT_TRUE(delivery.waitFor(6));
     for (std::size_t i = 0; i < 6; ++i) {
         ASSERT_TRUE(delivery.at(i));
@@ -234,12 +252,14 @@ TEST(CredentialsManager, ASignOutDuringARenewalIsNotUndone) {
     gate.lock();
     Fixture f([&](const HTTPRequest&) {
         std::lock_guard wait(gate); // held until the test has cleared the store
-        return tokenAnswer(R"({"access_token":"at-new","token_type":"Bearer","refresh_token":"rt-new","expires_in":3600})");
+        return tokenAnswer(
+            R"({"access_token":"at-new","token_type":"Bearer","refresh_token":"rt-new","expires_in":3600})");
     });
     f.manager->store(credentials(std::chrono::seconds(10)));
     Delivery<Result> delivery;
     f.manager->credentials(std::nullopt, 60, {}, {}, delivery.callback());
-    while (f.session->requests().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (f.session->requests().empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(f.manager->clear());
     gate.unlock();
     ASSERT_TRUE(delivery.waitFor(1));

@@ -32,8 +32,11 @@ TEST(Credentials, DescriptionRedactsEveryToken) {
 }
 
 TEST(Credentials, ReadsTokenAnswersAndTheirExpiry) {
-    auto read = [](const char* text) { return Credentials::fromTokenResponse(*parseJson(text), receivedAt); };
-    auto full = read(R"({"access_token":"a","token_type":"Bearer","id_token":"i","refresh_token":"r",
+    auto read = [](const char* text) {
+        return Credentials::fromTokenResponse(*parseJson(text), receivedAt);
+    };
+    auto full =
+        read(R"({"access_token":"a","token_type":"Bearer","id_token":"i","refresh_token":"r",
                          "expires_in":3600,"scope":"openid","recovery_code":"rc"})");
     ASSERT_TRUE(full) << full.error();
     EXPECT_EQ(full->expiresAt, receivedAt + std::chrono::seconds(3600));
@@ -47,13 +50,18 @@ TEST(Credentials, ReadsTokenAnswersAndTheirExpiry) {
     EXPECT_FALSE(numericString->refreshToken);
 
     for (const char* expires : {R"("soon")", "true", "null", "-5", "1e300", R"("")", R"("9 0")"}) {
-        auto bad = read((std::string(R"({"access_token":"a","token_type":"Bearer","expires_in":)") + expires + "}").c_str());
+        auto bad = read((std::string(R"({"access_token":"a","token_type":"Bearer","expires_in":)") +
+                         expires + "}")
+                            .c_str());
         ASSERT_FALSE(bad) << expires;
         EXPECT_EQ(bad.error(), "Format of expires_in is not recognized.");
     }
-    EXPECT_EQ(read(R"({"access_token":"a","token_type":"Bearer"})").error(), "Format of expires_in is not recognized.");
-    EXPECT_EQ(read(R"({"token_type":"Bearer","expires_in":1})").error(), "Format of access_token is not recognized.");
-    EXPECT_EQ(read(R"({"access_token":"a","token_type":"Bearer","expires_in":1,"refresh_token":7})").error(),
+    EXPECT_EQ(read(R"({"access_token":"a","token_type":"Bearer"})").error(),
+              "Format of expires_in is not recognized.");
+    EXPECT_EQ(read(R"({"token_type":"Bearer","expires_in":1})").error(),
+              "Format of access_token is not recognized.");
+    EXPECT_EQ(read(R"({"access_token":"a","token_type":"Bearer","expires_in":1,"refresh_token":7})")
+                  .error(),
               "Format of refresh_token is not recognized.");
 }
 
@@ -75,5 +83,6 @@ TEST(Credentials, ArchiveRoundTripsAndRefusesOtherVersions) {
     document["version"] = 2;
     EXPECT_FALSE(Credentials::unarchive(bytesOf(document.dump())));
     EXPECT_FALSE(Credentials::unarchive(bytesOf("not json")));
-    EXPECT_FALSE(Credentials::unarchive(bytesOf(R"({"format":"com.quorvel.idp.credentials","version":1})")));
+    EXPECT_FALSE(
+        Credentials::unarchive(bytesOf(R"({"format":"com.quorvel.idp.credentials","version":1})")));
 }

@@ -13,20 +13,24 @@ public:
     Expected<std::optional<Bytes>, StorageError> getEntry(const std::string& key) override {
         std::lock_guard lock(mutex_);
         ++reads;
-        if (failReads) return unexpected(StorageError("read refused"));
+        if (failReads)
+            return unexpected(StorageError("read refused"));
         auto found = items.find(key);
-        if (found == items.end()) return std::optional<Bytes>();
+        if (found == items.end())
+            return std::optional<Bytes>();
         return std::optional<Bytes>(found->second);
     }
     Expected<void, StorageError> setEntry(const Bytes& data, const std::string& key) override {
         std::lock_guard lock(mutex_);
-        if (failWrites) return unexpected(StorageError("write refused"));
+        if (failWrites)
+            return unexpected(StorageError("write refused"));
         items[key] = data;
         return {};
     }
     Expected<bool, StorageError> deleteEntry(const std::string& key) override {
         std::lock_guard lock(mutex_);
-        if (failDeletes) return unexpected(StorageError("delete refused"));
+        if (failDeletes)
+            return unexpected(StorageError("delete refused"));
         return items.erase(key) > 0;
     }
 

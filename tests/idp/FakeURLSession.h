@@ -7,9 +7,9 @@
 #include "idp/URLSession.h"
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
-#include <deque>
 #include <vector>
 
 namespace quorvel::idp::test {

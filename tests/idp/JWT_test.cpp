@@ -8,12 +8,15 @@ using namespace quorvel::idp;
 
 namespace {
 
-std::string part(const std::string& json) { return base64URLEncode(json); }
+std::string part(const std::string& json) {
+    return base64URLEncode(json);
+}
 
 } // namespace
 
 TEST(JWT, DecodesThreePartsIntoHeaderClaimsAndSignature) {
-    std::string token = part(R"({"alg":"RS256","kid":"k"})") + "." + part(R"({"sub":"u"})") + "." + part("sig");
+    std::string token =
+        part(R"({"alg":"RS256","kid":"k"})") + "." + part(R"({"sub":"u"})") + "." + part("sig");
     auto jwt = decodeJWT(token);
     ASSERT_TRUE(jwt) << jwt.error().message();
     EXPECT_EQ(jwt->algorithm(), "RS256");
@@ -40,10 +43,12 @@ TEST(JWT, RefusesMalformedTokensWithTheirMessages) {
     EXPECT_EQ(badJson.error().message(), "Failed to parse JSON from Base64URL value " + notJson);
 
     // A JSON value that is not an object, and an object nested too deep, are refused alike.
-    EXPECT_EQ(decodeJWT(part("[1]") + "." + part("{}") + ".").error().kind(), JWTDecodeError::Kind::invalidJSON);
+    EXPECT_EQ(decodeJWT(part("[1]") + "." + part("{}") + ".").error().kind(),
+              JWTDecodeError::Kind::invalidJSON);
     std::string deep = std::string(1000, '[') + std::string(1000, ']');
     EXPECT_EQ(decodeJWT(part("{}") + "." + part("{\"a\":" + deep + "}") + ".").error().kind(),
               JWTDecodeError::Kind::invalidJSON);
 
-    EXPECT_EQ(decodeJWT(part("{}") + "." + part("{}") + ".a=").error().kind(), JWTDecodeError::Kind::invalidBase64URL);
+    EXPECT_EQ(decodeJWT(part("{}") + "." + part("{}") + ".a=").error().kind(),
+              JWTDecodeError::Kind::invalidBase64URL);
 }

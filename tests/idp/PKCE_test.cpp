@@ -10,8 +10,9 @@ using namespace quorvel;
 using namespace quorvel::idp;
 
 TEST(PKCE, RFC7636AppendixBVectorGivesItsVerifierAndChallenge) {
-    const std::uint8_t octets[32] = {116, 24, 223, 180, 151, 153, 224, 37,  79,  250, 96,  125, 216, 173, 187, 186,
-                                     22,  212, 37, 77,  105, 214, 191, 240, 91, 88,  5,   88,  83,  132, 141, 121};
+    const std::uint8_t octets[32] = {116, 24,  223, 180, 151, 153, 224, 37,  79,  250, 96,
+                                     125, 216, 173, 187, 186, 22,  212, 37,  77,  105, 214,
+                                     191, 240, 91,  88,  5,   88,  83,  132, 141, 121};
     std::string verifier = urlSafeValue(octets);
     EXPECT_EQ(verifier, "dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk");
     EXPECT_EQ(codeChallenge(verifier), "E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM");
@@ -23,7 +24,8 @@ TEST(PKCE, RandomValuesAre43UrlSafeCharactersAndNeverRepeat) {
         auto value = generateRandomURLSafeValue();
         ASSERT_TRUE(value);
         EXPECT_EQ(value->size(), 43u);
-        EXPECT_EQ(value->find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
+        EXPECT_EQ(value->find_first_not_of(
+                      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"),
                   std::string::npos);
         EXPECT_TRUE(seen.insert(*value).second);
     }
@@ -55,7 +57,8 @@ TEST(FormEncoding, EncodesAndDecodesStrictly) {
 TEST(TenantURL, KeepsAnExplicitPortAndRefusesAnythingButAHost) {
     EXPECT_EQ(tenantBaseURL("id.example.com"), "https://id.example.com/");
     EXPECT_EQ(tenantBaseURL("id.example.com:8443"), "https://id.example.com:8443/");
-    EXPECT_EQ(tenantBaseURL("https://id.example.com:8443/tenant"), "https://id.example.com:8443/tenant/");
+    EXPECT_EQ(tenantBaseURL("https://id.example.com:8443/tenant"),
+              "https://id.example.com:8443/tenant/");
     EXPECT_EQ(tenantBaseURL("[::1]:8443"), "https://[::1]:8443/");
     EXPECT_FALSE(tenantBaseURL(""));
     EXPECT_FALSE(tenantBaseURL("http://id.example.com"));

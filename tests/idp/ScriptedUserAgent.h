@@ -22,7 +22,8 @@ public:
         std::function<void(const std::string&)> onStart;
     };
 
-    ScriptedUserAgent(std::shared_ptr<Record> record, std::string url, WebAuthUserAgentCallback completion)
+    ScriptedUserAgent(std::shared_ptr<Record> record, std::string url,
+                      WebAuthUserAgentCallback completion)
         : record_(std::move(record)), completion_(std::move(completion)) {
         std::lock_guard lock(record_->mutex);
         record_->authorizeURL = std::move(url);
@@ -43,7 +44,8 @@ public:
             complete(unexpected(WebAuthError(WebAuthError::Kind::other)));
             return;
         }
-        if (onStart) onStart(url);
+        if (onStart)
+            onStart(url);
     }
 
     void finish(WebAuthUserAgentResult result) override {
@@ -68,7 +70,8 @@ private:
             completion = std::move(completion_);
             completion_ = nullptr;
         }
-        if (completion) completion(std::move(result));
+        if (completion)
+            completion(std::move(result));
     }
 
     std::shared_ptr<Record> record_;

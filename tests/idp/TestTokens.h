@@ -24,7 +24,8 @@ public:
         BIO* input = BIO_new_mem_buf(pem, -1);
         key_ = PEM_read_bio_PrivateKey(input, nullptr, nullptr, nullptr);
         BIO_free(input);
-        if (!key_) throw std::runtime_error("unreadable test key");
+        if (!key_)
+            throw std::runtime_error("unreadable test key");
     }
     ~TestKey() { EVP_PKEY_free(key_); }
     TestKey(const TestKey&) = delete;
@@ -33,7 +34,10 @@ public:
     const std::string& keyID() const { return keyID_; }
 
     Json jwk() const {
-        return Json{{"kty", "RSA"}, {"kid", keyID_}, {"use", "sig"}, {"alg", "RS256"},
+        return Json{{"kty", "RSA"},
+                    {"kid", keyID_},
+                    {"use", "sig"},
+                    {"alg", "RS256"},
                     {"n", base64URLEncode(number(OSSL_PKEY_PARAM_RSA_N))},
                     {"e", base64URLEncode(number(OSSL_PKEY_PARAM_RSA_E))}};
     }
@@ -42,7 +46,8 @@ public:
         EVP_MD_CTX* context = EVP_MD_CTX_new();
         std::size_t length = 0;
         EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key_);
-        EVP_DigestSign(context, nullptr, &length, reinterpret_cast<const unsigned char*>(input.data()), input.size());
+        EVP_DigestSign(context, nullptr, &length,
+                       reinterpret_cast<const unsigned char*>(input.data()), input.size());
         std::string signature(length, '\0');
         EVP_DigestSign(context, reinterpret_cast<unsigned char*>(signature.data()), &length,
                        reinterpret_cast<const unsigned char*>(input.data()), input.size());
@@ -156,18 +161,25 @@ inline const TestKey& testKey(const std::string& name) {
     static const TestKey first("key-1", key1PEM);
     static const TestKey second("key-2", key2PEM);
     static const TestKey rogue("rogue", roguePEM);
-    if (name == "key-2") return second;
-    if (name == "rogue") return rogue;
+    if (name == "key-2")
+        return second;
+    if (name == "rogue")
+        return rogue;
     return first;
 }
 
 inline std::string jwksText() {
-    return dumpCompact(Json{{"keys", Json::array({testKey("key-1").jwk(), testKey("key-2").jwk()})}});
+    return dumpCompact(
+        Json{{"keys", Json::array({testKey("key-1").jwk(), testKey("key-2").jwk()})}});
 }
 
-inline JSONWebKeySet testKeySet() { return *JSONWebKeySet::parse(jwksText()); }
+inline JSONWebKeySet testKeySet() {
+    return *JSONWebKeySet::parse(jwksText());
+}
 
-inline std::string encodedPart(const Json& value) { return base64URLEncode(dumpCompact(value)); }
+inline std::string encodedPart(const Json& value) {
+    return base64URLEncode(dumpCompact(value));
+}
 
 // An RS256 token signed by `signer`, whose header names `kid`.
 inline std::string rs256Token(const Json& claims, const std::string& signer = "key-1",
@@ -177,7 +189,8 @@ inline std::string rs256Token(const Json& claims, const std::string& signer = "k
     return input + "." + base64URLEncode(testKey(signer).sign(input));
 }
 
-inline std::string tokenWithHeader(const Json& header, const Json& claims, const std::string& signature) {
+inline std::string tokenWithHeader(const Json& header, const Json& claims,
+                                   const std::string& signature) {
     return encodedPart(header) + "." + encodedPart(claims) + "." + base64URLEncode(signature);
 }
 
@@ -188,7 +201,8 @@ inline std::string hs256Token(const Json& claims, const std::string& secret) {
     unsigned int length = 0;
     HMAC(EVP_sha256(), secret.data(), static_cast<int>(secret.size()),
          reinterpret_cast<const unsigned char*>(input.data()), input.size(), digest, &length);
-    return input + "." + base64URLEncode(std::string(reinterpret_cast<const char*>(digest), length));
+    return input + "." +
+           base64URLEncode(std::string(reinterpret_cast<const char*>(digest), length));
 }
 
 } // namespace quorvel::idp::test
@@ -200,7 +214,8 @@ namespace quorvel::idp::test {
 // The cause as the expected type; a test that finds another fails with an exception.
 template <class T> const T& causeAs(const ErrorPointer& cause) {
     const T* typed = errorAs<T>(cause);
-    if (!typed) throw std::runtime_error("the cause is missing or of another type");
+    if (!typed)
+        throw std::runtime_error("the cause is missing or of another type");
     return *typed;
 }
 

@@ -4,8 +4,8 @@
 #include "TestTokens.h"
 #include "idp/CallbackURL.h"
 #include "idp/FormEncoding.h"
-#include "idp/PKCE.h"
 #include "idp/IDTokenValidator.h"
+#include "idp/PKCE.h"
 #include "idp/WebAuth.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +22,9 @@ constexpr const char* redirect = "com.zadovuzuzo.recorder://auth/callback";
 constexpr const char* issuer = "https://tenant.example/";
 
 std::int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 Parameters queryOf(const std::string& url) {
@@ -31,7 +33,8 @@ Parameters queryOf(const std::string& url) {
 
 std::string valueOf(const Parameters& parameters, const std::string& name) {
     for (const auto& [key, value] : parameters) {
-        if (key == name) return value;
+        if (key == name)
+            return value;
     }
     return "";
 }
@@ -40,18 +43,27 @@ std::string valueOf(const Parameters& parameters, const std::string& name) {
 // carries the nonce of the last authorize URL, and the key set with the test keys.
 struct Fixture {
     Fixture() {
-        session = std::make_shared<FakeURLSession>([this](const HTTPRequest& request) -> HTTPResult {
-            if (request.url.ends_with("/.well-known/jwks.json")) return jwksAnswer;
-            if (tokenAnswer) return *tokenAnswer;
-            Json claims{{"iss", issuer}, {"sub", "user-1"}, {"aud", "client-1"}, {"exp", nowSeconds() + 3600},
-                        {"iat", nowSeconds()}, {"nonce", nonceOverride.value_or(authorizeValue("nonce"))}};
-            return jsonResponse(200, dumpCompact(Json{{"access_token", "at-1"}, {"token_type", "Bearer"},
-                                                      {"id_token", rs256Token(claims)}, {"refresh_token", "rt-1"},
-                                                      {"expires_in", 3600}}));
-        });
+        session =
+            std::make_shared<FakeURLSession>([this](const HTTPRequest& request) -> HTTPResult {
+                if (request.url.ends_with("/.well-known/jwks.json"))
+                    return jwksAnswer;
+                if (tokenAnswer)
+                    return *tokenAnswer;
+                Json claims{{"iss", issuer},
+                            {"sub", "user-1"},
+                            {"aud", "client-1"},
+                            {"exp", nowSeconds() + 3600},
+                            {"iat", nowSeconds()},
+                            {"nonce", nonceOverride.value_or(authorizeValue("nonce"))}};
+                return jsonResponse(200, dumpCompact(Json{{"access_token", "at-1"},
+                                                          {"token_type", "Bearer"},
+                                                          {"id_token", rs256Token(claims)},
+                                                          {"refresh_token", "rt-1"},
+                                                          {"expires_in", 3600}}));
+            });
         storage = std::make_shared<FakeStorage>();
-        manager = CredentialsManager::make(authentication("client-1", "tenant.example", session), "credentials",
-                                           "dpop_thumbprint", storage);
+        manager = CredentialsManager::make(authentication("client-1", "tenant.example", session),
+                                           "credentials", "dpop_thumbprint", storage);
     }
 
     // Every test ends its transaction itself, while what its callback uses still exists.
@@ -59,8 +71,10 @@ struct Fixture {
 
     WebAuth builder(std::string domain = "tenant.example") {
         WebAuth auth = webAuth("client-1", std::move(domain), session);
-        auth.redirectURL(redirect).issuer(issuer).audience("https://api.quorvel.test").provider(
-            ScriptedUserAgent::provider(agent));
+        auth.redirectURL(redirect)
+            .issuer(issuer)
+            .audience("https://api.quorvel.test")
+            .provider(ScriptedUserAgent::provider(agent));
         return auth;
     }
 
@@ -69,20 +83,24 @@ struct Fixture {
         return agent->authorizeURL;
     }
 
-    std::string authorizeValue(const std::string& name) { return valueOf(queryOf(authorizeURL()), name); }
+    std::string authorizeValue(const std::string& name) {
+        return valueOf(queryOf(authorizeURL()), name);
+    }
 
     std::string callback(const std::string& values) { return std::string(redirect) + values; }
 
     std::shared_ptr<FakeURLSession> session;
     std::shared_ptr<FakeStorage> storage;
     std::shared_ptr<CredentialsManager> manager;
-    std::shared_ptr<ScriptedUserAgent::Record> agent = std::make_shared<ScriptedUserAgent::Record>();
+    std::shared_ptr<ScriptedUserAgent::Record> agent =
+        std::make_shared<ScriptedUserAgent::Record>();
     HTTPResult jwksAnswer = jsonResponse(200, jwksText());
     std::optional<HTTPResult> tokenAnswer;
     std::optional<std::string> nonceOverride;
 };
 
-template <class Check> void expectFailure(Delivery<Result>& delivery, WebAuthError::Kind kind, Check check) {
+template <class Check>
+void expectFailure(Delivery<Result>& delivery, WebAuthError::Kind kind, Check check) {
     ASSERT_TRUE(delivery.waitFor(1));
     ASSERT_FALSE(delivery.first());
     EXPECT_EQ(delivery.first().error().kind(), kind) << delivery.first().error().message();
@@ -94,16 +112,19 @@ template <class Check> void expectFailure(Delivery<Result>& delivery, WebAuthErr
 TEST(WebAuth, BuildsTheAuthorizeURLInItsOrder) {
     Fixture f;
     Delivery<Result> delivery;
-    f.builder().scope("profile").parameters({{"response_mode", "fragment"}, {"state", "forged"}}).start(
-        delivery.callback());
+    f.builder()
+        .scope("profile")
+        .parameters({{"response_mode", "fragment"}, {"state", "forged"}})
+        .start(delivery.callback());
     std::string url = f.authorizeURL();
     EXPECT_EQ(url.substr(0, url.find('?')), "https://tenant.example/authorize");
     auto query = queryOf(url);
     std::vector<std::string> names;
-    for (const auto& pair : query) names.push_back(pair.first);
-    EXPECT_EQ(names, (std::vector<std::string>{"client_id", "response_type", "redirect_uri", "state", "nonce", "scope",
-                                               "code_challenge", "code_challenge_method", "audience",
-                                               "response_mode"}));
+    for (const auto& pair : query)
+        names.push_back(pair.first);
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "client_id", "response_type", "redirect_uri", "state", "nonce", "scope",
+                         "code_challenge", "code_challenge_method", "audience", "response_mode"}));
     EXPECT_EQ(valueOf(query, "response_type"), "code");
     EXPECT_EQ(valueOf(query, "redirect_uri"), redirect);
     EXPECT_EQ(valueOf(query, "scope"), "openid profile");
@@ -161,7 +182,8 @@ TEST(WebAuth, OnlyTheTransactionsStateIsAccepted) {
     std::string state = f.authorizeValue("state");
     EXPECT_FALSE(WebAuthentication::resume(f.callback("?code=c&state=wrong")));
     EXPECT_FALSE(WebAuthentication::resume(f.callback("?code=c")));
-    EXPECT_FALSE(WebAuthentication::resume(f.callback("?code=c&state=" + state + "&state=" + state)));
+    EXPECT_FALSE(
+        WebAuthentication::resume(f.callback("?code=c&state=" + state + "&state=" + state)));
     EXPECT_TRUE(WebAuthentication::hasTransaction());
     EXPECT_EQ(delivery.count(), 0u);
     // Scheme, host and path are not compared.
@@ -176,14 +198,16 @@ TEST(WebAuth, AnErrorInTheFragmentFailsWithItsValues) {
     Delivery<Result> delivery;
     f.builder().start(delivery.callback());
     std::string state = f.authorizeValue("state");
-    EXPECT_TRUE(WebAuthentication::resume(f.callback("#error=access_denied&error_description=No+thanks&state=" + state)));
-    expectFailure(delivery, WebAuthError::Kind::authenticationFailed, [&](const WebAuthError& error) {
-        EXPECT_EQ(error.message(), "The authentication request failed.");
-        const auto& cause = causeAs<AuthenticationError>(error.cause());
-        EXPECT_EQ(cause.code(), "access_denied");
-        EXPECT_EQ(cause.message(), "No thanks");
-        EXPECT_EQ(cause.info()["state"], state);
-    });
+    EXPECT_TRUE(WebAuthentication::resume(
+        f.callback("#error=access_denied&error_description=No+thanks&state=" + state)));
+    expectFailure(delivery, WebAuthError::Kind::authenticationFailed,
+                  [&](const WebAuthError& error) {
+                      EXPECT_EQ(error.message(), "The authentication request failed.");
+                      const auto& cause = causeAs<AuthenticationError>(error.cause());
+                      EXPECT_EQ(cause.code(), "access_denied");
+                      EXPECT_EQ(cause.message(), "No thanks");
+                      EXPECT_EQ(cause.info()["state"], state);
+                  });
     EXPECT_TRUE(f.session->requests().empty());
 }
 
@@ -193,10 +217,13 @@ TEST(WebAuth, ACallbackWithoutCodeFailsNamingItsValues) {
     f.builder().start(delivery.callback());
     std::string state = f.authorizeValue("state");
     EXPECT_TRUE(WebAuthentication::resume(f.callback("?state=" + state + "&x=1")));
-    expectFailure(delivery, WebAuthError::Kind::noAuthorizationCode, [&](const WebAuthError& error) {
-        EXPECT_EQ(error.message(), "Authorization code missing from callback URL query parameters ({\"state\":\"" +
-                                       state + "\",\"x\":\"1\"})");
-    });
+    expectFailure(
+        delivery, WebAuthError::Kind::noAuthorizationCode, [&](const WebAuthError& error) {
+            EXPECT_EQ(
+                error.message(),
+                "Authorization code missing from callback URL query parameters ({\"state\":\"" +
+                    state + "\",\"x\":\"1\"})");
+        });
 }
 
 TEST(WebAuth, ASecondStartIsRefusedAndTheFirstGoesOn) {
@@ -212,9 +239,11 @@ TEST(WebAuth, ASecondStartIsRefusedAndTheFirstGoesOn) {
         deliveredOn = std::this_thread::get_id();
         second(std::move(result));
     });
-    expectFailure(second, WebAuthError::Kind::transactionActiveAlready, [](const WebAuthError& error) {
-        EXPECT_EQ(error.message(), "Failed to start this transaction, as there is an active transaction at the moment.");
-    });
+    expectFailure(second, WebAuthError::Kind::transactionActiveAlready,
+                  [](const WebAuthError& error) {
+                      EXPECT_EQ(error.message(), "Failed to start this transaction, as there is an "
+                                                 "active transaction at the moment.");
+                  });
     EXPECT_NE(deliveredOn, caller); // never inside start
     EXPECT_EQ(other.agent->starts, 0);
     EXPECT_TRUE(WebAuthentication::resume(f.callback("?code=c&state=" + state)));
@@ -243,7 +272,8 @@ TEST(WebAuth, AUserAgentThatCannotStartFailsTheFlow) {
     f.agent->failToStart = true;
     Delivery<Result> delivery;
     f.builder().start(delivery.callback());
-    expectFailure(delivery, WebAuthError::Kind::other, [](const WebAuthError& error) { EXPECT_EQ(error.cause(), nullptr); });
+    expectFailure(delivery, WebAuthError::Kind::other,
+                  [](const WebAuthError& error) { EXPECT_EQ(error.cause(), nullptr); });
     EXPECT_FALSE(WebAuthentication::hasTransaction());
 }
 
@@ -254,20 +284,23 @@ TEST(WebAuth, ExchangeAndValidationFailuresKeepTheirCause) {
         Delivery<Result> delivery;
         f.builder().start(delivery.callback());
         WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
-        expectFailure(delivery, WebAuthError::Kind::codeExchangeFailed, [](const WebAuthError& error) {
-            EXPECT_EQ(error.message(), "The authorization code exchange failed.");
-            EXPECT_EQ(causeAs<AuthenticationError>(error.cause()).statusCode(), 503);
-        });
+        expectFailure(delivery, WebAuthError::Kind::codeExchangeFailed,
+                      [](const WebAuthError& error) {
+                          EXPECT_EQ(error.message(), "The authorization code exchange failed.");
+                          EXPECT_EQ(causeAs<AuthenticationError>(error.cause()).statusCode(), 503);
+                      });
     }
     {
         Fixture f;
-        f.tokenAnswer = jsonResponse(403, R"({"error":"unauthorized_client","error_description":"PKCE is not allowed"})");
+        f.tokenAnswer = jsonResponse(
+            403, R"({"error":"unauthorized_client","error_description":"PKCE is not allowed"})");
         Delivery<Result> delivery;
         f.builder().start(delivery.callback());
         WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
         expectFailure(delivery, WebAuthError::Kind::pkceNotAllowed, [](const WebAuthError& error) {
-            EXPECT_EQ(error.message(), "PKCE not allowed - Application Type must be 'Native' and Token Endpoint "
-                                       "Authentication Method must be 'None'");
+            EXPECT_EQ(error.message(),
+                      "PKCE not allowed - Application Type must be 'Native' and Token Endpoint "
+                      "Authentication Method must be 'None'");
         });
     }
     {
@@ -276,11 +309,13 @@ TEST(WebAuth, ExchangeAndValidationFailuresKeepTheirCause) {
         Delivery<Result> delivery;
         f.builder().useCredentialsManager(f.manager).start(delivery.callback());
         WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
-        expectFailure(delivery, WebAuthError::Kind::idTokenValidationFailed, [](const WebAuthError& error) {
-            EXPECT_EQ(error.message(), "The ID token validation performed after authentication failed.");
-            EXPECT_EQ(causeAs<IDTokenValidationError>(error.cause()).kind(),
-                      IDTokenValidationError::Kind::nonceMismatch);
-        });
+        expectFailure(
+            delivery, WebAuthError::Kind::idTokenValidationFailed, [](const WebAuthError& error) {
+                EXPECT_EQ(error.message(),
+                          "The ID token validation performed after authentication failed.");
+                EXPECT_EQ(causeAs<IDTokenValidationError>(error.cause()).kind(),
+                          IDTokenValidationError::Kind::nonceMismatch);
+            });
         EXPECT_TRUE(f.storage->items.empty());
     }
     {
@@ -289,9 +324,10 @@ TEST(WebAuth, ExchangeAndValidationFailuresKeepTheirCause) {
         Delivery<Result> delivery;
         f.builder().start(delivery.callback());
         WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
-        expectFailure(delivery, WebAuthError::Kind::idTokenValidationFailed, [](const WebAuthError& error) {
-            EXPECT_TRUE(causeAs<AuthenticationError>(error.cause()).isNetworkError());
-        });
+        expectFailure(delivery, WebAuthError::Kind::idTokenValidationFailed,
+                      [](const WebAuthError& error) {
+                          EXPECT_TRUE(causeAs<AuthenticationError>(error.cause()).isNetworkError());
+                      });
     }
     {
         Fixture f;
@@ -299,9 +335,11 @@ TEST(WebAuth, ExchangeAndValidationFailuresKeepTheirCause) {
         Delivery<Result> delivery;
         f.builder().useCredentialsManager(f.manager).start(delivery.callback());
         WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
-        expectFailure(delivery, WebAuthError::Kind::credentialsManagerFailed, [](const WebAuthError& error) {
-            EXPECT_EQ(error.message(), "The credentials manager failed to store or clear credentials.");
-        });
+        expectFailure(
+            delivery, WebAuthError::Kind::credentialsManagerFailed, [](const WebAuthError& error) {
+                EXPECT_EQ(error.message(),
+                          "The credentials manager failed to store or clear credentials.");
+            });
     }
 }
 
@@ -310,12 +348,17 @@ TEST(WebAuth, RefusesWhatCannotBeBuilt) {
     Delivery<Result> delivery;
     f.builder("bad domain").start(delivery.callback());
     expectFailure(delivery, WebAuthError::Kind::other, [](const WebAuthError& error) {
-        EXPECT_EQ(error.message(), "Unable to build authorize URL with base URL: https://bad domain");
+        EXPECT_EQ(error.message(),
+                  "Unable to build authorize URL with base URL: https://bad domain");
     });
     Delivery<Result> invitation;
-    f.builder().invitationURL("https://app.example/invite?invitation=abc").start(invitation.callback());
-    expectFailure(invitation, WebAuthError::Kind::invalidInvitationURL, [](const WebAuthError& error) {
-        EXPECT_EQ(error.message(), "Invalid invitation URL: missing organization or invitation parameters");
-    });
+    f.builder()
+        .invitationURL("https://app.example/invite?invitation=abc")
+        .start(invitation.callback());
+    expectFailure(
+        invitation, WebAuthError::Kind::invalidInvitationURL, [](const WebAuthError& error) {
+            EXPECT_EQ(error.message(),
+                      "Invalid invitation URL: missing organization or invitation parameters");
+        });
     EXPECT_FALSE(WebAuthentication::hasTransaction());
 }

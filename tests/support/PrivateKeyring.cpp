@@ -11,10 +11,12 @@ namespace quorvel::test {
 namespace {
 
 bool nameHasOwner(GDBusConnection* connection, const char* name) {
-    GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", name),
-                                                  G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
-    if (!reply) return false;
+    GVariant* reply = g_dbus_connection_call_sync(
+        connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
+        2000, nullptr, nullptr);
+    if (!reply)
+        return false;
     gboolean owned = FALSE;
     g_variant_get(reply, "(b)", &owned);
     g_variant_unref(reply);
@@ -39,9 +41,10 @@ PrivateKeyring::PrivateKeyring() {
                            {"DBUS_SESSION_BUS_ADDRESS", bus_.address()}};
     options.outputFile = (home_.path() / "gnome-keyring.log").string();
     options.inputText = std::string("quorvel-test-password"); // no trailing newline
-    daemon_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{"gnome-keyring-daemon", "--foreground", "--unlock", "--components=secrets"},
-        std::move(options));
+    daemon_ = std::make_unique<ChildProcess>(std::vector<std::string>{"gnome-keyring-daemon",
+                                                                      "--foreground", "--unlock",
+                                                                      "--components=secrets"},
+                                             std::move(options));
 
     GError* error = nullptr;
     GDBusConnection* connection = g_dbus_connection_new_for_address_sync(
@@ -51,7 +54,8 @@ PrivateKeyring::PrivateKeyring() {
         nullptr, nullptr, &error);
     if (!connection) {
         std::string message = error ? error->message : "unknown error";
-        if (error) g_error_free(error);
+        if (error)
+            g_error_free(error);
         throw std::runtime_error("cannot reach the private bus: " + message);
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
@@ -61,10 +65,13 @@ PrivateKeyring::PrivateKeyring() {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     g_object_unref(connection);
-    if (!ready) throw std::runtime_error("gnome-keyring-daemon did not take org.freedesktop.secrets");
+    if (!ready)
+        throw std::runtime_error("gnome-keyring-daemon did not take org.freedesktop.secrets");
     bus_.exportAsSessionBus();
 }
 
-PrivateKeyring::~PrivateKeyring() { daemon_.reset(); }
+PrivateKeyring::~PrivateKeyring() {
+    daemon_.reset();
+}
 
 } // namespace quorvel::test
