@@ -12,6 +12,7 @@
 #include <deque>
 #include <list>
 #include <mutex>
+#include <openssl/crypto.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -114,14 +115,6 @@ std::vector<Certificate> readCertificates(const std::string& path) {
 }
 
 } // namespace
-
-std::optional<std::string> HTTPResponse::header(std::string_view lowerCaseName) const {
-    for (const auto& [name, value] : headers) {
-        if (name == lowerCaseName)
-            return value;
-    }
-    return std::nullopt;
-}
 
 struct CurlURLSession::Engine {
     struct Transfer {
@@ -356,6 +349,8 @@ struct CurlURLSession::Engine {
             deliver(std::move(transfer),
                     unexpected(URLError(URLError::Code::cancelled, "the session ended")));
         }
+        // TLS keeps per-thread state in OpenSSL; release it before the thread ends.
+        OPENSSL_thread_stop();
     }
 };
 

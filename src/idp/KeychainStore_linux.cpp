@@ -77,8 +77,10 @@ private:
                 if (it->second.deadline < earliest->second.deadline)
                     earliest = it;
             }
-            if (std::chrono::steady_clock::now() < earliest->second.deadline) {
-                wake_.wait_until(lock, earliest->second.deadline);
+            if (auto deadline = earliest->second.deadline;
+                std::chrono::steady_clock::now() < deadline) {
+                // A copy: the entry may be disarmed (erased) while this waits.
+                wake_.wait_until(lock, deadline);
                 continue;
             }
             GCancellable* cancellable = earliest->second.cancellable;

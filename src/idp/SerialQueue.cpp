@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <openssl/crypto.h>
 #include <thread>
 
 namespace quorvel::idp {
@@ -73,7 +74,13 @@ bool SerialQueue::async(std::function<void()> task) {
     }
     state_->workerRunning = true;
     try {
-        std::thread([state = state_] { runWorker(state); }).detach();
+        std::thread([state = state_] {
+            runWorker(state);
+            // Tasks check signatures and draw random bytes; the per-thread state OpenSSL keeps
+            // for that is released here rather than left to its thread-exit hook, which does not
+            // always find it.
+            OPENSSL_thread_stop();
+        }).detach();
     } catch (...) {
         state_->workerRunning = false;
         state_->tasks.pop_back();

@@ -40,26 +40,15 @@ std::string valueOf(const Parameters& parameters, const std::string& name) {
 }
 
 // A provider behind a fake session: it answers the code exchange with tokens whose ID token
-// carries the nonce of the last authorize URL, and the key set with the test keys.
+// carries the nonce of the last authorize URL (signed when the test makes the callback URL), and
+// the key set with the test keys.
 struct Fixture {
     Fixture() {
         session =
             std::make_shared<FakeURLSession>([this](const HTTPRequest& request) -> HTTPResult {
                 if (request.url.ends_with("/.well-known/jwks.json"))
                     return jwksAnswer;
-                if (tokenAnswer)
-                    return *tokenAnswer;
-                Json claims{{"iss", issuer},
-                            {"sub", "user-1"},
-                            {"aud", "client-1"},
-                            {"exp", nowSeconds() + 3600},
-                            {"iat", nowSeconds()},
-                            {"nonce", nonceOverride.value_or(authorizeValue("nonce"))}};
-                return jsonResponse(200, dumpCompact(Json{{"access_token", "at-1"},
-                                                          {"token_type", "Bearer"},
-                                                          {"id_token", rs256Token(claims)},
-                                                          {"refresh_token", "rt-1"},
-                                                          {"expires_in", 3600}}));
+                return tokenAnswer ? *tokenAnswer : issued;
             });
         storage = std::make_shared<FakeStorage>();
         manager = CredentialsManager::make(authentication("client-1", "tenant.example", session),
@@ -87,7 +76,21 @@ struct Fixture {
         return valueOf(queryOf(authorizeURL()), name);
     }
 
-    std::string callback(const std::string& values) { return std::string(redirect) + values; }
+    // The callback URL, after signing the answer to the code exchange for the current nonce. The
+    // token is signed here on the test's thread: OpenSSL's per-thread signing state on a
+    // short-lived session thread would outlive the test's view of it.
+    std::string callback(const std::string& values) {
+        Json claims{
+            {"iss", issuer},       {"sub", "user-1"},
+            {"aud", "client-1"},   {"exp", nowSeconds() + 3600},
+            {"iat", nowSeconds()}, {"nonce", nonceOverride.value_or(authorizeValue("nonce"))}};
+        issued = jsonResponse(200, dumpCompact(Json{{"access_token", "at-1"},
+                                                    {"token_type", "Bearer"},
+                                                    {"id_token", rs256Token(claims)},
+                                                    {"refresh_token", "rt-1"},
+                                                    {"expires_in", 3600}}));
+        return std::string(redirect) + values;
+    }
 
     std::shared_ptr<FakeURLSession> session;
     std::shared_ptr<FakeStorage> storage;
@@ -96,6 +99,7 @@ struct Fixture {
         std::make_shared<ScriptedUserAgent::Record>();
     HTTPResult jwksAnswer = jsonResponse(200, jwksText());
     std::optional<HTTPResult> tokenAnswer;
+    HTTPResult issued = unexpected(URLError(URLError::Code::unknown, "no callback yet"));
     std::optional<std::string> nonceOverride;
 };
 
