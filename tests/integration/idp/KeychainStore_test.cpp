@@ -15,10 +15,27 @@ using namespace quorvel::idp::test;
 namespace {
 
 // One keyring per test process: libsecret keeps its connection to the first session bus it used.
-quorvel::test::PrivateKeyring& keyring() {
-    static quorvel::test::PrivateKeyring instance;
-    return instance;
+// It is ended when the tests are done, before the leak checker (which ends the process at once
+// when it finds something) could skip its destructor.
+std::unique_ptr<quorvel::test::PrivateKeyring>& keyringSlot() {
+    static std::unique_ptr<quorvel::test::PrivateKeyring> keyring;
+    return keyring;
 }
+
+quorvel::test::PrivateKeyring& keyring() {
+    auto& slot = keyringSlot();
+    if (!slot)
+        slot = std::make_unique<quorvel::test::PrivateKeyring>();
+    return *slot;
+}
+
+class KeyringEnvironment : public ::testing::Environment {
+public:
+    void TearDown() override { keyringSlot().reset(); }
+};
+
+[[maybe_unused]] auto* const keyringEnvironment =
+    ::testing::AddGlobalTestEnvironment(new KeyringEnvironment);
 
 } // namespace
 
