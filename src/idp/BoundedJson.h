@@ -1,0 +1,23 @@
+#pragma once
+
+#include "base/Json.h"
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace quorvel::idp {
+
+// Parses a JSON text that came from outside and must be an object (a token answer, a JWT header or
+// payload, a key set, an error body). Nothing when it is not valid JSON, not an object, or nested
+// deeper than maxDepth: deep nesting would make later rendering of the value recurse without
+// bound, so it is refused before it is parsed. Never throws.
+std::optional<Json> parseJsonObject(std::string_view text, std::size_t maxDepth = 32);
+
+// Compact text of a value, safe for any content (invalid UTF-8 is replaced).
+std::string describeJson(const Json& value);
+
+// True when the bytes are valid UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
+bool isValidUTF8(std::string_view text);
+
+} // namespace quorvel::idp

@@ -1,0 +1,28 @@
+#include "idp/PKCE.h"
+
+#include "base/Sha256.h"
+#include "idp/Base64URL.h"
+
+#include <array>
+#include <openssl/rand.h>
+
+namespace quorvel::idp {
+
+std::string urlSafeValue(std::span<const std::uint8_t> bytes) {
+    return base64URLEncode(bytes);
+}
+
+std::optional<std::string> generateRandomURLSafeValue() {
+    std::array<std::uint8_t, 32> bytes{};
+    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1)
+        return std::nullopt;
+    return urlSafeValue(bytes);
+}
+
+std::string codeChallenge(std::string_view codeVerifier) {
+    std::string digest = sha256Raw(
+        std::span(reinterpret_cast<const std::uint8_t*>(codeVerifier.data()), codeVerifier.size()));
+    return base64URLEncode(digest);
+}
+
+} // namespace quorvel::idp
