@@ -130,13 +130,18 @@ TEST_F(LeaseStoreTest, TimeWindow) {
     EXPECT_EQ(claim(lease(), issued), Outcome::claimed);
     EXPECT_EQ(claim(lease(), issued - std::chrono::seconds(1)), Outcome::deleted);
 
+    // An expiry beyond what the clock can count is not a far future: the lease is refused.
+    Json farFuture = lease();
+    farFuture["expiresAt"] = "9999-12-31T23:59:59Z";
+    EXPECT_EQ(claim(farFuture), Outcome::deleted);
+
     // Zones other than Z are understood; fractions, bare dates and numbers are not times here.
     Json offset = lease();
     offset["issuedAt"] = "2026-01-31T13:59:50+02:00";
     EXPECT_EQ(claim(offset), Outcome::claimed);
     for (const Json& notATime :
          {Json("2026-01-31T11:59:50.5Z"), Json("2026-01-31"), Json("2026-01-31T11:59:50"),
-          Json(1769860790), Json("2026-01-31t11:59:50z")}) {
+          Json(1769860790), Json("2026-01-31t11:59:50z"), Json("0001-01-01T00:00:00Z")}) {
         EXPECT_EQ(claimWith("issuedAt", notATime), Outcome::deleted) << notATime;
     }
 }
