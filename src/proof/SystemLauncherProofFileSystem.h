@@ -33,12 +33,14 @@ struct LauncherProofFileIdentity {
     bool operator==(const LauncherProofFileIdentity&) const = default;
 };
 
-// The two system calls of a replacement whose failures matter most and are hardest to provoke on
-// a healthy disk. They are replaceable so that tests can interrupt a write or fail a sync; what
-// ships always uses ::write and ::fsync.
+// The system calls of a replacement whose failures matter most and are hardest to provoke on a
+// healthy disk. They are replaceable so that tests can interrupt a write, fail a sync or refuse
+// the in-kernel copy; what ships always uses ::write, ::fsync and ::copy_file_range.
 struct LauncherProofSystemCalls {
     std::function<ssize_t(int fd, const void* bytes, std::size_t count)> write;
     std::function<int(int fd)> fsync;
+    std::function<ssize_t(int source, off_t* sourceOffset, int destination, std::size_t count)>
+        copyFileRange;
 
     static LauncherProofSystemCalls standard();
 };
@@ -73,12 +75,10 @@ public:
     VoidResult withExclusiveLeaseLock(const FileURL& target,
                                       const std::function<VoidResult()>& body) const;
 
-    // Replaces the target's content by the concatenated pieces: staged write, fchmod 0600, fsync,
-    // rename, then a sync of the directory so that the rename itself is durable. The caller holds
-    // the target's lock. The target holds either its old or its new content at every moment.
+    // Replaces the target's content by data: staged write, fchmod 0600, fsync, rename, then a
+    // sync of the directory so that the rename itself is durable. The caller holds the target's
+    // lock. The target holds either its old or its new content at every moment.
     VoidResult replaceAtomicallyUnderLock(const Bytes& data, const FileURL& target) const;
-    VoidResult replaceAtomicallyUnderLock(std::span<const std::span<const std::uint8_t>> pieces,
-                                          const FileURL& target) const;
 
     // Unlinks path only if it is still the file with the expected identity; reports nothing.
     static void removeIfIdentityMatches(const FileURL& path,
@@ -88,6 +88,13 @@ public:
     static FileURL stagedURL(const FileURL& target);
     static FileURL claimedURL(const FileURL& target);
     static FileURL lockURL(const FileURL& target);
+
+private:
+    // The replacement with the staged content produced by writeContent on the staged descriptor.
+    using ContentWriter = std::function<std::optional<std::error_code>(int stagedFd)>;
+    VoidResult replaceAtomicallyUnderLock(const ContentWriter& writeContent,
+                                          const FileURL& target) const;
+    std::optional<std::error_code> writeAll(int fd, std::span<const std::uint8_t> bytes) const;
 };
 
 } // namespace quorvel

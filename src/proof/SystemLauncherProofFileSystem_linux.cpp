@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace quorvel {
 
@@ -33,6 +34,7 @@ public:
             ::close(fd_);
         fd_ = -1;
     }
+    int release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
@@ -76,6 +78,81 @@ void removeRecursively(const FileURL& url) {
     std::filesystem::remove_all(url.path, ignored);
 }
 
+// Opens a regular file of at most maxBytes bytes for reading, refusing a symbolic link, a file
+// above the cap and anything that is not a regular file; status is the opened file's.
+Expected<int, std::error_code> openCapped(const FileURL& at, std::int64_t maxBytes,
+                                          struct stat& status) {
+    if (::lstat(at.path.c_str(), &status) != 0)
+        return failure(lastPosixError());
+    if (S_ISLNK(status.st_mode))
+        return failure(LauncherProofFileError::fileReadCorruptFile);
+    if (maxBytes < 0 || status.st_size > maxBytes)
+        return failure(LauncherProofFileError::fileReadCorruptFile);
+
+    // No-follow closes the window in which the item could be swapped for a link after the check
+    // above; non-blocking keeps a FIFO planted at the path from blocking the caller forever.
+    Descriptor file(
+        openRetrying(at.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.valid()) {
+        if (errno == ELOOP)
+            return failure(LauncherProofFileError::fileReadCorruptFile);
+        return failure(lastPosixError());
+    }
+    if (::fstat(file.get(), &status) != 0)
+        return failure(lastPosixError());
+    if (S_ISDIR(status.st_mode))
+        return failure(posixError(EISDIR));
+    if (!S_ISREG(status.st_mode))
+        return failure(LauncherProofFileError::fileReadCorruptFile);
+    if (status.st_size > maxBytes)
+        return failure(LauncherProofFileError::fileReadCorruptFile);
+    return file.release();
+}
+
+// Copies count bytes from the start of source to the current position of destination inside the
+// kernel (no pass through user memory; a reflink where the file system offers one), falling back
+// to reads and writes where the file system cannot copy.
+std::optional<std::error_code> copyPrefix(int source, int destination, std::uint64_t count,
+                                          const LauncherProofSystemCalls& calls) {
+    off_t offset = 0;
+    bool kernelCopy = true;
+    std::vector<std::uint8_t> buffer;
+    while (static_cast<std::uint64_t>(offset) < count) {
+        const auto remaining = static_cast<std::size_t>(count - static_cast<std::uint64_t>(offset));
+        if (kernelCopy) {
+            ssize_t copied = calls.copyFileRange(source, &offset, destination, remaining);
+            if (copied > 0)
+                continue;
+            if (copied == 0)
+                return make_error_code(LauncherProofFileError::fileReadCorruptFile); // shrank
+            if (errno == EINTR)
+                continue;
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+                return lastPosixError();
+            kernelCopy = false;
+            buffer.resize(1024 * 1024);
+        }
+        ssize_t got = ::pread(source, buffer.data(), std::min(remaining, buffer.size()), offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return lastPosixError();
+        if (got == 0)
+            return make_error_code(LauncherProofFileError::fileReadCorruptFile);
+        auto piece = std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(got));
+        while (!piece.empty()) {
+            ssize_t written = calls.write(destination, piece.data(), piece.size());
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return written < 0 ? lastPosixError() : posixError(EIO);
+            piece = piece.subspan(static_cast<std::size_t>(written));
+        }
+        offset += got;
+    }
+    return std::nullopt;
+}
+
 FileURL hiddenSibling(const FileURL& target, std::string_view infix) {
     return target.deletingLastPathComponent().appendingPathComponent(
         "." + target.lastPathComponent() + std::string(infix) + randomUuidString());
@@ -85,7 +162,10 @@ FileURL hiddenSibling(const FileURL& target, std::string_view infix) {
 
 LauncherProofSystemCalls LauncherProofSystemCalls::standard() {
     return {[](int fd, const void* bytes, std::size_t count) { return ::write(fd, bytes, count); },
-            [](int fd) { return ::fsync(fd); }};
+            [](int fd) { return ::fsync(fd); },
+            [](int source, off_t* sourceOffset, int destination, std::size_t count) {
+                return ::copy_file_range(source, sourceOffset, destination, nullptr, count, 0);
+            }};
 }
 
 FileURL SystemLauncherProofFileSystem::stagedURL(const FileURL& target) {
@@ -154,28 +234,10 @@ LauncherProofFileSystem::VoidResult SystemLauncherProofFileSystem::withExclusive
 Expected<Bytes, std::error_code>
 SystemLauncherProofFileSystem::readData(const FileURL& at, std::int64_t maxBytes) const {
     struct stat status {};
-    if (::lstat(at.path.c_str(), &status) != 0)
-        return failure(lastPosixError());
-    if (S_ISLNK(status.st_mode))
-        return failure(LauncherProofFileError::fileReadCorruptFile);
-    if (maxBytes < 0 || status.st_size > maxBytes)
-        return failure(LauncherProofFileError::fileReadCorruptFile);
-
-    // No-follow closes the window in which the item could be swapped for a link after the check
-    // above; non-blocking keeps a FIFO planted at the path from blocking the caller forever.
-    Descriptor file(
-        openRetrying(at.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!file.valid()) {
-        if (errno == ELOOP)
-            return failure(LauncherProofFileError::fileReadCorruptFile);
-        return failure(lastPosixError());
-    }
-    if (::fstat(file.get(), &status) != 0)
-        return failure(lastPosixError());
-    if (S_ISDIR(status.st_mode))
-        return failure(posixError(EISDIR));
-    if (!S_ISREG(status.st_mode))
-        return failure(LauncherProofFileError::fileReadCorruptFile);
+    auto opened = openCapped(at, maxBytes, status);
+    if (!opened)
+        return failure(opened.error());
+    Descriptor file(*opened);
 
     // Read up to maxBytes + 1 bytes: one byte more than allowed proves that the file grew.
     const auto limit = static_cast<std::uint64_t>(maxBytes) + 1;
@@ -206,15 +268,31 @@ SystemLauncherProofFileSystem::readData(const FileURL& at, std::int64_t maxBytes
     return data;
 }
 
+std::optional<std::error_code>
+SystemLauncherProofFileSystem::writeAll(int fd, std::span<const std::uint8_t> bytes) const {
+    while (!bytes.empty()) {
+        ssize_t written = systemCalls.write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return lastPosixError();
+        // A write that makes no progress would loop forever; report it as an I/O error.
+        if (written == 0)
+            return posixError(EIO);
+        bytes = bytes.subspan(static_cast<std::size_t>(written));
+    }
+    return std::nullopt;
+}
+
 LauncherProofFileSystem::VoidResult
 SystemLauncherProofFileSystem::replaceAtomicallyUnderLock(const Bytes& data,
                                                           const FileURL& target) const {
-    std::span<const std::uint8_t> piece(data);
-    return replaceAtomicallyUnderLock(std::span(&piece, 1), target);
+    return replaceAtomicallyUnderLock([&](int staged) { return writeAll(staged, data); }, target);
 }
 
-LauncherProofFileSystem::VoidResult SystemLauncherProofFileSystem::replaceAtomicallyUnderLock(
-    std::span<const std::span<const std::uint8_t>> pieces, const FileURL& target) const {
+LauncherProofFileSystem::VoidResult
+SystemLauncherProofFileSystem::replaceAtomicallyUnderLock(const ContentWriter& writeContent,
+                                                          const FileURL& target) const {
     const FileURL staged = stagedURL(target);
     Descriptor file(openRetrying(staged.path.c_str(),
                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -232,19 +310,8 @@ LauncherProofFileSystem::VoidResult SystemLauncherProofFileSystem::replaceAtomic
         return failure(error);
     };
 
-    for (std::span<const std::uint8_t> piece : pieces) {
-        while (!piece.empty()) {
-            ssize_t written = systemCalls.write(file.get(), piece.data(), piece.size());
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written < 0)
-                return abandon(lastPosixError());
-            // A write that makes no progress would loop forever; report it as an I/O error.
-            if (written == 0)
-                return abandon(posixError(EIO));
-            piece = piece.subspan(static_cast<std::size_t>(written));
-        }
-    }
+    if (auto error = writeContent(file.get()))
+        return abandon(*error);
     if (auto fault = atomicReplaceFault(LauncherProofAtomicReplaceStage::stagedWrite))
         return abandon(*fault);
     if (::fchmod(file.get(), 0600) != 0)
@@ -296,26 +363,44 @@ LauncherProofFileSystem::VoidResult SystemLauncherProofFileSystem::append(const 
     if (data.empty() || data.back() != 0x0A)
         return failure(LauncherProofFileError::fileWriteInapplicableStringEncoding);
     return withExclusiveLeaseLock(to, [&]() -> VoidResult {
-        Bytes existing;
+        // The existing log passes the checks of readData; its bytes are then copied into the
+        // staged file by the kernel instead of through a 16 MiB buffer of ours.
+        std::optional<Descriptor> existing;
+        std::uint64_t existingSize = 0;
         struct stat status {};
         if (::stat(to.path.c_str(), &status) == 0) {
-            auto read = readData(to, appendLimit);
-            if (!read)
-                return failure(read.error());
-            existing = std::move(read.value());
-            if (!existing.empty() && existing.back() != 0x0A)
-                return failure(LauncherProofFileError::fileReadCorruptFile);
+            auto opened = openCapped(to, appendLimit, status);
+            if (!opened)
+                return failure(opened.error());
+            existing.emplace(*opened);
+            existingSize = static_cast<std::uint64_t>(status.st_size);
+            if (existingSize > 0) {
+                std::uint8_t last = 0;
+                ssize_t got;
+                do {
+                    got = ::pread(existing->get(), &last, 1, static_cast<off_t>(existingSize - 1));
+                } while (got < 0 && errno == EINTR);
+                if (got < 0)
+                    return failure(lastPosixError());
+                if (got == 0 || last != 0x0A)
+                    return failure(LauncherProofFileError::fileReadCorruptFile);
+            }
         } else if (errno != ENOENT) {
             return failure(lastPosixError());
         }
-        const auto recordSize = static_cast<std::int64_t>(data.size());
-        if (recordSize > appendLimit)
+        const auto recordSize = static_cast<std::uint64_t>(data.size());
+        const auto limit = static_cast<std::uint64_t>(appendLimit);
+        if (recordSize > limit || existingSize > limit - recordSize)
             return failure(LauncherProofFileError::fileWriteOutOfSpace);
-        if (static_cast<std::int64_t>(existing.size()) > appendLimit - recordSize) {
-            return failure(LauncherProofFileError::fileWriteOutOfSpace);
-        }
-        const std::span<const std::uint8_t> pieces[] = {existing, data};
-        return replaceAtomicallyUnderLock(pieces, to);
+        return replaceAtomicallyUnderLock(
+            [&](int staged) -> std::optional<std::error_code> {
+                if (existing) {
+                    if (auto error = copyPrefix(existing->get(), staged, existingSize, systemCalls))
+                        return error;
+                }
+                return writeAll(staged, data);
+            },
+            to);
     });
 }
 

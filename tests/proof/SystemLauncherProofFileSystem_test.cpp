@@ -243,6 +243,65 @@ TEST(SystemLauncherProofFileSystem, InterruptedAndShortWritesAreCompleted) {
     }
 }
 
+TEST(SystemLauncherProofFileSystem, OldLogIsCopiedAlsoWhereTheKernelCannotCopy) {
+    TemporaryDirectory directory;
+    auto log = directory / "log.jsonl";
+    Bytes existing;
+    for (int i = 0; existing.size() < 3 * 1024 * 1024; ++i) {
+        auto text = "{\"line\":" + std::to_string(i) + "}\n";
+        existing.insert(existing.end(), text.begin(), text.end());
+    }
+    writeBytes(log, existing);
+    Bytes expected = existing;
+
+    SystemLauncherProofFileSystem files;
+    int interruptions = 0;
+    files.systemCalls.copyFileRange = [](int, off_t*, int, std::size_t) -> ssize_t {
+        errno = EXDEV;
+        return -1;
+    };
+    files.systemCalls.write = [&](int fd, const void* bytes, std::size_t count) -> ssize_t {
+        if (interruptions++ % 3 == 0) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::write(fd, bytes, std::min<std::size_t>(count, 700 * 1024));
+    };
+    ASSERT_TRUE(files.append(line("{\"last\":1}"), urlOf(log)));
+    auto tail = line("{\"last\":1}");
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(readBytes(log), expected);
+
+    // An in-kernel copy that is interrupted and copies in pieces still copies everything.
+    SystemLauncherProofFileSystem pieces;
+    int copies = 0;
+    pieces.systemCalls.copyFileRange = [&](int source, off_t* offset, int destination,
+                                           std::size_t count) -> ssize_t {
+        if (copies++ % 2 == 0) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::copy_file_range(source, offset, destination, nullptr,
+                                 std::min<std::size_t>(count, 1000), 0);
+    };
+    ASSERT_TRUE(pieces.append(line("{\"last\":2}"), urlOf(log)));
+    tail = line("{\"last\":2}");
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_EQ(readBytes(log), expected);
+    EXPECT_GT(copies, 100);
+
+    // A copy that fails otherwise leaves the log as it was.
+    pieces.systemCalls.copyFileRange = [](int, off_t*, int, std::size_t) -> ssize_t {
+        errno = EIO;
+        return -1;
+    };
+    auto failed = pieces.append(line("{\"lost\":3}"), urlOf(log));
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error(), posix(EIO));
+    EXPECT_EQ(readBytes(log), expected);
+    EXPECT_EQ(countNamesContaining(directory.path(), ".staged."), 0u);
+}
+
 TEST(SystemLauncherProofFileSystem, TheRenameIsMadeDurableByADirectorySync) {
     TemporaryDirectory directory;
     auto log = directory / "log.jsonl";
