@@ -65,3 +65,16 @@ endforeach()
 ")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties_file})
 endfunction()
+
+# quorvel_fuzz_target(<name> SOURCES <files>... DEPS <targets>...)
+# A libFuzzer executable build/bin/fuzz_<name>; its seed corpus lies in fuzz/corpus/<name>/.
+# Only in a clang build configured with -DQUORVEL_BUILD_FUZZ=ON.
+function(quorvel_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(fuzz_${name} ${ARG_SOURCES})
+  target_link_libraries(fuzz_${name} PRIVATE ${ARG_DEPS})
+  target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+  quorvel_warnings(fuzz_${name})
+  set_property(GLOBAL APPEND PROPERTY QUORVEL_FUZZ_TARGETS fuzz_${name})
+endfunction()

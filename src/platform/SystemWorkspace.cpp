@@ -8,7 +8,7 @@
 #include <glib.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,22 +152,27 @@ std::vector<RunningApplication> SystemWorkspace::runningApplications(std::string
     std::sort(result.begin(), result.end(),
               [](const auto& a, const auto& b) { return a.processIdentifier < b.processIdentifier; });
     if (procRoot_ == "/proc") {
-        for (const auto& application : result) watch(application);
+        for (const auto& application : result) watch(application, false);
     }
     return result;
 }
 
-void SystemWorkspace::watch(const RunningApplication& application) {
+void SystemWorkspace::watch(const RunningApplication& application, bool ownChild) {
     pid_t pid = application.processIdentifier;
     if (auto found = watches_.find(pid); found != watches_.end()) {
         found->second->application = application;
         return;
     }
-    int pidfd = static_cast<int>(::pidfd_open(pid, 0));
+    // Through the system call: the C library's own wrapper is declared without C linkage in some
+    // releases (glibc 2.36) and cannot be linked from C++ there.
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (pidfd < 0) return; // gone already; the next health check notices
     // The pid may have been reused between the scan and the open: the process behind the pidfd
-    // must still run the executable that was reported.
-    if (application.executableURL && readExecutableLink(procRoot_, pid) != application.executableURL->path) {
+    // must still run the executable that was reported. A child of ours keeps its pid until we reap
+    // it, and one that already exited (a zombie has no executable link) must still be watched, or
+    // it would never be reaped nor reported.
+    if (!ownChild && application.executableURL &&
+        readExecutableLink(procRoot_, pid) != application.executableURL->path) {
         ::close(pidfd);
         return;
     }
@@ -288,7 +293,7 @@ void SystemWorkspace::openApplication(const FileURL& bundleURL, const OpenConfig
         return;
     }
     RunningApplication application{bundle->identifier, pid, executable};
-    watch(application);
+    watch(application, true);
     answer(application);
 }
 

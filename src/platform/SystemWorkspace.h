@@ -38,7 +38,7 @@ private:
     struct Observer;
 
     const std::optional<BundleInfo>& bundleAt(const std::string& bundlePath);
-    void watch(const RunningApplication& application);
+    void watch(const RunningApplication& application, bool ownChild);
     void exited(pid_t pid);
     friend struct SystemWorkspaceAccess;
 

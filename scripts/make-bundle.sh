@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Lays out the host app bundle that the demo and the tests run:
+#
+#   DEST/Quorvel.app/Contents/Info.plist                  CFBundleIdentifier com.quorvel.desktop,
+#                                                         CFBundleExecutable Quorvel (+ --key pairs)
+#   DEST/Quorvel.app/Contents/MacOS/Quorvel               the demo host (quorvel-demo-host)
+#   DEST/Quorvel.app/Contents/Frameworks/libQuorvelShellBridge.so*
+#   DEST/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app/Contents/Info.plist
+#   DEST/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/QuorvelLauncher
+#
+# Usage: scripts/make-bundle.sh [--build DIR] [--name NAME.app] [--identifier ID]
+#                               [--key KEY=VALUE]... DEST
+#   --build DIR        build folder holding bin/ and lib/ (default: $QUORVEL_BUILD_DIR, else build)
+#   --name NAME.app    bundle folder name (default Quorvel.app)
+#   --identifier ID    host bundle identifier (default com.quorvel.desktop)
+#   --key KEY=VALUE    one more string in the host Info.plist (repeatable), e.g.
+#                      --key QuorvelIdentityBrowserCallbackURL=https://example.test/auth/desktop/callback
+# Prints the bundle's path. Files are copied, not linked: a running program is recognised by the
+# real path of its executable, which must lie inside the bundle. An existing bundle at the same
+# place is replaced.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+build=${QUORVEL_BUILD_DIR:-$here/../build}
+name=Quorvel.app
+identifier=com.quorvel.desktop
+keys=()
+
+usage() { sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --build) build=$2; shift 2 ;;
+    --name) name=$2; shift 2 ;;
+    --identifier) identifier=$2; shift 2 ;;
+    --key) [[ "$2" == *=* ]] || usage; keys+=("$2"); shift 2 ;;
+    -h|--help) usage ;;
+    --*) echo "make-bundle: unknown option $1" >&2; usage ;;
+    *) break ;;
+  esac
+done
+[ $# -eq 1 ] || usage
+dest=$1
+case "$name" in *.app) ;; *) echo "make-bundle: --name must end in .app" >&2; exit 2 ;; esac
+
+host_binary=$build/bin/quorvel-demo-host
+launcher_binary=$build/bin/QuorvelLauncher
+for f in "$host_binary" "$launcher_binary"; do
+  [ -x "$f" ] || { echo "make-bundle: $f is missing; build first" >&2; exit 1; }
+done
+libraries=("$build"/lib/libQuorvelShellBridge.so*)
+[ -e "${libraries[0]}" ] || { echo "make-bundle: $build/lib/libQuorvelShellBridge.so is missing" >&2; exit 1; }
+
+xml_escape() {
+  local s=$1
+  s=${s//&/&amp;}; s=${s//</&lt;}; s=${s//>/&gt;}
+  printf '%s' "$s"
+}
+
+# write_plist FILE KEY=VALUE...
+write_plist() {
+  local file=$1; shift
+  {
+    printf '<?xml version="1.0" encoding="UTF-8"?>\n'
+    printf '<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">\n'
+    printf '<plist version="1.0">\n<dict>\n'
+    local pair
+    for pair in "$@"; do
+      printf '  <key>%s</key>\n  <string>%s</string>\n' "$(xml_escape "${pair%%=*}")" "$(xml_escape "${pair#*=}")"
+    done
+    printf '</dict>\n</plist>\n'
+  } > "$file"
+}
+
+mkdir -p "$dest"
+bundle=$(cd "$dest" && pwd)/$name
+staging=$(mktemp -d "$(dirname "$bundle")/.$name.staged.XXXXXX")
+trap 'rm -rf "$staging"' EXIT
+
+contents=$staging/Contents
+launcher=$contents/Library/LoginItems/QuorvelLauncher.app/Contents
+mkdir -p "$contents/MacOS" "$contents/Frameworks" "$launcher/MacOS"
+write_plist "$contents/Info.plist" CFBundleIdentifier="$identifier" CFBundleExecutable=Quorvel \
+  CFBundleName="${name%.app}" CFBundlePackageType=APPL ${keys[@]+"${keys[@]}"}
+cp "$host_binary" "$contents/MacOS/Quorvel"
+cp -P "${libraries[@]}" "$contents/Frameworks/"
+write_plist "$launcher/Info.plist" CFBundleIdentifier="$identifier.launcher" \
+  CFBundleExecutable=QuorvelLauncher CFBundleName=QuorvelLauncher CFBundlePackageType=APPL
+cp "$launcher_binary" "$launcher/MacOS/QuorvelLauncher"
+
+rm -rf "$bundle"
+mv "$staging" "$bundle"
+trap - EXIT
+printf '%s\n' "$bundle"

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "base/MainLoop.h"
+#include "shell/StatusBar.h"
+#include "shell/StatusPixmaps.h"
+#include "shell/TrayMenuLayout.h"
+
+#include <gio/gio.h>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace quorvel {
+
+// The status item on a Linux desktop: a tray item (org.kde.StatusNotifierItem at
+// /StatusNotifierItem) with its menu (com.canonical.dbusmenu at /MenuBar) on the session bus,
+// registered with the tray's watcher. It can be seen when a watcher owns its name, accepted our
+// registration, has a host that draws items, and has not dropped our entry since.
+class StatusNotifierItem : public StatusItem, public std::enable_shared_from_this<StatusNotifierItem> {
+public:
+    static constexpr const char* itemPath = "/StatusNotifierItem";
+    static constexpr const char* menuPath = "/MenuBar";
+    static constexpr const char* itemId = "com.quorvel.desktop";
+
+    // Owns a fresh bus name and exports the two objects; without a connection, or when either
+    // fails, the item has no button.
+    static std::shared_ptr<StatusNotifierItem> create(GDBusConnection* connection);
+    ~StatusNotifierItem() override;
+
+    bool hasButton() const override { return exported_; }
+    void setButton(const StatusButtonContent& content) override;
+    void setOpacity(double opacity) override;
+    void setMenu(std::shared_ptr<StatusMenu> menu) override;
+    std::shared_ptr<StatusMenu> menu() const override { return menu_; }
+    void menuDidChange() override;
+    bool isVisible() const override;
+    ObservationHandle observeVisibility(std::function<void(bool)> handler) override;
+    std::optional<ScreenRect> buttonScreenFrame() const override { return std::nullopt; }
+    void removeFromStatusBar() override;
+
+    const std::string& busName() const { return busName_; }
+
+    // D-Bus entry points (called by the vtables).
+    GVariant* itemProperty(const char* name) const;
+    GVariant* menuProperty(const char* name) const;
+    void itemMethod(const char* method, GVariant* parameters, GDBusMethodInvocation* invocation);
+    void menuMethod(const char* method, GVariant* parameters, GDBusMethodInvocation* invocation);
+    void watcherAppeared(const char* owner);
+    void watcherVanished();
+    void watcherSignal(const char* sender, const char* signal, GVariant* parameters);
+
+private:
+    explicit StatusNotifierItem(GDBusConnection* connection);
+    bool exportObjects();
+    void registerWithWatcherNow();
+    void registerWithWatcherLater();
+    void registrationFinished(bool succeeded, std::uint64_t generation);
+    void readHostRegistered();
+    void scheduleRetry();
+    void evaluateVisibility();
+    void emitItemSignal(const char* name, GVariant* parameters = nullptr);
+    void emitMenuSignal(const char* name, GVariant* parameters);
+    void rebuildPixmaps();
+    GVariant* entryProperties(const TrayMenuEntry& entry, GVariant* names) const;
+    GVariant* layoutOf(int id, int depth, GVariant* names) const;
+    const TrayMenuEntry* entryWithId(int id) const;
+    bool clicked(int id);
+    bool ownsEntry(const std::string& entry) const;
+    void startWatchingWatcher();
+
+    GDBusConnection* connection_ = nullptr;
+    std::string busName_;
+    bool exported_ = false;
+    bool removed_ = false;
+    guint itemRegistration_ = 0;
+    guint menuRegistration_ = 0;
+    guint watcherWatch_ = 0;
+    guint watcherSignals_ = 0;
+    GCancellable* cancellable_ = nullptr;
+
+    // What the tray can see.
+    bool registrationStarted_ = false;
+    std::string watcherOwner_;
+    bool registered_ = false;
+    bool hostRegistered_ = false;
+    bool dropped_ = false;
+    bool lastVisible_ = false;
+    std::uint64_t generation_ = 0; // answers from an earlier watcher are ignored
+    int retries_ = 0;
+    TimerHandle retryTimer_;
+    std::map<int, std::function<void(bool)>> observers_;
+    int nextObserver_ = 0;
+
+    // What the button shows.
+    StatusButtonContent content_;
+    std::vector<ArgbPixmap> basePixmaps_;      // icon and badge at full opacity
+    std::vector<ArgbPixmap> publishedPixmaps_; // what IconPixmap answers
+    double opacity_ = 1.0;
+    GVariant* pixmapVariant_ = nullptr;
+
+    // The menu as published.
+    std::shared_ptr<StatusMenu> menu_;
+    std::vector<TrayMenuEntry> entries_;
+    std::uint32_t revision_ = 1;
+
+    friend class VisibilityObservation;
+};
+
+} // namespace quorvel

@@ -1,0 +1,198 @@
+// The built launcher and demo host, as a user runs them: a real bundle, a temporary HOME, real
+// processes and signals. The launcher logs to standard error (QUORVEL_LOG=stderr), read back here.
+
+#include "support/ChildProcess.h"
+#include "support/HostBundle.h"
+#include "support/TemporaryDirectory.h"
+
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <thread>
+
+namespace quorvel {
+namespace {
+
+using namespace std::chrono_literals;
+using test::ChildProcess;
+using test::TemporaryDirectory;
+using test::waitUntil;
+
+class LauncherEndToEnd : public ::testing::Test {
+protected:
+    LauncherEndToEnd() {
+        home = root.path() / "home";
+        dataHome = home / ".local/share";
+        std::filesystem::create_directories(dataHome);
+        bundle = test::makeHostBundle(root.path() / "Applications");
+        marker = dataHome / "com.quorvel.desktop/maintenance.stop";
+        logFile = root.path() / "launcher.log";
+    }
+
+    ~LauncherEndToEnd() override {
+        launcher.reset();
+        copy.reset();
+        test::killProcessesRunningBelow(root.path());
+    }
+
+    void startLauncher() {
+        ChildProcess::Options options;
+        options.environment = {{"HOME", home.string()},
+                               {"XDG_DATA_HOME", dataHome.string()},
+                               {"QUORVEL_LOG", "stderr"}};
+        options.outputFile = logFile.string();
+        launcher = std::make_unique<ChildProcess>(
+            std::vector<std::string>{test::launcherExecutable(bundle).string()}, options);
+    }
+
+    std::vector<pid_t> hosts() const {
+        return test::processesRunning(test::hostExecutable(bundle));
+    }
+
+    // The launcher's own records, without the prefix ("QuorvelLauncher[pid] subsystem category
+    // level: ").
+    std::vector<std::string> launcherLines() const {
+        std::vector<std::string> lines;
+        std::istringstream in(test::readFileText(logFile));
+        std::string line;
+        const std::string tag = " com.quorvel.desktop LoginLauncher ";
+        while (std::getline(in, line)) {
+            auto at = line.find(tag);
+            if (at == std::string::npos)
+                continue;
+            auto colon = line.find(": ", at);
+            if (colon != std::string::npos)
+                lines.push_back(line.substr(colon + 2));
+        }
+        return lines;
+    }
+    std::size_t count(const std::string& message) const {
+        auto lines = launcherLines();
+        return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), message));
+    }
+    std::string allOutput() const { return test::readFileText(logFile); }
+
+    void writeMarker(const std::string& text) { test::writeFileText(marker, text); }
+
+    TemporaryDirectory root;
+    std::filesystem::path home, dataHome, bundle, marker, logFile;
+    std::unique_ptr<ChildProcess> launcher;
+    std::unique_ptr<ChildProcess> copy;
+};
+
+TEST_F(LauncherEndToEnd, AKilledHostAppIsRelaunchedOnceByANewProcess) {
+    startLauncher();
+    ASSERT_TRUE(waitUntil([&] { return hosts().size() == 1; })) << allOutput();
+    pid_t first = hosts()[0];
+    ASSERT_TRUE(waitUntil([&] { return count("launch result=succeeded") == 1; })) << allOutput();
+    std::string started = "quorvel-demo-host pid=" + std::to_string(first) +
+                          " started args=--quorvel-background-launch";
+    EXPECT_TRUE(waitUntil([&] { return allOutput().find(started) != std::string::npos; }))
+        << allOutput();
+
+    ::kill(first, SIGKILL);
+    auto killedAt = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto now = hosts();
+            return now.size() == 1 && now[0] != first;
+        },
+        20.0))
+        << allOutput();
+    double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - killedAt).count();
+    // The relaunch waited for its delay (a timer never fires early).
+    EXPECT_GE(waited, 1.0);
+    pid_t second = hosts()[0];
+
+    // Let a few health checks pass: still one relaunch, one process.
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(hosts(), std::vector<pid_t>{second});
+    auto lines = launcherLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const auto& l) {
+                                return l.starts_with("relaunch boundary=parent_exit reason=");
+                            }),
+              1)
+        << allOutput();
+    EXPECT_EQ(count("relaunch action=scheduled delay_seconds=2"), 1u);
+    EXPECT_EQ(count("launch action=requested"), 2u);
+    EXPECT_EQ(count("launch result=succeeded"), 2u);
+    EXPECT_EQ(count("proof_claim attempted=true claimed=false reason=missing"), 1u);
+    EXPECT_TRUE(launcher->running());
+}
+
+TEST_F(LauncherEndToEnd, AStopMarkerAtStartEndsTheLauncherAtOnceWithNothingStarted) {
+    writeMarker("maintenance\n");
+    startLauncher();
+    auto status = launcher->wait(10.0);
+    ASSERT_TRUE(status) << "the launcher did not end";
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(launcherLines(),
+              std::vector<std::string>{"runtime action=suppressed reason=maintenance"});
+    EXPECT_TRUE(hosts().empty());
+}
+
+TEST_F(LauncherEndToEnd, AStopMarkerWrittenMidRunEndsTheLauncherAndLeavesTheHostAppRunning) {
+    startLauncher();
+    ASSERT_TRUE(waitUntil([&] { return hosts().size() == 1; })) << allOutput();
+    pid_t host = hosts()[0];
+    writeMarker("maintenance\n");
+    auto status = launcher->wait(10.0);
+    ASSERT_TRUE(status) << "the launcher did not stop";
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(launcherLines().back(), "relaunch action=suppressed reason=maintenance")
+        << allOutput();
+    EXPECT_EQ(hosts(), std::vector<pid_t>{host});
+    EXPECT_TRUE(std::filesystem::exists(marker)); // only the host app's own start-up removes it
+}
+
+TEST_F(LauncherEndToEnd, ASecondCopyElsewhereIsNotAdoptedAndTheLauncherOpensItsOwn) {
+    auto elsewhere = test::makeHostBundle(root.path() / "Downloads");
+    copy = std::make_unique<ChildProcess>(
+        std::vector<std::string>{test::hostExecutable(elsewhere).string()},
+        ChildProcess::Options{});
+    ASSERT_TRUE(waitUntil(
+        [&] { return !test::processesRunning(test::hostExecutable(elsewhere)).empty(); }));
+    startLauncher();
+    ASSERT_TRUE(waitUntil([&] { return hosts().size() == 1; })) << allOutput();
+    EXPECT_EQ(count("launch action=skipped reason=parent_running"), 0u);
+    EXPECT_EQ(count("launch action=requested"), 1u);
+    EXPECT_NE(hosts()[0], copy->pid());
+    EXPECT_TRUE(copy->running());
+}
+
+TEST_F(LauncherEndToEnd, ARunningHostAppIsAdoptedAndItsExitRelaunched) {
+    copy = std::make_unique<ChildProcess>(
+        std::vector<std::string>{test::hostExecutable(bundle).string()}, ChildProcess::Options{});
+    ASSERT_TRUE(waitUntil([&] { return hosts().size() == 1; }));
+    startLauncher();
+    ASSERT_TRUE(waitUntil([&] {
+        return count("launch action=skipped reason=parent_running") == 1;
+    })) << allOutput();
+    EXPECT_EQ(hosts(), std::vector<pid_t>{copy->pid()});
+    EXPECT_EQ(count("launch action=requested"), 0u);
+
+    // The adopted process is not the launcher's child; its exit still reaches the launcher.
+    copy->signal(SIGTERM);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            auto now = hosts();
+            return now.size() == 1 && now[0] != copy->pid();
+        },
+        20.0))
+        << allOutput();
+    EXPECT_TRUE(waitUntil([&] { return count("launch result=succeeded") == 1; })) << allOutput();
+
+    // SIGTERM ends the launcher cleanly; the host app stays.
+    pid_t relaunched = hosts()[0];
+    launcher->signal(SIGTERM);
+    auto status = launcher->wait(10.0);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(hosts(), std::vector<pid_t>{relaunched});
+}
+
+} // namespace
+} // namespace quorvel

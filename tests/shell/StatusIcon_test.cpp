@@ -1,0 +1,125 @@
+#include "shell/BrandedStatusIcon.h"
+#include "shell/StatusBadgeGlyph.h"
+#include "shell/StatusPixmaps.h"
+#include "shell/TrayMenuLayout.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+using namespace quorvel;
+
+TEST(BrandedStatusIcon, DecodesThreeSquareTemplateRepresentations) {
+    auto icon = BrandedStatusIcon::make();
+    ASSERT_TRUE(icon);
+    EXPECT_TRUE(icon->isTemplate);
+    EXPECT_EQ(icon->accessibilityDescription, "Quorvel");
+    EXPECT_EQ(icon->pointWidth, 16);
+    ASSERT_EQ(icon->representations.size(), 3u);
+    const int sizes[] = {22, 44, 66};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto& bitmap = icon->representations[i];
+        EXPECT_EQ(bitmap.width, sizes[i]);
+        EXPECT_EQ(bitmap.height, sizes[i]);
+        ASSERT_EQ(bitmap.rgba.size(), static_cast<std::size_t>(sizes[i] * sizes[i] * 4));
+        int opaque = 0, clear = 0;
+        for (std::size_t p = 3; p < bitmap.rgba.size(); p += 4) {
+            opaque += bitmap.rgba[p] == 255;
+            clear += bitmap.rgba[p] == 0;
+        }
+        EXPECT_GT(opaque, 0); // the alpha channel forms the glyph
+        EXPECT_GT(clear, 0);
+    }
+}
+
+TEST(BrandedStatusIcon, FailsWhenAnyFileDoesNotDecode) {
+    auto files = BrandedStatusIcon::pngs();
+    std::vector<std::uint8_t> truncated(files[1].begin(), files[1].begin() + static_cast<std::ptrdiff_t>(files[1].size() / 2));
+    std::vector<std::uint8_t> garbage{'n', 'o', 't', ' ', 'p', 'n', 'g'};
+    EXPECT_FALSE(BrandedStatusIcon::make({files[0], truncated, files[2]}));
+    EXPECT_FALSE(BrandedStatusIcon::make({files[0], files[1], garbage}));
+    EXPECT_FALSE(BrandedStatusIcon::make({files[0], {}, files[2]}));
+    EXPECT_FALSE(decodePng(truncated));
+}
+
+TEST(StatusPixmaps, BadgeIsCompositedAndOpacityScalesAlpha) {
+    auto icon = *BrandedStatusIcon::make();
+    auto plain = composeStatusPixmaps(icon, "");
+    ASSERT_EQ(plain.size(), 3u);
+    EXPECT_EQ(plain[0].width, 22);
+    EXPECT_EQ(plain[2].argb.size(), 66u * 66u * 4u);
+    // A template is drawn in the tint; bytes are A, R, G, B.
+    for (std::size_t i = 0; i < plain[1].argb.size(); i += 4) {
+        if (plain[1].argb[i] > 0) {
+            EXPECT_EQ(plain[1].argb[i + 1], templateTint[0]);
+            break;
+        }
+    }
+    EXPECT_EQ(composeStatusPixmaps(icon, "no.such.symbol"), plain);
+
+    const char* names[] = {"ellipsis",   "record.circle.fill",          "exclamationmark.triangle.fill",
+                           "pause.fill", "arrow.down.circle",           "arrow.up.circle.fill",
+                           "exclamationmark.octagon.fill", "questionmark.circle"};
+    std::vector<std::vector<ArgbPixmap>> seen;
+    for (const char* name : names) {
+        ASSERT_TRUE(hasBadgeGlyph(name)) << name;
+        auto badged = composeStatusPixmaps(icon, name);
+        EXPECT_NE(badged, plain) << name;
+        for (const auto& other : seen) EXPECT_NE(badged, other) << name; // every glyph is distinct
+        seen.push_back(badged);
+    }
+    EXPECT_FALSE(hasBadgeGlyph(""));
+
+    auto dimmed = withOpacity(plain, 0.65);
+    for (std::size_t i = 0; i < plain[0].argb.size(); i += 4) {
+        EXPECT_EQ(dimmed[0].argb[i], static_cast<std::uint8_t>(std::lround(plain[0].argb[i] * 0.65)));
+        EXPECT_EQ(dimmed[0].argb[i + 1], plain[0].argb[i + 1]);
+    }
+    EXPECT_EQ(withOpacity(plain, 1.0), plain);
+}
+
+TEST(TrayMenuLayout, StatusRowBecomesTwoDisabledEntriesAndIdsStayFixed) {
+    StatusMenu menu;
+    StatusMenuItem status;
+    status.title = "Recording";
+    status.subtitle = "12 minutes \u00B7 3 to upload";
+    status.enabled = false;
+    StatusMenuItem separator;
+    separator.kind = StatusMenuItem::Kind::separator;
+    separator.hidden = true;
+    StatusMenuItem update;
+    update.title = "Restart to Update";
+    update.hasAction = true;
+    update.tag = 9;
+    update.hidden = true;
+    StatusMenuItem quit;
+    quit.title = "Quit my_app";
+    quit.hasAction = true;
+    quit.tag = 10;
+    menu.items = {status, separator, update, quit};
+
+    auto entries = trayMenuEntries(menu);
+    ASSERT_EQ(entries.size(), 5u);
+    EXPECT_EQ(entries[0].id, 1);
+    EXPECT_EQ(entries[0].label, "Recording");
+    EXPECT_FALSE(entries[0].enabled);
+    EXPECT_EQ(entries[1].label, "12 minutes \u00B7 3 to upload");
+    EXPECT_FALSE(entries[1].enabled);
+    EXPECT_TRUE(entries[2].separator);
+    EXPECT_FALSE(entries[2].visible);
+    EXPECT_TRUE(entries[3].clickable);
+    EXPECT_EQ(entries[4].label, "Quit my__app");
+
+    menu.items[0].subtitle.clear();
+    menu.items[2].hidden = false;
+    menu.items[2].badge = "2.4.1";
+    auto after = trayMenuEntries(menu);
+    EXPECT_TRUE(sameTrayMenuStructure(entries, after));
+    auto changes = trayMenuChanges(entries, after);
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].id, 2);
+    EXPECT_EQ(changes[0].properties, (std::vector<std::string_view>{"label", "visible"}));
+    EXPECT_EQ(changes[1].id, 4);
+    EXPECT_EQ(changes[1].properties, (std::vector<std::string_view>{"label", "visible"}));
+    EXPECT_EQ(after[3].label, "Restart to Update (2.4.1)");
+    EXPECT_TRUE(trayMenuChanges(after, after).empty());
+}
