@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the lease decoder and its path, run-id and URL rules, and checks that
 // whatever is accepted really satisfies the lease rules.
-//   proof_lease_fuzzer fuzz/corpus/proof_lease_fuzzer -max_total_time=60
+//   build-fuzz/bin/fuzz_proof_lease fuzz/corpus/proof_lease -max_total_time=60
 
 #include "proof/LauncherProofLeaseStore.h"
 #include "proof/LauncherRelaunchAttestation.h"
