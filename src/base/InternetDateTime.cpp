@@ -125,8 +125,12 @@ std::optional<TimePoint> parseInternetDateTime(std::string_view text, Fractional
     }
     if (!cursor.atEnd()) return std::nullopt;
 
-    auto local = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) + subsecond;
-    return time_point_cast<Clock::duration>(local - offset);
+    auto whole = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) - offset;
+    // The clock counts in a fine unit and so spans a few centuries only (nanoseconds: about 1677
+    // to 2262); a time outside that span has no representation and is refused, not wrapped.
+    constexpr auto limit = duration_cast<seconds>(Clock::duration::max()) - seconds(1);
+    if (whole.time_since_epoch() > limit || whole.time_since_epoch() < -limit) return std::nullopt;
+    return time_point_cast<Clock::duration>(whole) + duration_cast<Clock::duration>(subsecond);
 }
 
 std::string formatInternetDateTime(TimePoint time) { return format(time, false); }

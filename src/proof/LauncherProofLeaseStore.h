@@ -1,17 +1,70 @@
 #pragma once
 
+#include "base/Bytes.h"
 #include "base/FileURL.h"
+#include "base/InternetDateTime.h"
+#include "proof/LauncherProofFileClaim.h"
+#include "proof/LauncherProofFileSystem.h"
+#include "proof/LauncherProofLease.h"
 
+#include <chrono>
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace quorvel {
 
+// A lease taken from its path that names the process the launcher is answering: the decoded
+// lease and the claimed file, which stays hidden beside the lease path until the witness deletes
+// it or puts it back.
+struct LauncherProofActiveLease {
+    LauncherProofLease lease;
+    LauncherProofFileClaim claim;
+
+    bool operator==(const LauncherProofActiveLease&) const = default;
+};
+
 // The store of the proof lease that the host app writes and the launcher claims.
-class LauncherProofLeaseStore {
-public:
+struct LauncherProofLeaseStore {
+    static constexpr const char* leaseFileName = "launcher-proof-lease.json";
+    static constexpr std::int64_t leaseFileCap = 16384;
+    static constexpr std::int64_t schemaVersion = 3;
+    static constexpr std::chrono::seconds longestLeaseLifetime{360};
+    static constexpr std::size_t longestRunId = 160;               // UTF-8 bytes
+    static constexpr std::size_t longestLogPath = 4096;            // UTF-8 bytes
+    static constexpr std::size_t longestFaultControllerURL = 2048; // UTF-8 bytes
+
+    FileURL leaseURL;
+    std::shared_ptr<const LauncherProofFileSystem> fileSystem;
+
+    // The store at "<application support>/com.quorvel.desktop/launcher-proof-lease.json" on the
+    // system file system; absent without an application-support directory. Creates nothing.
+    static std::optional<LauncherProofLeaseStore> production();
+
+    // Takes the lease away from its path and validates it. A lease that is broken, expired or
+    // not yet valid is deleted; a valid lease about another process or executable is put back
+    // (unless a newer one appeared meanwhile). Absent on every failure.
+    std::optional<LauncherProofActiveLease> claimActiveLease(TimePoint now, std::int32_t killedPid,
+                                                             const FileURL& executableURL) const;
+
+    // Everything a lease must satisfy on its own, whoever it is about: JSON object, key set,
+    // types, schema version, run ids, log paths, the optional pair, the executable path and the
+    // time window at `now`. This is the whole decoder of outside input.
+    static std::optional<LauncherProofLease> validatedLease(const Bytes& bytes, TimePoint now);
+
     // The one rule for an executable path in canonical form: a file path that begins with "/",
     // is not "/", and that standardisation leaves unchanged. Symbolic links are not resolved.
     static std::optional<FileURL> canonicalExecutableURL(const std::optional<FileURL>& url);
+
+    // An absolute, already standardised path of at most 4096 bytes without NUL whose extension
+    // is exactly "jsonl".
+    static std::optional<FileURL> validLogURL(std::string_view text);
+    // 1 to 160 UTF-8 bytes of Unicode letters, marks and numbers (any script), "-", "_" and ".".
+    static bool validRunId(std::string_view text);
+    // Exactly "http://<127.0.0.1 or localhost>:<port 1-65535>/fault", nothing more; the text back.
+    static std::optional<std::string> validFaultControllerURL(std::string_view text);
 };
 
 } // namespace quorvel

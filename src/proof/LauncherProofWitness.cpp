@@ -1,25 +1,109 @@
 #include "proof/LauncherProofWitness.h"
 
+#include "base/Sha256.h"
+#include "proof/LauncherRelaunchAttestation.h"
+
+#include <algorithm>
+#include <unistd.h>
+
 namespace quorvel {
 
-std::optional<LauncherProofWitness> LauncherProofWitness::production() { return std::nullopt; }
+namespace {
 
-std::optional<LauncherProofRelaunchClaim> LauncherProofWitness::claimAutomaticRelaunch(
-    std::int32_t, const std::optional<FileURL>&) const {
-    return std::nullopt;
+bool isLowerHexDigest(const std::string& digest) {
+    return digest.size() == 64 && std::all_of(digest.begin(), digest.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
 }
 
-bool LauncherProofWitness::recordAutomaticRelaunch(std::int32_t, std::int32_t, const std::optional<FileURL>&,
-                                                   const LauncherProofRelaunchClaim&) const {
-    return false;
+} // namespace
+
+std::optional<LauncherProofWitness> LauncherProofWitness::production() {
+    auto store = LauncherProofLeaseStore::production();
+    if (!store)
+        return std::nullopt;
+    LauncherProofWitness witness;
+    witness.store = std::move(*store);
+    return witness;
 }
 
-void LauncherProofWitness::restoreClaim(const LauncherProofRelaunchClaim&) const {}
+std::int32_t LauncherProofWitness::currentProcessIdentifier() {
+    return static_cast<std::int32_t>(::getpid());
+}
+
+Expected<std::string, std::error_code> LauncherProofWitness::sha256OfFile(const FileURL& url) {
+    return quorvel::sha256OfFile(url);
+}
+
+std::optional<LauncherProofRelaunchClaim>
+LauncherProofWitness::claimAutomaticRelaunch(std::int32_t killedPid,
+                                             const std::optional<FileURL>& executableURL) const {
+    if (killedPid <= 0 || !executableURL)
+        return std::nullopt;
+    auto active = store.claimActiveLease(now(), killedPid, *executableURL);
+    if (!active)
+        return std::nullopt;
+    return LauncherProofRelaunchClaim{std::move(active->lease), std::move(active->claim)};
+}
+
+bool LauncherProofWitness::recordAutomaticRelaunch(std::int32_t killedPid,
+                                                   std::int32_t replacementPid,
+                                                   const std::optional<FileURL>& executableURL,
+                                                   const LauncherProofRelaunchClaim& claim) const {
+    if (!store.fileSystem)
+        return false;
+    const LauncherProofLease& lease = claim.lease;
+    auto giveBack = [&] {
+        restoreClaim(claim);
+        return false;
+    };
+
+    if (killedPid != lease.appPid || replacementPid <= 0 || replacementPid == killedPid)
+        return giveBack();
+    if (!executableURL)
+        return giveBack();
+    auto executable = LauncherProofLeaseStore::canonicalExecutableURL(executableURL);
+    if (!executable || executable->path != lease.executablePath)
+        return giveBack();
+    const std::int32_t pid = launcherPid();
+    if (pid < 1 || pid == killedPid || pid == replacementPid)
+        return giveBack();
+    const TimePoint observed = now();
+    if (observed > lease.expiresAt)
+        return giveBack();
+    auto digest = sha256(*executableURL);
+    if (!digest || !isLowerHexDigest(*digest))
+        return giveBack();
+
+    LauncherRelaunchAttestation attestation;
+    attestation.proofRunId = lease.proofRunId;
+    attestation.killedPid = killedPid;
+    attestation.replacementPid = replacementPid;
+    attestation.launcherPid = pid;
+    attestation.executableSha256 = *digest;
+    attestation.observedAt = formatInternetDateTimeWithFractionalSeconds(observed);
+    auto line = attestation.jsonLine();
+    if (!line)
+        return giveBack();
+
+    if (!store.fileSystem->append(bytesOf(*line), FileURL::fromPath(lease.attestationLogPath)))
+        return giveBack();
+    // The line is written before the lease goes: a crash in between leaves a stale claimed
+    // file, never a used-up lease without its attestation.
+    store.fileSystem->consumeClaim(claim.fileClaim);
+    return true;
+}
+
+void LauncherProofWitness::restoreClaim(const LauncherProofRelaunchClaim& claim) const {
+    if (store.fileSystem)
+        store.fileSystem->restoreClaim(claim.fileClaim, store.leaseURL);
+}
 
 std::optional<LauncherProofRelaunchClaim> LauncherProofEventTracker::claimForRelaunch(
     const std::optional<LauncherProofWitness>& witness,
     const std::optional<FileURL>& trustedParentExecutableURL) const {
-    if (!observedTermination || !witness) return std::nullopt;
+    if (!observedTermination || !witness)
+        return std::nullopt;
     auto executable = observedTermination->executableURL ? observedTermination->executableURL
                                                          : trustedParentExecutableURL;
     return witness->claimAutomaticRelaunch(observedTermination->processIdentifier, executable);
@@ -28,10 +112,12 @@ std::optional<LauncherProofRelaunchClaim> LauncherProofEventTracker::claimForRel
 bool LauncherProofEventTracker::recordSuccessfulReplacement(
     const LauncherApplicationFact& replacement, const std::optional<LauncherProofWitness>& witness,
     const std::optional<LauncherProofRelaunchClaim>& claim) {
-    if (!observedTermination) return false;
+    if (!observedTermination)
+        return false;
     std::int32_t killedPid = observedTermination->processIdentifier;
     observedTermination.reset();
-    if (!witness || !claim) return false;
+    if (!witness || !claim)
+        return false;
     return witness->recordAutomaticRelaunch(killedPid, replacement.processIdentifier,
                                             replacement.executableURL, *claim);
 }

@@ -35,3 +35,17 @@ TEST(InternetDateTime, RejectsEverythingOutsideTheStrictForm) {
     EXPECT_FALSE(parseInternetDateTime("2026-01-31T12:00:00.5Z", FractionalSeconds::rejected));
     EXPECT_TRUE(parseInternetDateTime("2028-02-29T00:00:00Z"));
 }
+
+TEST(InternetDateTime, RefusesTimesBeyondTheClocksRange) {
+    // Well-formed, but not representable as a TimePoint: refused instead of wrapping around.
+    for (const char* text : {"9999-12-31T23:59:59Z", "4052-01-31T12:04:50Z", "0001-01-01T00:00:00Z",
+                             "1000-01-01T00:00:00.5+01:00"}) {
+        EXPECT_FALSE(parseInternetDateTime(text)) << text;
+    }
+    auto late = parseInternetDateTime("2200-01-01T00:00:00.250-01:00");
+    ASSERT_TRUE(late);
+    EXPECT_EQ(formatInternetDateTimeWithFractionalSeconds(*late), "2200-01-01T01:00:00.250Z");
+    auto early = parseInternetDateTime("1700-01-01T00:00:00Z");
+    ASSERT_TRUE(early);
+    EXPECT_EQ(formatInternetDateTime(*early), "1700-01-01T00:00:00Z");
+}

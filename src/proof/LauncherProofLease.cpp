@@ -1,0 +1,81 @@
+#include "proof/LauncherProofLease.h"
+
+#include <limits>
+
+namespace quorvel {
+
+namespace {
+
+const Json* member(const Json& object, const char* key) {
+    auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+std::optional<std::string> requiredString(const Json& object, const char* key) {
+    const Json* value = member(object, key);
+    return value ? jsonString(*value) : std::nullopt;
+}
+
+// Absent or null gives an absent field; any other non-string fails the whole decoding.
+std::optional<std::optional<std::string>> optionalString(const Json& object, const char* key) {
+    const Json* value = member(object, key);
+    if (!value || value->is_null())
+        return std::optional<std::string>();
+    auto text = jsonString(*value);
+    if (!text)
+        return std::nullopt;
+    return std::optional<std::string>(std::move(*text));
+}
+
+std::optional<std::int64_t> requiredInteger(const Json& object, const char* key,
+                                            std::int64_t minimum, std::int64_t maximum) {
+    const Json* value = member(object, key);
+    return value ? jsonSigned(*value, minimum, maximum) : std::nullopt;
+}
+
+std::optional<TimePoint> requiredTime(const Json& object, const char* key) {
+    auto text = requiredString(object, key);
+    return text ? parseInternetDateTime(*text, FractionalSeconds::rejected) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<LauncherProofLease> LauncherProofLease::decode(const Json& object) {
+    if (!object.is_object())
+        return std::nullopt;
+    auto schemaVersion =
+        requiredInteger(object, "schemaVersion", std::numeric_limits<std::int64_t>::min(),
+                        std::numeric_limits<std::int64_t>::max());
+    auto proofRunId = requiredString(object, "proofRunId");
+    auto attestationLogPath = requiredString(object, "attestationLogPath");
+    auto snapshotLogPath = requiredString(object, "snapshotLogPath");
+    auto localE2ERunId = optionalString(object, "localE2ERunId");
+    auto uploadFaultURL = optionalString(object, "uploadFaultURL");
+    auto executablePath = requiredString(object, "executablePath");
+    auto appPid = requiredInteger(object, "appPid", std::numeric_limits<std::int32_t>::min(),
+                                  std::numeric_limits<std::int32_t>::max());
+    auto issuedAt = requiredTime(object, "issuedAt");
+    auto expiresAt = requiredTime(object, "expiresAt");
+    if (!schemaVersion || !proofRunId || !attestationLogPath || !snapshotLogPath ||
+        !localE2ERunId || !uploadFaultURL || !executablePath || !appPid || !issuedAt ||
+        !expiresAt) {
+        return std::nullopt;
+    }
+    return LauncherProofLease{*schemaVersion,
+                              std::move(*proofRunId),
+                              std::move(*attestationLogPath),
+                              std::move(*snapshotLogPath),
+                              std::move(*localE2ERunId),
+                              std::move(*uploadFaultURL),
+                              std::move(*executablePath),
+                              static_cast<std::int32_t>(*appPid),
+                              *issuedAt,
+                              *expiresAt};
+}
+
+std::optional<LauncherProofLease> LauncherProofLease::decode(const Bytes& bytes) {
+    auto object = parseJson(bytes);
+    return object ? decode(*object) : std::nullopt;
+}
+
+} // namespace quorvel
