@@ -125,12 +125,31 @@ struct ScriptedBrowser {
         resumeCodes.push_back(code);
     }
 
-    // Lets every visit finish (they may need the main thread) and ends its thread.
+    // Lets every visit started so far finish (they may need the main thread).
+    void settle() {
+        pumpUntil(
+            [&] {
+                std::lock_guard lock(mutex);
+                return visited >= threads.size();
+            },
+            std::chrono::seconds(30));
+    }
+
+    // What the visits handed to the host app, and its answers, once every visit has finished.
+    std::vector<std::string> deliveredURLs() {
+        settle();
+        std::lock_guard lock(mutex);
+        return delivered;
+    }
+    std::vector<std::int32_t> answers() {
+        settle();
+        std::lock_guard lock(mutex);
+        return resumeCodes;
+    }
+
+    // Lets every visit finish and ends its thread.
     void finish() {
-        pumpUntil([&] {
-            std::lock_guard lock(mutex);
-            return visited >= threads.size();
-        }, std::chrono::seconds(30));
+        settle();
         pumpFor(std::chrono::milliseconds(20));
         std::vector<std::thread> ending;
         {

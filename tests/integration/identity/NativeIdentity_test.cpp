@@ -100,7 +100,7 @@ TEST(NativeIdentity, SignsInThroughTheBrowserAndCopiesFreshTokensOffTheMainThrea
     EXPECT_EQ(f.configure(), 0);
     ASSERT_EQ(f.signIn(), 1);
     EXPECT_EQ(f.onMainThread, std::vector<bool>{true});
-    EXPECT_EQ(f.browser.resumeCodes, std::vector<std::int32_t>{1});
+    EXPECT_EQ(f.browser.answers(), std::vector<std::int32_t>{1});
     ASSERT_EQ(f.browser.opened.size(), 1u);
     EXPECT_TRUE(f.browser.opened[0].starts_with(f.provider.issuer() + "authorize?"));
     EXPECT_EQ(f.browser.opened[0].find("response_mode"), std::string::npos);
@@ -168,7 +168,7 @@ TEST(NativeIdentity, UnreachableWhenTheProviderIsDown) {
     ASSERT_EQ(f.configure("https://localhost:" + std::to_string(closedPort) + "/"), 0);
     f.browser.mode = ScriptedBrowser::Mode::synthesize;
     EXPECT_EQ(f.signIn(), 3);
-    EXPECT_EQ(f.browser.resumeCodes, std::vector<std::int32_t>{1});
+    EXPECT_EQ(f.browser.answers(), std::vector<std::int32_t>{1});
 }
 
 TEST(NativeIdentity, UnreachableWhenTheTokenEndpointAnswers503OrDropsTheConnection) {
@@ -214,9 +214,9 @@ TEST(NativeIdentity, WithABrowserRedirectTheStateComesBackInTheFragment) {
     ASSERT_EQ(f.signIn(), 1);
     ASSERT_EQ(f.browser.opened.size(), 1u);
     EXPECT_NE(f.browser.opened[0].find("response_mode=fragment"), std::string::npos);
-    ASSERT_EQ(f.browser.delivered.size(), 1u);
-    EXPECT_TRUE(f.browser.delivered[0].starts_with(std::string(nativeCallback) + "#"));
-    EXPECT_NE(f.browser.delivered[0].find("state="), std::string::npos);
+    ASSERT_EQ(f.browser.deliveredURLs().size(), 1u);
+    EXPECT_TRUE(f.browser.deliveredURLs()[0].starts_with(std::string(nativeCallback) + "#"));
+    EXPECT_NE(f.browser.deliveredURLs()[0].find("state="), std::string::npos);
 }
 
 TEST(NativeIdentity, ResumeMatchesTheLoginByStateAndThePathOfTheCallback) {
@@ -244,7 +244,7 @@ TEST(NativeIdentity, ResumeMatchesTheLoginByStateAndThePathOfTheCallback) {
     EXPECT_EQ(quorvel_identity_reopen_browser(), 1);
     ASSERT_TRUE(f.waitForOutcome());
     EXPECT_EQ(f.outcomes, std::vector<std::int32_t>{1});
-    EXPECT_EQ(f.browser.resumeCodes, std::vector<std::int32_t>{1});
+    EXPECT_EQ(f.browser.answers(), std::vector<std::int32_t>{1});
 }
 
 TEST(NativeIdentity, ConfigureValidatesItsArgumentsOnAnyThread) {
