@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Lays out the host app bundle that the demo and the tests run:
+# Lays out a host app bundle with the launcher inside it (installed as quorvel-make-bundle; the demo
+# and the tests run it from the source tree):
 #
 #   DEST/Quorvel.app/Contents/Info.plist                  CFBundleIdentifier com.quorvel.desktop,
 #                                                         CFBundleExecutable Quorvel (+ --key pairs)
-#   DEST/Quorvel.app/Contents/MacOS/Quorvel               the demo host (quorvel-demo-host)
+#   DEST/Quorvel.app/Contents/MacOS/Quorvel               the host app's executable (--executable;
+#                                                         by default the demo host)
 #   DEST/Quorvel.app/Contents/Frameworks/libQuorvelShellBridge.so*
 #   DEST/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app/Contents/Info.plist
 #   DEST/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/QuorvelLauncher
 #   DEST/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app/Contents/MacOS/quorvel-codesign
 #   DEST/Quorvel.app/Contents/QuorvelSignature/          with --sign only
 #
-# Usage: scripts/make-bundle.sh [--build DIR] [--name NAME.app] [--identifier ID]
+# Usage: scripts/make-bundle.sh [--build DIR] [--executable PATH] [--name NAME.app] [--identifier ID]
 #                               [--key KEY=VALUE]... [--sign KEY.pem] DEST
-#   --build DIR        build folder holding bin/ and lib/ (default: $QUORVEL_BUILD_DIR, else build)
+#   --build DIR        a build folder or an install prefix, holding bin/ and lib/ (default:
+#                      $QUORVEL_BUILD_DIR, else the prefix this script is installed in, else build)
+#   --executable PATH  the host app's executable (default DIR/bin/quorvel-demo-host); link it with
+#                      -Wl,-rpath,'$ORIGIN/../Frameworks' so that it finds the library in the bundle
 #   --name NAME.app    bundle folder name (default Quorvel.app)
 #   --identifier ID    host bundle identifier (default com.quorvel.desktop)
 #   --key KEY=VALUE    one more string in the host Info.plist (repeatable), e.g.
@@ -27,17 +32,25 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-build=${QUORVEL_BUILD_DIR:-$here/../build}
+if [ -n "${QUORVEL_BUILD_DIR:-}" ]; then
+  build=$QUORVEL_BUILD_DIR
+elif [ -e "$here/../lib/libQuorvelShellBridge.so" ]; then
+  build=$here/..
+else
+  build=$here/../build
+fi
+host_binary=
 name=Quorvel.app
 identifier=com.quorvel.desktop
 keys=()
 signing_key=
 
-usage() { sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,31p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
+    --executable) [ -n "${2:-}" ] || usage; host_binary=$2; shift 2 ;;
     --name) name=$2; shift 2 ;;
     --identifier) identifier=$2; shift 2 ;;
     --key) [[ "$2" == *=* ]] || usage; keys+=("$2"); shift 2 ;;
@@ -51,7 +64,7 @@ done
 dest=$1
 case "$name" in *.app) ;; *) echo "make-bundle: --name must end in .app" >&2; exit 2 ;; esac
 
-host_binary=$build/bin/quorvel-demo-host
+host_binary=${host_binary:-$build/bin/quorvel-demo-host}
 launcher_binary=$build/bin/QuorvelLauncher
 codesign_binary=$build/bin/quorvel-codesign
 for f in "$host_binary" "$launcher_binary" "$codesign_binary"; do
