@@ -5,6 +5,7 @@
 #include "DemoIdentity.h"
 #include "DemoLifecycle.h"
 #include "DemoLoginItem.h"
+#include "DemoProofLease.h"
 #include "DemoShell.h"
 
 #include <algorithm>
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
         handleDemoIdentityCallback(arguments)) {
         return 0;
     }
+    // Before the start line, so that a harness that has seen it may ask for a lease at once.
+    startDemoProofLease();
     host.announce();
     startDemoLifecycle();
     if (std::find(arguments.begin(), arguments.end(), "--shell-demo") != arguments.end()) {

@@ -21,6 +21,12 @@ std::filesystem::path fromEnvironment(const char* name, const char* fallback) {
     return std::filesystem::path(value && *value ? value : fallback);
 }
 
+std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
 bool isZombie(pid_t pid) {
     std::string path = "/proc/" + std::to_string(pid) + "/stat";
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -87,6 +93,19 @@ std::filesystem::path makeHostBundle(const std::filesystem::path& dest,
     while (!path.empty() && (path.back() == '\n' || path.back() == '\r'))
         path.pop_back();
     return std::filesystem::path(path);
+}
+
+std::optional<std::filesystem::path> trustedDevelopmentKey() {
+    std::filesystem::path key = buildDirectory() / "codesign/development-signing-key.pem";
+    if (!std::filesystem::exists(key))
+        return std::nullopt;
+    auto derived = runCommand({"openssl", "pkey", "-in", key.string(), "-pubout"});
+    auto trusted =
+        runCommand({(buildDirectory() / "bin/quorvel-codesign").string(), "print-trusted-key"});
+    if (derived.status != 0 || trusted.status != 0 ||
+        trimmed(derived.output) != trimmed(trusted.output))
+        return std::nullopt;
+    return key;
 }
 
 std::vector<pid_t> processesRunning(const std::filesystem::path& executable) {

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -16,6 +17,11 @@ std::filesystem::path sourceDirectory();
 // the bundle's path. Extra options go to the script (e.g. {"--name", "Other.app"}).
 std::filesystem::path makeHostBundle(const std::filesystem::path& dest,
                                      const std::vector<std::string>& options = {});
+
+// The private key whose public half the built signing tool trusts (for makeHostBundle's
+// "--sign"), or nothing when this build trusts another key (a release build), so that no bundle
+// signed here would be accepted.
+std::optional<std::filesystem::path> trustedDevelopmentKey();
 
 // Inside a bundle made by makeHostBundle.
 inline std::filesystem::path hostExecutable(const std::filesystem::path& bundle) {

@@ -28,31 +28,10 @@ using test::waitUntil;
 constexpr double startBound = 60.0;
 constexpr double exitBound = 20.0;
 
-std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
-
-// The private key whose public half the built signing tool trusts, or nothing when this build
-// trusts another key (a release build), so that no bundle signed here would be accepted.
-std::optional<fs::path> trustedDevelopmentKey() {
-    fs::path key = test::buildDirectory() / "codesign/development-signing-key.pem";
-    if (!fs::exists(key))
-        return std::nullopt;
-    auto derived = test::runCommand({"openssl", "pkey", "-in", key.string(), "-pubout"});
-    auto trusted = test::runCommand(
-        {(test::buildDirectory() / "bin/quorvel-codesign").string(), "print-trusted-key"});
-    if (derived.status != 0 || trusted.status != 0 ||
-        trimmed(derived.output) != trimmed(trusted.output))
-        return std::nullopt;
-    return key;
-}
-
 class UpdateRecoveryEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto key = trustedDevelopmentKey();
+        auto key = test::trustedDevelopmentKey();
         if (!key)
             GTEST_SKIP() << "this build trusts a key whose private half is not in the build folder";
         home = root.path() / "home";
