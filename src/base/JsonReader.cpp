@@ -34,6 +34,25 @@ unsigned char byteAt(const char* p) {
     return static_cast<unsigned char>(*p);
 }
 
+// The scanning loops work on local pointers, which the compiler keeps in registers.
+const char* pastPlainStringBytes(const char* p, const char* end) {
+    while (p < end && plainStringBytes[byteAt(p)])
+        ++p;
+    return p;
+}
+
+const char* pastDigits(const char* p, const char* end) {
+    while (p < end && isDigit(*p))
+        ++p;
+    return p;
+}
+
+const char* pastWhitespace(const char* p, const char* end) {
+    while (p < end && isWhitespace(*p))
+        ++p;
+    return p;
+}
+
 bool isContinuation(unsigned char byte, unsigned char low = 0x80, unsigned char high = 0xBF) {
     return byte >= low && byte <= high;
 }
@@ -277,25 +296,16 @@ private:
             ++p_;
         if (p_ == end_ || !isDigit(*p_))
             return false;
+        const char* digits = p_;
+        p_ = *p_ == '0' ? p_ + 1 : pastDigits(p_, end_);
         std::uint64_t whole = 0;
-        bool fits = true;
-        if (*p_ == '0') {
-            ++p_;
-        } else {
-            for (; p_ < end_ && isDigit(*p_); ++p_) {
-                auto digit = static_cast<std::uint64_t>(*p_ - '0');
-                if (whole > (std::numeric_limits<std::uint64_t>::max() - digit) / 10)
-                    fits = false;
-                whole = whole * 10 + digit;
-            }
-        }
+        bool fits = std::from_chars(digits, p_, whole).ec == std::errc();
         bool real = false;
         if (p_ < end_ && *p_ == '.') {
             ++p_;
             if (p_ == end_ || !isDigit(*p_))
                 return false;
-            while (p_ < end_ && isDigit(*p_))
-                ++p_;
+            p_ = pastDigits(p_, end_);
             real = true;
         }
         if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
@@ -304,8 +314,7 @@ private:
                 ++p_;
             if (p_ == end_ || !isDigit(*p_))
                 return false;
-            while (p_ < end_ && isDigit(*p_))
-                ++p_;
+            p_ = pastDigits(p_, end_);
             real = true;
         }
         // An integer token is kept as an integer when it fits one; any other number as a double.
@@ -337,8 +346,7 @@ private:
         ++p_;
         const char* start = p_;
         for (;;) {
-            while (p_ < end_ && plainStringBytes[byteAt(p_)])
-                ++p_;
+            p_ = pastPlainStringBytes(p_, end_);
             if (p_ == end_)
                 return false;
             auto byte = byteAt(p_);
@@ -368,8 +376,7 @@ private:
         buffer.append(start, p_);
         for (;;) {
             const char* run = p_;
-            while (p_ < end_ && plainStringBytes[byteAt(p_)])
-                ++p_;
+            p_ = pastPlainStringBytes(p_, end_);
             buffer.append(run, p_);
             if (p_ == end_)
                 return false;
@@ -471,10 +478,7 @@ private:
         return code;
     }
 
-    void skipWhitespace() {
-        while (p_ < end_ && isWhitespace(*p_))
-            ++p_;
-    }
+    void skipWhitespace() { p_ = pastWhitespace(p_, end_); }
 
     JsonReader& out_;
     const char* p_;

@@ -4,7 +4,6 @@
 
 #include <array>
 #include <bit>
-#include <cassert>
 #include <limits>
 
 namespace quorvel {
@@ -84,7 +83,7 @@ constexpr std::array<std::uint64_t, 32> keysByLength = [] {
     return table;
 }();
 
-std::size_t keyIndex(std::string_view key) {
+constexpr std::size_t keyIndex(std::string_view key) {
     if (key.size() >= keysByLength.size())
         return noKey;
     for (auto candidates = keysByLength[key.size()]; candidates != 0;
@@ -95,6 +94,15 @@ std::size_t keyIndex(std::string_view key) {
     }
     return noKey;
 }
+
+// A key that a decoder reads, resolved to its place in recordKeys when the program is compiled;
+// a key missing from recordKeys does not compile.
+struct Key {
+    consteval Key(const char* name) : index(keyIndex(name)) {
+        if (index == noKey) throw "every key a decoder reads must be listed in recordKeys";
+    }
+    std::size_t index;
+};
 
 // Reads the keys of one JSON object. The first fault sets `failed`; later reads then answer
 // defaults, and the caller discards the whole result.
@@ -113,12 +121,10 @@ public:
     bool failed() const { return failed_; }
 
     // Absent and null are the same for optional keys and a fault for required ones.
-    std::optional<JsonValue> value(std::string_view key, bool required) {
+    std::optional<JsonValue> value(Key key, bool required) {
         if (failed_)
             return std::nullopt;
-        auto index = keyIndex(key);
-        assert(index != noKey && "every key a decoder reads is listed in recordKeys");
-        auto found = index != noKey ? values_[index] : std::nullopt;
+        auto found = values_[key.index];
         if (!found || found->isNull()) {
             if (required) failed_ = true;
             return std::nullopt;
@@ -134,35 +140,35 @@ public:
         return *decoded;
     }
 
-    std::uint64_t u64(std::string_view key) { return unsignedValue(key, max64).value_or(0); }
-    std::uint32_t u32(std::string_view key) {
+    std::uint64_t u64(Key key) { return unsignedValue(key, max64).value_or(0); }
+    std::uint32_t u32(Key key) {
         return static_cast<std::uint32_t>(unsignedValue(key, max32).value_or(0));
     }
-    std::optional<std::uint64_t> optionalU64(std::string_view key) { return optionalUnsigned(key, max64); }
+    std::optional<std::uint64_t> optionalU64(Key key) { return optionalUnsigned(key, max64); }
 
-    bool boolean(std::string_view key) {
+    bool boolean(Key key) {
         auto found = value(key, true);
         return found ? check(found->boolValue()) : false;
     }
-    std::optional<bool> optionalBoolean(std::string_view key) {
+    std::optional<bool> optionalBoolean(Key key) {
         auto found = value(key, false);
         if (!found) return std::nullopt;
         return check(found->boolValue());
     }
 
-    std::string string(std::string_view key) { return std::string(text(key)); }
-    std::optional<std::string> optionalString(std::string_view key) {
+    std::string string(Key key) { return std::string(text(key)); }
+    std::optional<std::string> optionalString(Key key) {
         auto found = value(key, false);
         if (!found) return std::nullopt;
         return std::string(check(found->stringValue()));
     }
 
     // A strict enumeration: an unlisted word is a fault, also for an optional key.
-    template <class E, std::size_t N> E strict(std::string_view key, const Words<E, N>& words) {
+    template <class E, std::size_t N> E strict(Key key, const Words<E, N>& words) {
         auto found = value(key, true);
         return found ? check(word(*found, words)) : E{};
     }
-    template <class E, std::size_t N> std::optional<E> optionalStrict(std::string_view key, const Words<E, N>& words) {
+    template <class E, std::size_t N> std::optional<E> optionalStrict(Key key, const Words<E, N>& words) {
         auto found = value(key, false);
         if (!found) return std::nullopt;
         return check(word(*found, words));
@@ -170,28 +176,28 @@ public:
 
     // The text of a required string, such as a lenient enumeration's word; a view into the
     // document, empty after a fault.
-    std::string_view text(std::string_view key) {
+    std::string_view text(Key key) {
         auto found = value(key, true);
         return found ? check(found->stringValue()) : std::string_view();
     }
 
-    template <class R> R record(std::string_view key, R (*decode)(ObjectReader&)) {
+    template <class R> R record(Key key, R (*decode)(ObjectReader&)) {
         auto found = value(key, true);
         return found ? nested(*found, decode) : R{};
     }
-    template <class R> std::optional<R> optionalRecord(std::string_view key, R (*decode)(ObjectReader&)) {
+    template <class R> std::optional<R> optionalRecord(Key key, R (*decode)(ObjectReader&)) {
         auto found = value(key, false);
         if (!found) return std::nullopt;
         return nested(*found, decode);
     }
 
 private:
-    std::optional<std::uint64_t> unsignedValue(std::string_view key, std::uint64_t maximum) {
+    std::optional<std::uint64_t> unsignedValue(Key key, std::uint64_t maximum) {
         auto found = value(key, true);
         if (!found) return std::nullopt;
         return check(found->unsignedValue(maximum));
     }
-    std::optional<std::uint64_t> optionalUnsigned(std::string_view key, std::uint64_t maximum) {
+    std::optional<std::uint64_t> optionalUnsigned(Key key, std::uint64_t maximum) {
         auto found = value(key, false);
         if (!found) return std::nullopt;
         return check(found->unsignedValue(maximum));
