@@ -3,6 +3,7 @@
 #include "base/JsonReader.h"
 #include "quorvel_shell_bridge.h"
 #include "shell/BrandedStatusIcon.h"
+#include "shell/ReferenceSnapshotDecoder.h"
 #include "shell/ShellBridge.h"
 #include "shell/SnapshotDocuments.h"
 #include "shell/StatusPixmaps.h"
@@ -45,6 +46,17 @@ static void BM_DecodeFullSnapshot(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DecodeFullSnapshot)->Unit(benchmark::kMicrosecond);
+
+// The same document through the reference decoder (a full DOM parse), for comparison.
+static void BM_DecodeAndPresentFullSnapshotWithDomParse(benchmark::State& state) {
+    std::string text = dumpCompact(test::fullSnapshotDocument());
+    for (auto _ : state) {
+        auto snapshot = test::reference::decode(text);
+        auto presentation = StatusPresentation::make(snapshot, 500);
+        benchmark::DoNotOptimize(presentation);
+    }
+}
+BENCHMARK(BM_DecodeAndPresentFullSnapshotWithDomParse)->Unit(benchmark::kMicrosecond);
 
 static void BM_AcknowledgementFramePixmaps(benchmark::State& state) {
     auto icon = *BrandedStatusIcon::make();
