@@ -1,8 +1,9 @@
 #include "shell/RecorderSnapshot.h"
 
-#include "base/Json.h"
+#include "base/JsonReader.h"
 
 #include <array>
+#include <bit>
 #include <limits>
 
 namespace quorvel {
@@ -41,23 +42,94 @@ constexpr Words<UploadAttentionCode, 4> attentionCodes{{"backlogGrowing", "catal
 constexpr Words<UploadLauncherHealth, 5> uploadLauncherHealths{{"notConfigured", "starting", "running",
                                                                "suspended", "failed"}};
 
+// Every key that a record of the snapshot reads, at any level.
+constexpr std::array<std::string_view, 41> recordKeys{
+    // RecorderSnapshot
+    "seq", "issuedAtMs", "state", "source", "proofRunId", "sessionId", "elapsedSecs", "captureLive",
+    "sealedSegments", "localBytes", "currentUpload", "pendingUpload", "uploadBacklog",
+    "uploadBacklogUnknown", "uploadBacklogBytes", "uploadConfirmedFrontier", "uploadConnectivity",
+    "uploadAttention", "uploadLauncherHealth", "uploadWorkFingerprint", "attention",
+    "captureSupervisorState", "captureSupervisorReason", "captureLauncherHealth",
+    "captureInterruption", "humanAttention", "policy", "updatePending",
+    // UploadScopeStatus (and its "attention")
+    "sessions", "backlog", "backlogUnknown", "backlogBytes", "connectivity", "retryAvailable",
+    // UploadConfirmedFrontier
+    "counter", "head",
+    // UploadAttention and Attention
+    "code", "message",
+    // PolicySummary
+    "version", "status", "scope"};
+constexpr std::size_t noKey = recordKeys.size();
+
+constexpr bool keysAreDistinctAndShort() {
+    for (std::size_t i = 0; i < recordKeys.size(); ++i) {
+        if (recordKeys[i].size() >= 32)
+            return false;
+        for (std::size_t j = 0; j < i; ++j) {
+            if (recordKeys[i] == recordKeys[j])
+                return false;
+        }
+    }
+    return true;
+}
+static_assert(recordKeys.size() <= 64 && keysAreDistinctAndShort());
+
+// The keys of each length, as bit sets over recordKeys, so that a member's key is matched
+// against a handful of candidates.
+constexpr std::array<std::uint64_t, 32> keysByLength = [] {
+    std::array<std::uint64_t, 32> table{};
+    for (std::size_t i = 0; i < recordKeys.size(); ++i)
+        table[recordKeys[i].size()] |= std::uint64_t{1} << i;
+    return table;
+}();
+
+constexpr std::size_t keyIndex(std::string_view key) {
+    if (key.size() >= keysByLength.size())
+        return noKey;
+    for (auto candidates = keysByLength[key.size()]; candidates != 0;
+         candidates &= candidates - 1) {
+        auto index = static_cast<std::size_t>(std::countr_zero(candidates));
+        if (recordKeys[index] == key)
+            return index;
+    }
+    return noKey;
+}
+
+// A key that a decoder reads, resolved to its place in recordKeys when the program is compiled;
+// a key missing from recordKeys does not compile.
+struct Key {
+    consteval Key(const char* name) : index(keyIndex(name)) {
+        if (index == noKey) throw "every key a decoder reads must be listed in recordKeys";
+    }
+    std::size_t index;
+};
+
 // Reads the keys of one JSON object. The first fault sets `failed`; later reads then answer
 // defaults, and the caller discards the whole result.
 class ObjectReader {
 public:
-    explicit ObjectReader(const Json& object) : object_(object), failed_(!object.is_object()) {}
+    // One pass over the members picks the value of every key of interest. When a key occurs more
+    // than once, the last one counts.
+    explicit ObjectReader(JsonValue object) : failed_(!object.isObject()) {
+        for (auto member : object.members()) {
+            auto index = keyIndex(member.key);
+            if (index != noKey)
+                values_[index] = member.value;
+        }
+    }
 
     bool failed() const { return failed_; }
 
     // Absent and null are the same for optional keys and a fault for required ones.
-    const Json* value(std::string_view key, bool required) {
-        if (failed_) return nullptr;
-        auto found = object_.find(key);
-        if (found == object_.end() || found->is_null()) {
+    std::optional<JsonValue> value(Key key, bool required) {
+        if (failed_)
+            return std::nullopt;
+        auto found = values_[key.index];
+        if (!found || found->isNull()) {
             if (required) failed_ = true;
-            return nullptr;
+            return std::nullopt;
         }
-        return &*found;
+        return found;
     }
 
     template <class T> T check(std::optional<T> decoded) {
@@ -68,78 +140,82 @@ public:
         return *decoded;
     }
 
-    std::uint64_t u64(std::string_view key) { return unsignedValue(key, max64).value_or(0); }
-    std::uint32_t u32(std::string_view key) {
+    std::uint64_t u64(Key key) { return unsignedValue(key, max64).value_or(0); }
+    std::uint32_t u32(Key key) {
         return static_cast<std::uint32_t>(unsignedValue(key, max32).value_or(0));
     }
-    std::optional<std::uint64_t> optionalU64(std::string_view key) { return optionalUnsigned(key, max64); }
+    std::optional<std::uint64_t> optionalU64(Key key) { return optionalUnsigned(key, max64); }
 
-    bool boolean(std::string_view key) {
-        const Json* found = value(key, true);
-        return found ? check(jsonBool(*found)) : false;
+    bool boolean(Key key) {
+        auto found = value(key, true);
+        return found ? check(found->boolValue()) : false;
     }
-    std::optional<bool> optionalBoolean(std::string_view key) {
-        const Json* found = value(key, false);
+    std::optional<bool> optionalBoolean(Key key) {
+        auto found = value(key, false);
         if (!found) return std::nullopt;
-        return check(jsonBool(*found));
+        return check(found->boolValue());
     }
 
-    std::string string(std::string_view key) {
-        const Json* found = value(key, true);
-        return found ? check(jsonString(*found)) : std::string();
-    }
-    std::optional<std::string> optionalString(std::string_view key) {
-        const Json* found = value(key, false);
+    std::string string(Key key) { return std::string(text(key)); }
+    std::optional<std::string> optionalString(Key key) {
+        auto found = value(key, false);
         if (!found) return std::nullopt;
-        return check(jsonString(*found));
+        return std::string(check(found->stringValue()));
     }
 
     // A strict enumeration: an unlisted word is a fault, also for an optional key.
-    template <class E, std::size_t N> E strict(std::string_view key, const Words<E, N>& words) {
-        const Json* found = value(key, true);
+    template <class E, std::size_t N> E strict(Key key, const Words<E, N>& words) {
+        auto found = value(key, true);
         return found ? check(word(*found, words)) : E{};
     }
-    template <class E, std::size_t N> std::optional<E> optionalStrict(std::string_view key, const Words<E, N>& words) {
-        const Json* found = value(key, false);
+    template <class E, std::size_t N> std::optional<E> optionalStrict(Key key, const Words<E, N>& words) {
+        auto found = value(key, false);
         if (!found) return std::nullopt;
         return check(word(*found, words));
     }
 
-    // The text of a lenient enumeration: it must still be a string.
-    std::string word(std::string_view key) { return string(key); }
+    // The text of a required string, such as a lenient enumeration's word; a view into the
+    // document, empty after a fault.
+    std::string_view text(Key key) {
+        auto found = value(key, true);
+        return found ? check(found->stringValue()) : std::string_view();
+    }
 
-    template <class R> R record(std::string_view key, R (*decode)(ObjectReader&)) {
-        const Json* found = value(key, true);
+    template <class R> R record(Key key, R (*decode)(ObjectReader&)) {
+        auto found = value(key, true);
         return found ? nested(*found, decode) : R{};
     }
-    template <class R> std::optional<R> optionalRecord(std::string_view key, R (*decode)(ObjectReader&)) {
-        const Json* found = value(key, false);
+    template <class R> std::optional<R> optionalRecord(Key key, R (*decode)(ObjectReader&)) {
+        auto found = value(key, false);
         if (!found) return std::nullopt;
         return nested(*found, decode);
     }
 
 private:
-    std::optional<std::uint64_t> unsignedValue(std::string_view key, std::uint64_t maximum) {
-        const Json* found = value(key, true);
+    std::optional<std::uint64_t> unsignedValue(Key key, std::uint64_t maximum) {
+        auto found = value(key, true);
         if (!found) return std::nullopt;
-        return check(jsonUnsigned(*found, maximum));
+        return check(found->unsignedValue(maximum));
     }
-    std::optional<std::uint64_t> optionalUnsigned(std::string_view key, std::uint64_t maximum) {
-        const Json* found = value(key, false);
+    std::optional<std::uint64_t> optionalUnsigned(Key key, std::uint64_t maximum) {
+        auto found = value(key, false);
         if (!found) return std::nullopt;
-        return check(jsonUnsigned(*found, maximum));
+        return check(found->unsignedValue(maximum));
     }
 
-    template <class E, std::size_t N> static std::optional<E> word(const Json& json, const Words<E, N>& words) {
-        if (!json.is_string()) return std::nullopt;
-        const auto& text = json.get_ref<const std::string&>();
+    template <class E, std::size_t N>
+    static std::optional<E> word(JsonValue json, const Words<E, N>& words) {
+        auto text = json.stringValue();
+        if (!text)
+            return std::nullopt;
         for (std::size_t i = 0; i < N; ++i) {
-            if (words[i] == text) return static_cast<E>(i);
+            if (words[i] == *text)
+                return static_cast<E>(i);
         }
         return std::nullopt;
     }
 
-    template <class R> R nested(const Json& json, R (*decode)(ObjectReader&)) {
+    template <class R> R nested(JsonValue json, R (*decode)(ObjectReader&)) {
         ObjectReader inner(json);
         R result = decode(inner);
         if (inner.failed()) {
@@ -149,7 +225,7 @@ private:
         return result;
     }
 
-    const Json& object_;
+    std::array<std::optional<JsonValue>, recordKeys.size()> values_;
     bool failed_;
 };
 
@@ -194,7 +270,7 @@ PolicySummary decodePolicy(ObjectReader& reader) {
     return result;
 }
 
-RecorderState recorderStateFromWord(const std::string& word) {
+RecorderState recorderStateFromWord(std::string_view word) {
     for (std::size_t i = 0; i < recorderStates.size(); ++i) {
         if (recorderStates[i] == word) return static_cast<RecorderState>(i);
     }
@@ -204,17 +280,18 @@ RecorderState recorderStateFromWord(const std::string& word) {
 } // namespace
 
 std::optional<RecorderSnapshot> RecorderSnapshot::decode(std::string_view json) {
-    // JSON text never holds a NUL byte; the parser would stop reading at one and accept what came
-    // before, so a buffer with garbage after a NUL would pass as the document before it.
-    if (json.find('\0') != std::string_view::npos) return std::nullopt;
-    auto document = parseJson(json);
-    if (!document || !document->is_object()) return std::nullopt;
-    ObjectReader reader(*document);
+    // The reader refuses NUL bytes anywhere (JSON text never holds one raw), trailing data and
+    // documents beyond the limits.
+    auto document =
+        JsonReader::read(json, JsonReaderLimits{maximumDocumentBytes, maximumDocumentDepth});
+    if (!document || !document->root().isObject())
+        return std::nullopt;
+    ObjectReader reader(document->root());
     RecorderSnapshot s;
     s.seq = reader.u64("seq");
     s.issuedAtMs = reader.u64("issuedAtMs");
-    s.state = recorderStateFromWord(reader.word("state"));
-    s.source = reader.word("source") == "live" ? CaptureSource::live : CaptureSource::simulated;
+    s.state = recorderStateFromWord(reader.text("state"));
+    s.source = reader.text("source") == "live" ? CaptureSource::live : CaptureSource::simulated;
     s.proofRunId = reader.optionalString("proofRunId");
     s.sessionId = reader.optionalString("sessionId");
     s.elapsedSecs = reader.u64("elapsedSecs");

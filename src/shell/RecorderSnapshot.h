@@ -2,6 +2,7 @@
 
 #include "base/Bytes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -109,6 +110,11 @@ struct RecorderSnapshot {
     std::optional<std::string> updatePending;
 
     bool operator==(const RecorderSnapshot&) const = default;
+
+    // A snapshot is about 1.5 KB and three levels deep; documents beyond these bounds are
+    // refused unread, so that no caller can make one decode long or costly.
+    static constexpr std::size_t maximumDocumentBytes = 1024 * 1024;
+    static constexpr std::uint32_t maximumDocumentDepth = 64;
 
     // Decodes one UTF-8 JSON document. Any fault anywhere rejects the whole document: there is no
     // partial snapshot and no error text.
