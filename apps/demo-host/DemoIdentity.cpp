@@ -23,12 +23,18 @@ void say(const std::string& line) {
 
 const char* outcomeName(std::int32_t outcome) {
     switch (outcome) {
-    case 0: return "failed";
-    case 1: return "succeeded";
-    case 2: return "cancelled";
-    case 3: return "unreachable";
-    case 4: return "timed out";
-    default: return "unknown";
+    case 0:
+        return "failed";
+    case 1:
+        return "succeeded";
+    case 2:
+        return "cancelled";
+    case 3:
+        return "unreachable";
+    case 4:
+        return "timed out";
+    default:
+        return "unknown";
     }
 }
 

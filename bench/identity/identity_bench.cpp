@@ -35,8 +35,8 @@ public:
 
 // Installs a configured owner whose store holds credentials valid for ten hours.
 void installOwner(std::shared_ptr<idp::CredentialsStorage> storage) {
-    auto session = std::make_shared<idp::test::FakeURLSession>(
-        [](const idp::HTTPRequest&) -> idp::HTTPResult {
+    auto session =
+        std::make_shared<idp::test::FakeURLSession>([](const idp::HTTPRequest&) -> idp::HTTPResult {
             return unexpected(idp::URLError(idp::URLError::Code::cannotConnectToHost, ""));
         });
     auto platform = std::make_shared<test::FakeIdentityPlatform>(session, std::move(storage));

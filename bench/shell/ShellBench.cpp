@@ -92,15 +92,15 @@ struct Shell {
         item = connectTo(bus.address());
         monitor = connectTo(bus.address());
         shellbridge::setStatusBar(makeSystemStatusBar(item));
-        if (install) quorvel_shell_install([](std::uint32_t, void*) {}, nullptr);
+        if (install)
+            quorvel_shell_install([](std::uint32_t, void*) {}, nullptr);
         // Every signal the item's connection sends reaches this subscriber; an idle shell calls
         // no methods, so signals are all it could send.
         g_dbus_connection_signal_subscribe(
             monitor, g_dbus_connection_get_unique_name(item), nullptr, nullptr, nullptr, nullptr,
             G_DBUS_SIGNAL_FLAGS_NONE,
-            [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant*, gpointer data) {
-                ++static_cast<Shell*>(data)->messages;
-            },
+            [](GDBusConnection*, const char*, const char*, const char*, const char*, GVariant*,
+               gpointer data) { ++static_cast<Shell*>(data)->messages; },
             this, nullptr);
     }
     ~Shell() {
@@ -138,7 +138,8 @@ static void BM_AcknowledgementFrameOnTheBus(benchmark::State& state) {
     content.image = std::make_shared<const StatusImage>(*BrandedStatusIcon::make());
     content.badgeSymbol = "record.circle.fill";
     item->setButton(content);
-    if (!item->hasButton()) state.SkipWithError("the item could not be exported");
+    if (!item->hasButton())
+        state.SkipWithError("the item could not be exported");
     item->isVisible(); // registers, after which changes are signalled
     test::pumpFor(std::chrono::milliseconds(100));
     shell.messages = 0;
@@ -147,7 +148,8 @@ static void BM_AcknowledgementFrameOnTheBus(benchmark::State& state) {
         item->setOpacity(opacity);
         opacity = opacity >= 0.99 ? 0.65 : opacity + 0.01;
     }
-    test::pumpUntil([&] { return shell.messages >= static_cast<int>(state.iterations()); }, std::chrono::seconds(5));
+    test::pumpUntil([&] { return shell.messages >= static_cast<int>(state.iterations()); },
+                    std::chrono::seconds(5));
     state.counters["bus_messages_per_frame"] =
         benchmark::Counter(shell.messages, benchmark::Counter::kAvgIterations);
     item->removeFromStatusBar();

@@ -36,8 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A state read from a URL is non-empty UTF-8, and reads back the same from a plain query.
     if (auto state = BrowserCallbackCorrelation::state(text)) {
         check(!state->empty() && quorvel::idp::isValidUTF8(*state));
-        auto again = BrowserCallbackCorrelation::state(std::string(native) + "?state=" +
-                                                       quorvel::idp::percentEncode(*state));
+        auto again = BrowserCallbackCorrelation::state(
+            std::string(native) + "?state=" + quorvel::idp::percentEncode(*state));
         check(again == state);
     }
 

@@ -14,7 +14,8 @@ namespace {
 using namespace quorvel;
 
 void require(bool condition) {
-    if (!condition) __builtin_trap();
+    if (!condition)
+        __builtin_trap();
 }
 
 const TimePoint fuzzNow = *parseInternetDateTime("2026-01-31T12:00:00Z");
@@ -23,16 +24,19 @@ void checkAccepted(const LauncherProofLease& lease) {
     require(lease.schemaVersion == LauncherProofLeaseStore::schemaVersion);
     require(LauncherProofLeaseStore::validRunId(lease.proofRunId));
     for (const std::string* path : {&lease.attestationLogPath, &lease.snapshotLogPath}) {
-        require(!path->empty() && path->front() == '/' && path->size() <= LauncherProofLeaseStore::longestLogPath);
+        require(!path->empty() && path->front() == '/' &&
+                path->size() <= LauncherProofLeaseStore::longestLogPath);
         require(path->ends_with(".jsonl") && path->find('\0') == std::string::npos);
     }
     require(lease.attestationLogPath != lease.snapshotLogPath);
     require(lease.localE2ERunId.has_value() == lease.uploadFaultURL.has_value());
     if (lease.localE2ERunId) {
         require(*lease.localE2ERunId == lease.proofRunId);
-        require(lease.uploadFaultURL->starts_with("http://") && lease.uploadFaultURL->ends_with("/fault"));
+        require(lease.uploadFaultURL->starts_with("http://") &&
+                lease.uploadFaultURL->ends_with("/fault"));
     }
-    require(LauncherProofLeaseStore::canonicalExecutableURL(FileURL::fromPath(lease.executablePath)).has_value());
+    require(LauncherProofLeaseStore::canonicalExecutableURL(FileURL::fromPath(lease.executablePath))
+                .has_value());
     require(lease.issuedAt <= fuzzNow && fuzzNow <= lease.expiresAt);
     require(lease.expiresAt - lease.issuedAt <= LauncherProofLeaseStore::longestLeaseLifetime);
 }
@@ -48,12 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     std::string_view text(reinterpret_cast<const char*>(data), size);
-    if (auto url = LauncherProofLeaseStore::validLogURL(text)) require(url->path == text);
-    if (LauncherProofLeaseStore::validRunId(text)) require(!text.empty() && text.size() <= 160);
-    if (auto url = LauncherProofLeaseStore::validFaultControllerURL(text)) require(*url == text);
+    if (auto url = LauncherProofLeaseStore::validLogURL(text))
+        require(url->path == text);
+    if (LauncherProofLeaseStore::validRunId(text))
+        require(!text.empty() && text.size() <= 160);
+    if (auto url = LauncherProofLeaseStore::validFaultControllerURL(text))
+        require(*url == text);
     if (auto attestation = LauncherRelaunchAttestation::decode(text)) {
         // A line read back and written again reads the same.
-        if (auto line = attestation->jsonLine()) require(LauncherRelaunchAttestation::decode(*line) == attestation);
+        if (auto line = attestation->jsonLine())
+            require(LauncherRelaunchAttestation::decode(*line) == attestation);
     }
     return 0;
 }

@@ -6,9 +6,7 @@
 
 namespace quorvel {
 
-template <class E> struct Unexpected {
-    E error;
-};
+template <class E> struct Unexpected { E error; };
 
 template <class E> Unexpected<std::decay_t<E>> unexpected(E&& error) {
     return {std::forward<E>(error)};
@@ -19,8 +17,8 @@ template <class E> Unexpected<std::decay_t<E>> unexpected(E&& error) {
 template <class T, class E> class Expected {
 public:
     Expected(T value) : storage_(std::in_place_index<0>, std::move(value)) {}
-    template <class G> Expected(Unexpected<G> failure)
-        : storage_(std::in_place_index<1>, std::move(failure.error)) {}
+    template <class G>
+    Expected(Unexpected<G> failure) : storage_(std::in_place_index<1>, std::move(failure.error)) {}
 
     bool hasValue() const { return storage_.index() == 0; }
     explicit operator bool() const { return hasValue(); }
@@ -42,7 +40,8 @@ private:
 template <class E> class Expected<void, E> {
 public:
     Expected() = default;
-    template <class G> Expected(Unexpected<G> failure) : error_(std::move(failure.error)), failed_(true) {}
+    template <class G>
+    Expected(Unexpected<G> failure) : error_(std::move(failure.error)), failed_(true) {}
 
     bool hasValue() const { return !failed_; }
     explicit operator bool() const { return hasValue(); }

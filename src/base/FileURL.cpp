@@ -60,7 +60,9 @@ std::string FileURL::pathExtension() const {
     return last.substr(dot + 1);
 }
 
-FileURL FileURL::standardized() const { return FileURL{standardizePath(path)}; }
+FileURL FileURL::standardized() const {
+    return FileURL{standardizePath(path)};
+}
 
 std::string standardizePath(std::string_view path) {
     bool absolute = !path.empty() && path.front() == '/';

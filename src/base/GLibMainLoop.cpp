@@ -46,7 +46,9 @@ gboolean fireTimer(gpointer data) {
     return state->repeats && state->valid.load() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
-void releaseTimer(gpointer data) { delete static_cast<std::shared_ptr<TimerState>*>(data); }
+void releaseTimer(gpointer data) {
+    delete static_cast<std::shared_ptr<TimerState>*>(data);
+}
 
 // A task crossing from the posting thread to the main thread. GLib's own locking orders the two,
 // but it is invisible to ThreadSanitizer; the release/acquire pair states the hand-off in terms
@@ -80,9 +82,12 @@ double clockSeconds(int clockId) {
 
 GLibMainLoop::GLibMainLoop() : loop_(g_main_loop_new(nullptr, FALSE)) {}
 
-GLibMainLoop::~GLibMainLoop() { g_main_loop_unref(loop_); }
+GLibMainLoop::~GLibMainLoop() {
+    g_main_loop_unref(loop_);
+}
 
-TimerHandle GLibMainLoop::scheduleTimer(double intervalSeconds, bool repeats, std::function<void()> fire) {
+TimerHandle GLibMainLoop::scheduleTimer(double intervalSeconds, bool repeats,
+                                        std::function<void()> fire) {
     auto state = std::make_shared<TimerState>();
     state->fire = std::move(fire);
     state->repeats = repeats;
@@ -108,16 +113,28 @@ void GLibMainLoop::post(std::function<void()> task) {
     g_source_unref(source);
 }
 
-bool GLibMainLoop::isMainThread() const { return isProcessMainThread(); }
+bool GLibMainLoop::isMainThread() const {
+    return isProcessMainThread();
+}
 
-TimePoint GLibMainLoop::now() const { return Clock::now(); }
+TimePoint GLibMainLoop::now() const {
+    return Clock::now();
+}
 
-double GLibMainLoop::uptime() const { return clockSeconds(CLOCK_MONOTONIC); }
+double GLibMainLoop::uptime() const {
+    return clockSeconds(CLOCK_MONOTONIC);
+}
 
-double GLibMainLoop::continuousTime() const { return clockSeconds(CLOCK_BOOTTIME); }
+double GLibMainLoop::continuousTime() const {
+    return clockSeconds(CLOCK_BOOTTIME);
+}
 
-void GLibMainLoop::run() { g_main_loop_run(loop_); }
+void GLibMainLoop::run() {
+    g_main_loop_run(loop_);
+}
 
-void GLibMainLoop::quit() { g_main_loop_quit(loop_); }
+void GLibMainLoop::quit() {
+    g_main_loop_quit(loop_);
+}
 
 } // namespace quorvel

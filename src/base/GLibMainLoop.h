@@ -13,7 +13,8 @@ public:
     GLibMainLoop();
     ~GLibMainLoop() override;
 
-    TimerHandle scheduleTimer(double intervalSeconds, bool repeats, std::function<void()> fire) override;
+    TimerHandle scheduleTimer(double intervalSeconds, bool repeats,
+                              std::function<void()> fire) override;
     void post(std::function<void()> task) override;
     bool isMainThread() const override;
     TimePoint now() const override;

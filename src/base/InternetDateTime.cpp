@@ -56,13 +56,15 @@ std::string format(TimePoint time, bool milliseconds) {
     if (milliseconds) {
         std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", year,
                       static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                      static_cast<int>(clock.hours().count()),
+                      static_cast<int>(clock.minutes().count()),
                       static_cast<int>(clock.seconds().count()),
                       static_cast<int>(clock.subseconds().count()));
     } else {
         std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ", year,
                       static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                      static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                      static_cast<int>(clock.hours().count()),
+                      static_cast<int>(clock.minutes().count()),
                       static_cast<int>(clock.seconds().count()));
     }
     return buffer;
@@ -74,17 +76,23 @@ std::optional<TimePoint> parseInternetDateTime(std::string_view text, Fractional
     using namespace std::chrono;
     Cursor cursor(text);
     auto year = cursor.digits(4);
-    if (!year || !cursor.literal('-')) return std::nullopt;
+    if (!year || !cursor.literal('-'))
+        return std::nullopt;
     auto month = cursor.digits(2);
-    if (!month || !cursor.literal('-')) return std::nullopt;
+    if (!month || !cursor.literal('-'))
+        return std::nullopt;
     auto day = cursor.digits(2);
-    if (!day || !cursor.literal('T')) return std::nullopt;
+    if (!day || !cursor.literal('T'))
+        return std::nullopt;
     auto hour = cursor.digits(2);
-    if (!hour || !cursor.literal(':')) return std::nullopt;
+    if (!hour || !cursor.literal(':'))
+        return std::nullopt;
     auto minute = cursor.digits(2);
-    if (!minute || !cursor.literal(':')) return std::nullopt;
+    if (!minute || !cursor.literal(':'))
+        return std::nullopt;
     auto second = cursor.digits(2);
-    if (!second) return std::nullopt;
+    if (!second)
+        return std::nullopt;
 
     year_month_day date{std::chrono::year{*year}, std::chrono::month{static_cast<unsigned>(*month)},
                         std::chrono::day{static_cast<unsigned>(*day)}};
@@ -94,11 +102,13 @@ std::optional<TimePoint> parseInternetDateTime(std::string_view text, Fractional
 
     nanoseconds subsecond{0};
     if (cursor.literal('.')) {
-        if (fraction == FractionalSeconds::rejected) return std::nullopt;
+        if (fraction == FractionalSeconds::rejected)
+            return std::nullopt;
         long long scale = 100000000;
         int count = 0;
         while (auto c = cursor.peek()) {
-            if (*c < '0' || *c > '9') break;
+            if (*c < '0' || *c > '9')
+                break;
             cursor.digits(1);
             if (count < 9) {
                 subsecond += nanoseconds((*c - '0') * scale);
@@ -106,7 +116,8 @@ std::optional<TimePoint> parseInternetDateTime(std::string_view text, Fractional
             }
             ++count;
         }
-        if (count == 0) return std::nullopt;
+        if (count == 0)
+            return std::nullopt;
     }
 
     minutes offset{0};
@@ -115,26 +126,35 @@ std::optional<TimePoint> parseInternetDateTime(std::string_view text, Fractional
     } else if (auto sign = cursor.peek(); sign && (*sign == '+' || *sign == '-')) {
         cursor.literal(*sign);
         auto offsetHours = cursor.digits(2);
-        if (!offsetHours || !cursor.literal(':')) return std::nullopt;
+        if (!offsetHours || !cursor.literal(':'))
+            return std::nullopt;
         auto offsetMinutes = cursor.digits(2);
-        if (!offsetMinutes || *offsetHours > 23 || *offsetMinutes > 59) return std::nullopt;
+        if (!offsetMinutes || *offsetHours > 23 || *offsetMinutes > 59)
+            return std::nullopt;
         offset = hours(*offsetHours) + minutes(*offsetMinutes);
-        if (*sign == '-') offset = -offset;
+        if (*sign == '-')
+            offset = -offset;
     } else {
         return std::nullopt;
     }
-    if (!cursor.atEnd()) return std::nullopt;
+    if (!cursor.atEnd())
+        return std::nullopt;
 
     auto whole = sys_days(date) + hours(*hour) + minutes(*minute) + seconds(*second) - offset;
     // The clock counts in a fine unit and so spans a few centuries only (nanoseconds: about 1677
     // to 2262); a time outside that span has no representation and is refused, not wrapped.
     constexpr auto limit = duration_cast<seconds>(Clock::duration::max()) - seconds(1);
-    if (whole.time_since_epoch() > limit || whole.time_since_epoch() < -limit) return std::nullopt;
+    if (whole.time_since_epoch() > limit || whole.time_since_epoch() < -limit)
+        return std::nullopt;
     return time_point_cast<Clock::duration>(whole) + duration_cast<Clock::duration>(subsecond);
 }
 
-std::string formatInternetDateTime(TimePoint time) { return format(time, false); }
+std::string formatInternetDateTime(TimePoint time) {
+    return format(time, false);
+}
 
-std::string formatInternetDateTimeWithFractionalSeconds(TimePoint time) { return format(time, true); }
+std::string formatInternetDateTimeWithFractionalSeconds(TimePoint time) {
+    return format(time, true);
+}
 
 } // namespace quorvel

@@ -14,8 +14,9 @@ using TimePoint = Clock::time_point;
 // when allowed, and a zone designator "Z" or +HH:MM / -HH:MM. Upper-case "T" and "Z" only; no
 // leap seconds; every field range-checked, including the day of the month.
 enum class FractionalSeconds { rejected, accepted };
-std::optional<TimePoint> parseInternetDateTime(std::string_view text,
-                                               FractionalSeconds fraction = FractionalSeconds::accepted);
+std::optional<TimePoint>
+parseInternetDateTime(std::string_view text,
+                      FractionalSeconds fraction = FractionalSeconds::accepted);
 
 // "2026-01-31T12:00:00Z" (whole seconds, truncated).
 std::string formatInternetDateTime(TimePoint time);
@@ -28,7 +29,8 @@ inline double secondsBetween(TimePoint a, TimePoint b) {
 }
 
 inline TimePoint addingSeconds(TimePoint time, double seconds) {
-    return time + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    return time +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 } // namespace quorvel

@@ -19,7 +19,8 @@ std::optional<std::uint64_t> jsonUnsigned(const Json& value, std::uint64_t maxim
     }
     if (value.is_number_integer()) {
         auto number = value.get<std::int64_t>();
-        if (number < 0) return std::nullopt;
+        if (number < 0)
+            return std::nullopt;
         auto unsignedNumber = static_cast<std::uint64_t>(number);
         return unsignedNumber <= maximum ? std::optional(unsignedNumber) : std::nullopt;
     }
@@ -36,11 +37,13 @@ std::optional<std::uint64_t> jsonUnsigned(const Json& value, std::uint64_t maxim
     return std::nullopt;
 }
 
-std::optional<std::int64_t> jsonSigned(const Json& value, std::int64_t minimum, std::int64_t maximum) {
+std::optional<std::int64_t> jsonSigned(const Json& value, std::int64_t minimum,
+                                       std::int64_t maximum) {
     std::optional<std::int64_t> number;
     if (value.is_number_unsigned()) {
         auto raw = value.get<std::uint64_t>();
-        if (raw <= static_cast<std::uint64_t>(INT64_MAX)) number = static_cast<std::int64_t>(raw);
+        if (raw <= static_cast<std::uint64_t>(INT64_MAX))
+            number = static_cast<std::int64_t>(raw);
     } else if (value.is_number_integer()) {
         number = value.get<std::int64_t>();
     } else if (value.is_number_float()) {
@@ -58,12 +61,14 @@ std::optional<std::int64_t> jsonSigned(const Json& value, std::int64_t minimum, 
 }
 
 std::optional<bool> jsonBool(const Json& value) {
-    if (!value.is_boolean()) return std::nullopt;
+    if (!value.is_boolean())
+        return std::nullopt;
     return value.get<bool>();
 }
 
 std::optional<std::string> jsonString(const Json& value) {
-    if (!value.is_string()) return std::nullopt;
+    if (!value.is_string())
+        return std::nullopt;
     return value.get<std::string>();
 }
 

@@ -20,9 +20,10 @@ struct JsonReaderLimits {
 class JsonReader;
 
 // One value of a document read by JsonReader: a small handle, valid while the reader (not moved
-// since) and the text it read are alive. The typed accessors answer nothing for a value of another kind, and follow
-// the strict readers of base/Json.h: a number counts as whole also when written with a fraction or
-// an exponent, as long as its value (as the nearest double) is whole and in range.
+// since) and the text it read are alive. The typed accessors answer nothing for a value of another
+// kind, and follow the strict readers of base/Json.h: a number counts as whole also when written
+// with a fraction or an exponent, as long as its value (as the nearest double) is whole and in
+// range.
 class JsonValue {
 public:
     enum class Kind : std::uint8_t { null, boolean, number, string, array, object };

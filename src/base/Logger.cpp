@@ -51,11 +51,10 @@ class StandardErrorLogSink : public LogSink {
 public:
     void write(const LogRecord& record) override {
         // One write per record keeps lines whole when several threads log.
-        std::string line = std::string(program_invocation_short_name) + "[" +
-                           std::to_string(::getpid()) + "] " + record.subsystem + " " +
-                           record.category + " " +
-                           (record.level == LogLevel::error ? "error" : "info") + ": " +
-                           record.message + "\n";
+        std::string line =
+            std::string(program_invocation_short_name) + "[" + std::to_string(::getpid()) + "] " +
+            record.subsystem + " " + record.category + " " +
+            (record.level == LogLevel::error ? "error" : "info") + ": " + record.message + "\n";
         [[maybe_unused]] auto written = ::write(STDERR_FILENO, line.data(), line.size());
     }
 };
@@ -154,7 +153,9 @@ std::shared_ptr<LogSink> setLogSink(std::shared_ptr<LogSink> sink) {
     return previous;
 }
 
-std::shared_ptr<LogSink> makeJournalLogSink() { return std::make_shared<JournalLogSink>(); }
+std::shared_ptr<LogSink> makeJournalLogSink() {
+    return std::make_shared<JournalLogSink>();
+}
 
 std::shared_ptr<LogSink> makeStandardErrorLogSink() {
     return std::make_shared<StandardErrorLogSink>();
@@ -174,7 +175,8 @@ std::vector<std::string> RecordingLogSink::messages() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> result;
     result.reserve(records_.size());
-    for (const auto& record : records_) result.push_back(record.message);
+    for (const auto& record : records_)
+        result.push_back(record.message);
     return result;
 }
 

@@ -50,7 +50,8 @@ public:
     void error(std::string_view format, std::initializer_list<LogArgument> arguments = {}) const {
         log(LogLevel::error, format, arguments);
     }
-    void log(LogLevel level, std::string_view format, std::initializer_list<LogArgument> arguments) const;
+    void log(LogLevel level, std::string_view format,
+             std::initializer_list<LogArgument> arguments) const;
 
     const std::string& subsystem() const { return subsystem_; }
     const std::string& category() const { return category_; }

@@ -23,7 +23,9 @@ std::shared_ptr<MainLoop>& sharedSlot() {
 
 } // namespace
 
-bool isProcessMainThread() { return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid(); }
+bool isProcessMainThread() {
+    return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid();
+}
 
 void MainLoop::invokeSync(const std::function<void()>& task) {
     if (isMainThread()) {
@@ -46,7 +48,9 @@ void MainLoop::invokeSync(const std::function<void()>& task) {
     rendezvous->done.wait(lock, [&] { return rendezvous->finished; });
 }
 
-MainLoop& MainLoop::shared() { return *sharedPointer(); }
+MainLoop& MainLoop::shared() {
+    return *sharedPointer();
+}
 
 std::shared_ptr<MainLoop> MainLoop::sharedPointer() {
     std::lock_guard lock(sharedMutex());

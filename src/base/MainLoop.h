@@ -26,7 +26,8 @@ public:
     virtual ~MainLoop() = default;
 
     // A one-shot or repeating timer; fire runs on the main thread.
-    virtual TimerHandle scheduleTimer(double intervalSeconds, bool repeats, std::function<void()> fire) = 0;
+    virtual TimerHandle scheduleTimer(double intervalSeconds, bool repeats,
+                                      std::function<void()> fire) = 0;
     // Runs task later on the main thread; callable from any thread, never runs it in place.
     virtual void post(std::function<void()> task) = 0;
     virtual bool isMainThread() const = 0;

@@ -69,12 +69,14 @@ Expected<std::string, std::error_code> sha256OfFile(const FileURL& file) {
     for (;;) {
         ssize_t count = ::read(fd, buffer.data(), buffer.size());
         if (count < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             auto error = std::error_code(errno, std::generic_category());
             ::close(fd);
             return unexpected(error);
         }
-        if (count == 0) break;
+        if (count == 0)
+            break;
         EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count));
     }
     ::close(fd);

@@ -8,7 +8,9 @@ namespace {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";
 
-bool isContinuation(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
+bool isContinuation(unsigned char c) {
+    return c >= 0x80 && c <= 0xBF;
+}
 
 // The length of the well-formed sequence at `at` (Unicode table 3-7), or, when it is ill-formed,
 // 0 and in `subpart` the length of its maximal ill-formed subpart (at least 1).

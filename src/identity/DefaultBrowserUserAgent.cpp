@@ -13,8 +13,8 @@ void DefaultBrowserUserAgent::start() {
     loop_->post([self = shared_from_this()] {
         bool opened = self->opener_ && self->opener_(self->authorizeURL_);
         if (!opened)
-            self->callback_->complete(
-                idp::WebAuthUserAgentResult(unexpected(idp::WebAuthError(idp::WebAuthError::Kind::other))));
+            self->callback_->complete(idp::WebAuthUserAgentResult(
+                unexpected(idp::WebAuthError(idp::WebAuthError::Kind::other))));
     });
 }
 

@@ -46,7 +46,8 @@ private:
 // The factory the client's provider setting takes: for each authorize URL and completion, a new
 // default-browser agent around the opener, completing through a new one-shot callback. The opener
 // runs on `loop`'s main thread.
-idp::WebAuthProvider defaultBrowserProvider(BrowserOpener opener,
-                                            std::shared_ptr<MainLoop> loop = MainLoop::sharedPointer());
+idp::WebAuthProvider
+defaultBrowserProvider(BrowserOpener opener,
+                       std::shared_ptr<MainLoop> loop = MainLoop::sharedPointer());
 
 } // namespace quorvel

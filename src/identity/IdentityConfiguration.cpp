@@ -46,9 +46,9 @@ IdentityConfiguration::make(std::string_view issuer, std::string_view clientID,
     if (!browserCallbackURL)
         return std::nullopt;
 
-    return IdentityConfiguration{std::string(issuer), std::string(clientID),
-                                 std::string(audience), std::move(callbackURL),
-                                 std::move(*browserCallbackURL), std::move(*domain)};
+    return IdentityConfiguration{
+        std::string(issuer),    std::string(clientID),          std::string(audience),
+        std::move(callbackURL), std::move(*browserCallbackURL), std::move(*domain)};
 }
 
 } // namespace quorvel

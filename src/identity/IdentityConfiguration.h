@@ -24,9 +24,9 @@ inline constexpr std::size_t maxSettingLength = 2048;
 
 // The identity settings of the host app, validated.
 struct IdentityConfiguration {
-    std::string issuer;   // the identity provider's base URL, exactly as given
-    std::string clientID; // the OAuth client id
-    std::string audience; // the API audience requested for access tokens
+    std::string issuer;             // the identity provider's base URL, exactly as given
+    std::string clientID;           // the OAuth client id
+    std::string audience;           // the API audience requested for access tokens
     std::string callbackURL;        // always the native callback
     std::string browserCallbackURL; // where the identity provider sends the browser back
     std::string domain;             // the tenant domain: the issuer's host, with its port if named

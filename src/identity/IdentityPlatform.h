@@ -24,7 +24,8 @@ public:
     // The session the identity provider client sends its requests through.
     virtual std::shared_ptr<idp::URLSession> urlSession() = 0;
     // The credential store for a keychain service.
-    virtual std::shared_ptr<idp::CredentialsStorage> credentialStore(const std::string& service) = 0;
+    virtual std::shared_ptr<idp::CredentialsStorage>
+    credentialStore(const std::string& service) = 0;
     // Seconds on a clock that keeps counting while the machine sleeps. Any thread.
     virtual double continuousTime() = 0;
 };

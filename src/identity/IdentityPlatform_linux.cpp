@@ -1,7 +1,6 @@
-#include "identity/IdentityPlatform.h"
-
 #include "base/MainLoop.h"
 #include "identity/IdentityConfiguration.h"
+#include "identity/IdentityPlatform.h"
 #include "idp/KeychainStore.h"
 #include "platform/BundleInfo.h"
 

@@ -15,7 +15,9 @@ enum class LoginOutcome : std::int32_t {
     timedOut = 4,    // nobody came back from the browser in time
 };
 
-constexpr std::int32_t rawValue(LoginOutcome outcome) { return static_cast<std::int32_t>(outcome); }
+constexpr std::int32_t rawValue(LoginOutcome outcome) {
+    return static_cast<std::int32_t>(outcome);
+}
 
 // Nothing for a number outside 0 to 4.
 std::optional<LoginOutcome> loginOutcomeFromCode(std::int32_t code);

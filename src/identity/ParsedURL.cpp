@@ -10,7 +10,9 @@ namespace quorvel {
 
 namespace {
 
-std::string text(boost::core::string_view value) { return std::string(value.data(), value.size()); }
+std::string text(boost::core::string_view value) {
+    return std::string(value.data(), value.size());
+}
 
 std::optional<std::string> decoded(std::string_view encoded) {
     auto value = idp::percentDecode(encoded, false);
@@ -22,7 +24,8 @@ std::optional<std::string> decoded(std::string_view encoded) {
 } // namespace
 
 std::optional<ParsedURL> ParsedURL::parse(std::string_view input) {
-    auto result = boost::urls::parse_uri_reference(boost::core::string_view(input.data(), input.size()));
+    auto result =
+        boost::urls::parse_uri_reference(boost::core::string_view(input.data(), input.size()));
     if (!result)
         return std::nullopt;
     const boost::urls::url_view& url = *result;

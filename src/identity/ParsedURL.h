@@ -37,8 +37,9 @@ struct URLQueryItem {
 };
 
 // Splits a percent-encoded query at "&" and each segment at its first "=", and percent-decodes
-// names and values ("+" stays a plus). The empty query has no items; other empty segments are items with an empty name. A name or value
-// that does not decode to UTF-8 is dropped: such a name gives no item, such a value no value.
+// names and values ("+" stays a plus). The empty query has no items; other empty segments are items
+// with an empty name. A name or value that does not decode to UTF-8 is dropped: such a name gives
+// no item, such a value no value.
 std::vector<URLQueryItem> queryItems(std::string_view encodedQuery);
 
 } // namespace quorvel

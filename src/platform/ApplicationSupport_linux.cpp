@@ -19,7 +19,8 @@ std::optional<FileURL> userApplicationSupportDirectory() {
 
 std::optional<FileURL> quorvelApplicationSupportFolder() {
     auto directory = userApplicationSupportDirectory();
-    if (!directory) return std::nullopt;
+    if (!directory)
+        return std::nullopt;
     return directory->appendingPathComponent(hostBundleIdentifier);
 }
 

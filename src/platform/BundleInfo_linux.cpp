@@ -1,9 +1,9 @@
 #include "platform/BundleInfo.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <limits.h>
-#include <cstdlib>
 #include <plist/plist.h>
 #include <unistd.h>
 #include <vector>
@@ -11,28 +11,35 @@
 namespace quorvel {
 
 std::optional<FileURL> BundleInfo::executableURL() const {
-    if (!executableName || executableName->empty() || executableName->find('/') != std::string::npos) {
+    if (!executableName || executableName->empty() ||
+        executableName->find('/') != std::string::npos) {
         return std::nullopt;
     }
-    return bundleURL.appendingPathComponent("Contents/MacOS").appendingPathComponent(*executableName);
+    return bundleURL.appendingPathComponent("Contents/MacOS")
+        .appendingPathComponent(*executableName);
 }
 
 std::optional<std::string> BundleInfo::string(std::string_view key) const {
     auto found = strings.find(std::string(key));
-    if (found == strings.end()) return std::nullopt;
+    if (found == strings.end())
+        return std::nullopt;
     return found->second;
 }
 
 std::optional<BundleInfo> readBundle(const FileURL& bundleURL) {
-    std::ifstream in(bundleURL.appendingPathComponent("Contents/Info.plist").path, std::ios::binary);
-    if (!in) return std::nullopt;
+    std::ifstream in(bundleURL.appendingPathComponent("Contents/Info.plist").path,
+                     std::ios::binary);
+    if (!in)
+        return std::nullopt;
     std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     // Information dictionaries are small; anything huge is not one.
-    if (data.empty() || data.size() > 4 * 1024 * 1024) return std::nullopt;
+    if (data.empty() || data.size() > 4 * 1024 * 1024)
+        return std::nullopt;
 
     plist_t root = nullptr;
     plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &root);
-    if (!root) return std::nullopt;
+    if (!root)
+        return std::nullopt;
     if (plist_get_node_type(root) != PLIST_DICT) {
         plist_free(root);
         return std::nullopt;
@@ -46,7 +53,8 @@ std::optional<BundleInfo> readBundle(const FileURL& bundleURL) {
         char* key = nullptr;
         plist_t value = nullptr;
         plist_dict_next_item(root, iterator, &key, &value);
-        if (!key) break;
+        if (!key)
+            break;
         if (value && plist_get_node_type(value) == PLIST_STRING) {
             char* text = nullptr;
             plist_get_string_val(value, &text);
@@ -77,10 +85,13 @@ FileURL bundleURLForExecutable(const FileURL& executable) {
 FileURL currentExecutableURL() {
     char buffer[PATH_MAX];
     ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) return FileURL{};
+    if (length <= 0)
+        return FileURL{};
     return FileURL{std::string(buffer, static_cast<std::size_t>(length))};
 }
 
-FileURL mainBundleURL() { return bundleURLForExecutable(currentExecutableURL()); }
+FileURL mainBundleURL() {
+    return bundleURLForExecutable(currentExecutableURL());
+}
 
 } // namespace quorvel

@@ -8,8 +8,8 @@
 #include <glib.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,7 +35,8 @@ struct SystemWorkspace::Watch {
             g_source_destroy(source);
             g_source_unref(source);
         }
-        if (pidfd >= 0) ::close(pidfd);
+        if (pidfd >= 0)
+            ::close(pidfd);
     }
 };
 
@@ -68,21 +69,25 @@ std::optional<std::string> readExecutableLink(const std::string& procRoot, pid_t
 bool isZombie(const std::string& procRoot, pid_t pid) {
     std::string path = procRoot + "/" + std::to_string(pid) + "/stat";
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
+    if (fd < 0)
+        return true;
     char buffer[512];
     ssize_t length = ::read(fd, buffer, sizeof buffer - 1);
     ::close(fd);
-    if (length <= 0) return true;
+    if (length <= 0)
+        return true;
     std::string_view stat(buffer, static_cast<std::size_t>(length));
     // The command name may hold spaces and parentheses: the state follows the last ')'.
     auto close = stat.rfind(')');
-    if (close == std::string_view::npos || close + 2 >= stat.size()) return true;
+    if (close == std::string_view::npos || close + 2 >= stat.size())
+        return true;
     char state = stat[close + 2];
     return state == 'Z' || state == 'X';
 }
 
 // Splits ".../Name.app/Contents/MacOS/exe" into the bundle path and the executable name.
-bool splitBundleExecutable(const std::string& executable, std::string& bundlePath, std::string& name) {
+bool splitBundleExecutable(const std::string& executable, std::string& bundlePath,
+                           std::string& name) {
     FileURL url{executable};
     FileURL macos = url.deletingLastPathComponent();
     FileURL contents = macos.deletingLastPathComponent();
@@ -114,7 +119,8 @@ const std::optional<BundleInfo>& SystemWorkspace::bundleAt(const std::string& bu
     long long modified = -1;
     std::string plist = bundlePath + "/Contents/Info.plist";
     if (::stat(plist.c_str(), &status) == 0) {
-        modified = static_cast<long long>(status.st_mtim.tv_sec) * 1'000'000'000LL + status.st_mtim.tv_nsec;
+        modified = static_cast<long long>(status.st_mtim.tv_sec) * 1'000'000'000LL +
+                   status.st_mtim.tv_nsec;
     }
     auto& cached = bundles_[bundlePath];
     if (cached.modifiedNanoseconds != modified || modified < 0) {
@@ -124,35 +130,45 @@ const std::optional<BundleInfo>& SystemWorkspace::bundleAt(const std::string& bu
     return cached.info;
 }
 
-std::vector<RunningApplication> SystemWorkspace::runningApplications(std::string_view bundleIdentifier) {
+std::vector<RunningApplication>
+SystemWorkspace::runningApplications(std::string_view bundleIdentifier) {
     std::vector<RunningApplication> result;
     DIR* directory = ::opendir(procRoot_.c_str());
-    if (!directory) return result;
+    if (!directory)
+        return result;
     while (dirent* entry = ::readdir(directory)) {
         const char* name = entry->d_name;
-        if (name[0] < '1' || name[0] > '9') continue;
+        if (name[0] < '1' || name[0] > '9')
+            continue;
         char* end = nullptr;
         long pid = std::strtol(name, &end, 10);
-        if (*end != '\0' || pid <= 0 || pid > INT32_MAX) continue;
+        if (*end != '\0' || pid <= 0 || pid > INT32_MAX)
+            continue;
         auto executable = readExecutableLink(procRoot_, static_cast<pid_t>(pid));
-        if (!executable) continue; // kernel threads, zombies, other users' processes
+        if (!executable)
+            continue; // kernel threads, zombies, other users' processes
         std::string bundlePath;
         std::string executableName;
-        if (!splitBundleExecutable(*executable, bundlePath, executableName)) continue;
+        if (!splitBundleExecutable(*executable, bundlePath, executableName))
+            continue;
         const auto& bundle = bundleAt(bundlePath);
-        if (!bundle || bundle->identifier != bundleIdentifier || bundle->executableName != executableName) {
+        if (!bundle || bundle->identifier != bundleIdentifier ||
+            bundle->executableName != executableName) {
             continue;
         }
-        if (isZombie(procRoot_, static_cast<pid_t>(pid))) continue;
+        if (isZombie(procRoot_, static_cast<pid_t>(pid)))
+            continue;
         result.push_back(RunningApplication{bundle->identifier, static_cast<std::int32_t>(pid),
                                             FileURL{*executable}});
     }
     ::closedir(directory);
     // The platform's order: oldest process first is the closest thing /proc offers.
-    std::sort(result.begin(), result.end(),
-              [](const auto& a, const auto& b) { return a.processIdentifier < b.processIdentifier; });
+    std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) {
+        return a.processIdentifier < b.processIdentifier;
+    });
     if (procRoot_ == "/proc") {
-        for (const auto& application : result) watch(application, false);
+        for (const auto& application : result)
+            watch(application, false);
     }
     return result;
 }
@@ -166,7 +182,8 @@ void SystemWorkspace::watch(const RunningApplication& application, bool ownChild
     // Through the system call: the C library's own wrapper is declared without C linkage in some
     // releases (glibc 2.36) and cannot be linked from C++ there.
     int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-    if (pidfd < 0) return; // gone already; the next health check notices
+    if (pidfd < 0)
+        return; // gone already; the next health check notices
     // The pid may have been reused between the scan and the open: the process behind the pidfd
     // must still run the executable that was reported. A child of ours keeps its pid until we reap
     // it, and one that already exited (a zombie has no executable link) must still be watched, or
@@ -203,31 +220,38 @@ gboolean onPidfdReadable(gint, GIOCondition, gpointer data) {
 
 void SystemWorkspace::exited(pid_t pid) {
     auto found = watches_.find(pid);
-    if (found == watches_.end()) return;
+    if (found == watches_.end())
+        return;
     std::unique_ptr<Watch> watch = std::move(found->second);
     watches_.erase(found);
     siginfo_t info{};
     // Reaps our own children; fails harmlessly (ECHILD) for processes we did not start.
-    ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(watch->pidfd), &info, WEXITED | WNOHANG);
+    ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(watch->pidfd), &info,
+             WEXITED | WNOHANG);
     RunningApplication application = watch->application;
     watch.reset();
     std::vector<std::shared_ptr<Observer>> live;
     for (auto& weak : observers_) {
-        if (auto observer = weak.lock()) live.push_back(std::move(observer));
+        if (auto observer = weak.lock())
+            live.push_back(std::move(observer));
     }
     std::erase_if(observers_, [](const auto& weak) { return weak.expired(); });
-    for (const auto& observer : live) observer->handler(application);
+    for (const auto& observer : live)
+        observer->handler(application);
 }
 
-ObservationHandle SystemWorkspace::observeTerminations(std::function<void(const RunningApplication&)> handler) {
+ObservationHandle
+SystemWorkspace::observeTerminations(std::function<void(const RunningApplication&)> handler) {
     auto observer = std::make_shared<Observer>(Observer{std::move(handler)});
     observers_.push_back(observer);
     return std::make_unique<ObserverToken>(observer);
 }
 
-void SystemWorkspace::openApplication(const FileURL& bundleURL, const OpenConfiguration& configuration,
+void SystemWorkspace::openApplication(const FileURL& bundleURL,
+                                      const OpenConfiguration& configuration,
                                       OpenCompletion completion) {
-    auto answer = [completion = std::move(completion)](Expected<RunningApplication, WorkspaceError> result) {
+    auto answer = [completion =
+                       std::move(completion)](Expected<RunningApplication, WorkspaceError> result) {
         auto* boxed = new std::function<void()>([completion, result] { completion(result); });
         g_idle_add_full(
             G_PRIORITY_DEFAULT,
@@ -252,25 +276,32 @@ void SystemWorkspace::openApplication(const FileURL& bundleURL, const OpenConfig
     }
 
     std::vector<std::string> arguments{executable.path};
-    arguments.insert(arguments.end(), configuration.arguments.begin(), configuration.arguments.end());
+    arguments.insert(arguments.end(), configuration.arguments.begin(),
+                     configuration.arguments.end());
     std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
     argv.push_back(nullptr);
 
     std::map<std::string, std::string> environment;
     for (char** variable = environ; variable && *variable; ++variable) {
         std::string_view entry(*variable);
         auto equals = entry.find('=');
-        if (equals == std::string_view::npos) continue;
-        environment.emplace(std::string(entry.substr(0, equals)), std::string(entry.substr(equals + 1)));
+        if (equals == std::string_view::npos)
+            continue;
+        environment.emplace(std::string(entry.substr(0, equals)),
+                            std::string(entry.substr(equals + 1)));
     }
     if (configuration.environment) {
-        for (const auto& [key, value] : *configuration.environment) environment[key] = value;
+        for (const auto& [key, value] : *configuration.environment)
+            environment[key] = value;
     }
     std::vector<std::string> environmentEntries;
-    for (const auto& [key, value] : environment) environmentEntries.push_back(key + "=" + value);
+    for (const auto& [key, value] : environment)
+        environmentEntries.push_back(key + "=" + value);
     std::vector<char*> envp;
-    for (auto& entry : environmentEntries) envp.push_back(entry.data());
+    for (auto& entry : environmentEntries)
+        envp.push_back(entry.data());
     envp.push_back(nullptr);
 
     posix_spawnattr_t attributes;
@@ -283,10 +314,12 @@ void SystemWorkspace::openApplication(const FileURL& bundleURL, const OpenConfig
     posix_spawnattr_setsigdefault(&attributes, &allSignals);
     // A session of its own: the host app outlives the launcher and is not hit by signals sent to
     // the launcher's process group.
-    posix_spawnattr_setflags(&attributes, static_cast<short>(POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
-                                                             POSIX_SPAWN_SETSIGDEF));
+    posix_spawnattr_setflags(
+        &attributes,
+        static_cast<short>(POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
     pid_t pid = 0;
-    int status = ::posix_spawn(&pid, executable.path.c_str(), nullptr, &attributes, argv.data(), envp.data());
+    int status = ::posix_spawn(&pid, executable.path.c_str(), nullptr, &attributes, argv.data(),
+                               envp.data());
     posix_spawnattr_destroy(&attributes);
     if (status != 0) {
         answer(unexpected(WorkspaceError{std::string("spawn failed: ") + std::strerror(status)}));

@@ -20,7 +20,8 @@ public:
     ~SystemWorkspace() override;
 
     std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier) override;
-    ObservationHandle observeTerminations(std::function<void(const RunningApplication&)> handler) override;
+    ObservationHandle
+    observeTerminations(std::function<void(const RunningApplication&)> handler) override;
     void openApplication(const FileURL& bundleURL, const OpenConfiguration& configuration,
                          OpenCompletion completion) override;
 

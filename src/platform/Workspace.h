@@ -34,11 +34,13 @@ public:
     virtual ~Workspace() = default;
 
     // Every live application whose bundle has this identifier, in the platform's order.
-    virtual std::vector<RunningApplication> runningApplications(std::string_view bundleIdentifier) = 0;
+    virtual std::vector<RunningApplication>
+    runningApplications(std::string_view bundleIdentifier) = 0;
 
     // One call per exit of an application that the workspace has reported or opened, with the
     // application as last seen.
-    virtual ObservationHandle observeTerminations(std::function<void(const RunningApplication&)> handler) = 0;
+    virtual ObservationHandle
+    observeTerminations(std::function<void(const RunningApplication&)> handler) = 0;
 
     // Starts the application bundle (or finds it running) and answers once, later, on the main
     // thread, with the running application or an error.

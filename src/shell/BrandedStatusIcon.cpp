@@ -18,15 +18,19 @@ std::vector<std::span<const std::uint8_t>> BrandedStatusIcon::pngs() {
             {brandedStatusIcon66, brandedStatusIcon66Size}};
 }
 
-std::optional<StatusImage> BrandedStatusIcon::make() { return make(pngs()); }
+std::optional<StatusImage> BrandedStatusIcon::make() {
+    return make(pngs());
+}
 
-std::optional<StatusImage> BrandedStatusIcon::make(const std::vector<std::span<const std::uint8_t>>& files) {
+std::optional<StatusImage>
+BrandedStatusIcon::make(const std::vector<std::span<const std::uint8_t>>& files) {
     StatusImage image;
     image.pointWidth = pointSize;
     image.pointHeight = pointSize;
     for (const auto& file : files) {
         auto bitmap = decodePng(file);
-        if (!bitmap) return std::nullopt;
+        if (!bitmap)
+            return std::nullopt;
         image.representations.push_back(std::move(*bitmap));
     }
     image.isTemplate = true;
@@ -35,7 +39,8 @@ std::optional<StatusImage> BrandedStatusIcon::make(const std::vector<std::span<c
 }
 
 std::optional<RgbaBitmap> decodePng(std::span<const std::uint8_t> file) {
-    if (file.empty()) return std::nullopt;
+    if (file.empty())
+        return std::nullopt;
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&image, file.data(), file.size())) {

@@ -34,7 +34,8 @@ public:
 
     // Nothing when the icon cannot be built or the status item has no button. Sends
     // statusUnavailable before returning when the new item cannot be seen.
-    static std::shared_ptr<MenuBarController> create(std::shared_ptr<StatusBar> statusBar, CommandSink send);
+    static std::shared_ptr<MenuBarController> create(std::shared_ptr<StatusBar> statusBar,
+                                                     CommandSink send);
     ~MenuBarController();
 
     void apply(const RecorderSnapshot& snapshot);
@@ -76,6 +77,7 @@ private:
 };
 
 // The frame, when it has area and meets at least one screen.
-std::optional<ScreenRect> onScreenStatusItemFrame(const ScreenRect& frame, const std::vector<ScreenRect>& screens);
+std::optional<ScreenRect> onScreenStatusItemFrame(const ScreenRect& frame,
+                                                  const std::vector<ScreenRect>& screens);
 
 } // namespace quorvel

@@ -20,27 +20,29 @@ template <class E, std::size_t N> struct Words {
     std::string_view operator[](std::size_t i) const { return names[i]; }
 };
 
-constexpr Words<RecorderState, 9> recorderStates{{"ready",      "preparing", "recording", "paused", "degraded",
-                                                  "finalizing", "uploading", "halted",    "unknown"}};
-constexpr Words<CaptureSupervisorState, 8> supervisorStates{{
-    "checking", "waitingAuthority", "preparing", "recording", "finalizing", "uploading", "attention", "halted"}};
-constexpr Words<CaptureSupervisorReason, 17> supervisorReasons{{
-    "checkingPrerequisites", "authorityUnavailable", "authenticationRequired", "policyAcceptanceRequired",
-    "enrollmentRejected",    "permissionRequired",   "recoveryFailed",         "storageUnavailable",
-    "connectivityUnavailable", "machineUnusable",    "captureFailed",          "systemSleep",
-    "screenLock",            "sessionSwitch",        "powerOff",               "launcherUnavailable",
-    "launcherApprovalRequired"}};
-constexpr Words<CaptureLauncherHealth, 4> captureLauncherHealths{{"notConfigured", "enabled", "requiresApproval",
-                                                                 "unavailable"}};
-constexpr Words<CaptureInterruption, 7> interruptions{{"systemSleep",       "screenLock",       "sessionSwitch",
-                                                      "powerOff",          "permissionRevoked", "authorityRevoked",
-                                                      "storageExhausted"}};
-constexpr Words<UploadConnectivity, 5> connectivities{{"unconfigured", "ready", "offline", "authRequired",
-                                                      "degraded"}};
-constexpr Words<UploadAttentionCode, 4> attentionCodes{{"backlogGrowing", "cataloguePartial",
-                                                       "confirmationMismatch", "permanentFailure"}};
-constexpr Words<UploadLauncherHealth, 5> uploadLauncherHealths{{"notConfigured", "starting", "running",
-                                                               "suspended", "failed"}};
+constexpr Words<RecorderState, 9> recorderStates{{"ready", "preparing", "recording", "paused",
+                                                  "degraded", "finalizing", "uploading", "halted",
+                                                  "unknown"}};
+constexpr Words<CaptureSupervisorState, 8> supervisorStates{{"checking", "waitingAuthority",
+                                                             "preparing", "recording", "finalizing",
+                                                             "uploading", "attention", "halted"}};
+constexpr Words<CaptureSupervisorReason, 17> supervisorReasons{
+    {"checkingPrerequisites", "authorityUnavailable", "authenticationRequired",
+     "policyAcceptanceRequired", "enrollmentRejected", "permissionRequired", "recoveryFailed",
+     "storageUnavailable", "connectivityUnavailable", "machineUnusable", "captureFailed",
+     "systemSleep", "screenLock", "sessionSwitch", "powerOff", "launcherUnavailable",
+     "launcherApprovalRequired"}};
+constexpr Words<CaptureLauncherHealth, 4> captureLauncherHealths{
+    {"notConfigured", "enabled", "requiresApproval", "unavailable"}};
+constexpr Words<CaptureInterruption, 7> interruptions{{"systemSleep", "screenLock", "sessionSwitch",
+                                                       "powerOff", "permissionRevoked",
+                                                       "authorityRevoked", "storageExhausted"}};
+constexpr Words<UploadConnectivity, 5> connectivities{
+    {"unconfigured", "ready", "offline", "authRequired", "degraded"}};
+constexpr Words<UploadAttentionCode, 4> attentionCodes{
+    {"backlogGrowing", "cataloguePartial", "confirmationMismatch", "permanentFailure"}};
+constexpr Words<UploadLauncherHealth, 5> uploadLauncherHealths{
+    {"notConfigured", "starting", "running", "suspended", "failed"}};
 
 // Every key that a record of the snapshot reads, at any level.
 constexpr std::array<std::string_view, 41> recordKeys{
@@ -99,7 +101,8 @@ constexpr std::size_t keyIndex(std::string_view key) {
 // a key missing from recordKeys does not compile.
 struct Key {
     consteval Key(const char* name) : index(keyIndex(name)) {
-        if (index == noKey) throw "every key a decoder reads must be listed in recordKeys";
+        if (index == noKey)
+            throw "every key a decoder reads must be listed in recordKeys";
     }
     std::size_t index;
 };
@@ -126,7 +129,8 @@ public:
             return std::nullopt;
         auto found = values_[key.index];
         if (!found || found->isNull()) {
-            if (required) failed_ = true;
+            if (required)
+                failed_ = true;
             return std::nullopt;
         }
         return found;
@@ -152,14 +156,16 @@ public:
     }
     std::optional<bool> optionalBoolean(Key key) {
         auto found = value(key, false);
-        if (!found) return std::nullopt;
+        if (!found)
+            return std::nullopt;
         return check(found->boolValue());
     }
 
     std::string string(Key key) { return std::string(text(key)); }
     std::optional<std::string> optionalString(Key key) {
         auto found = value(key, false);
-        if (!found) return std::nullopt;
+        if (!found)
+            return std::nullopt;
         return std::string(check(found->stringValue()));
     }
 
@@ -168,9 +174,11 @@ public:
         auto found = value(key, true);
         return found ? check(word(*found, words)) : E{};
     }
-    template <class E, std::size_t N> std::optional<E> optionalStrict(Key key, const Words<E, N>& words) {
+    template <class E, std::size_t N>
+    std::optional<E> optionalStrict(Key key, const Words<E, N>& words) {
         auto found = value(key, false);
-        if (!found) return std::nullopt;
+        if (!found)
+            return std::nullopt;
         return check(word(*found, words));
     }
 
@@ -187,19 +195,22 @@ public:
     }
     template <class R> std::optional<R> optionalRecord(Key key, R (*decode)(ObjectReader&)) {
         auto found = value(key, false);
-        if (!found) return std::nullopt;
+        if (!found)
+            return std::nullopt;
         return nested(*found, decode);
     }
 
 private:
     std::optional<std::uint64_t> unsignedValue(Key key, std::uint64_t maximum) {
         auto found = value(key, true);
-        if (!found) return std::nullopt;
+        if (!found)
+            return std::nullopt;
         return check(found->unsignedValue(maximum));
     }
     std::optional<std::uint64_t> optionalUnsigned(Key key, std::uint64_t maximum) {
         auto found = value(key, false);
-        if (!found) return std::nullopt;
+        if (!found)
+            return std::nullopt;
         return check(found->unsignedValue(maximum));
     }
 
@@ -272,7 +283,8 @@ PolicySummary decodePolicy(ObjectReader& reader) {
 
 RecorderState recorderStateFromWord(std::string_view word) {
     for (std::size_t i = 0; i < recorderStates.size(); ++i) {
-        if (recorderStates[i] == word) return static_cast<RecorderState>(i);
+        if (recorderStates[i] == word)
+            return static_cast<RecorderState>(i);
     }
     return RecorderState::unknown;
 }
@@ -316,7 +328,8 @@ std::optional<RecorderSnapshot> RecorderSnapshot::decode(std::string_view json) 
     s.humanAttention = reader.boolean("humanAttention");
     s.policy = reader.record("policy", decodePolicy);
     s.updatePending = reader.optionalString("updatePending");
-    if (reader.failed()) return std::nullopt;
+    if (reader.failed())
+        return std::nullopt;
     return s;
 }
 

@@ -12,31 +12,72 @@ namespace quorvel {
 
 // The recorder core's overall state. Unrecognised words decode as `unknown`, so a newer recorder
 // core reaches the status item as "Status unknown" instead of being rejected.
-enum class RecorderState { ready, preparing, recording, paused, degraded, finalizing, uploading, halted, unknown };
+enum class RecorderState {
+    ready,
+    preparing,
+    recording,
+    paused,
+    degraded,
+    finalizing,
+    uploading,
+    halted,
+    unknown
+};
 
 // Every word other than "live" decodes as `simulated`.
 enum class CaptureSource { live, simulated };
 
 enum class CaptureSupervisorState {
-    checking, waitingAuthority, preparing, recording, finalizing, uploading, attention, halted
+    checking,
+    waitingAuthority,
+    preparing,
+    recording,
+    finalizing,
+    uploading,
+    attention,
+    halted
 };
 
 enum class CaptureSupervisorReason {
-    checkingPrerequisites, authorityUnavailable, authenticationRequired, policyAcceptanceRequired,
-    enrollmentRejected, permissionRequired, recoveryFailed, storageUnavailable, connectivityUnavailable,
-    machineUnusable, captureFailed, systemSleep, screenLock, sessionSwitch, powerOff, launcherUnavailable,
+    checkingPrerequisites,
+    authorityUnavailable,
+    authenticationRequired,
+    policyAcceptanceRequired,
+    enrollmentRejected,
+    permissionRequired,
+    recoveryFailed,
+    storageUnavailable,
+    connectivityUnavailable,
+    machineUnusable,
+    captureFailed,
+    systemSleep,
+    screenLock,
+    sessionSwitch,
+    powerOff,
+    launcherUnavailable,
     launcherApprovalRequired
 };
 
 enum class CaptureLauncherHealth { notConfigured, enabled, requiresApproval, unavailable };
 
 enum class CaptureInterruption {
-    systemSleep, screenLock, sessionSwitch, powerOff, permissionRevoked, authorityRevoked, storageExhausted
+    systemSleep,
+    screenLock,
+    sessionSwitch,
+    powerOff,
+    permissionRevoked,
+    authorityRevoked,
+    storageExhausted
 };
 
 enum class UploadConnectivity { unconfigured, ready, offline, authRequired, degraded };
 
-enum class UploadAttentionCode { backlogGrowing, cataloguePartial, confirmationMismatch, permanentFailure };
+enum class UploadAttentionCode {
+    backlogGrowing,
+    cataloguePartial,
+    confirmationMismatch,
+    permanentFailure
+};
 
 enum class UploadLauncherHealth { notConfigured, starting, running, suspended, failed };
 
@@ -119,7 +160,9 @@ struct RecorderSnapshot {
     // Decodes one UTF-8 JSON document. Any fault anywhere rejects the whole document: there is no
     // partial snapshot and no error text.
     static std::optional<RecorderSnapshot> decode(std::string_view json);
-    static std::optional<RecorderSnapshot> decode(const Bytes& json) { return decode(textOf(json)); }
+    static std::optional<RecorderSnapshot> decode(const Bytes& json) {
+        return decode(textOf(json));
+    }
 };
 
 } // namespace quorvel

@@ -19,13 +19,19 @@ std::shared_ptr<StatusBar>& statusBarSlot() {
     return statusBar;
 }
 
-bool onMainThread() { return MainLoop::shared().isMainThread(); }
+bool onMainThread() {
+    return MainLoop::shared().isMainThread();
+}
 
 } // namespace
 
-void setStatusBar(std::shared_ptr<StatusBar> statusBar) { statusBarSlot() = std::move(statusBar); }
+void setStatusBar(std::shared_ptr<StatusBar> statusBar) {
+    statusBarSlot() = std::move(statusBar);
+}
 
-std::shared_ptr<MenuBarController> installedController() { return controllerSlot(); }
+std::shared_ptr<MenuBarController> installedController() {
+    return controllerSlot();
+}
 
 } // namespace quorvel::shellbridge
 
@@ -37,47 +43,63 @@ using quorvel::shellbridge::statusBarSlot;
 extern "C" {
 
 int32_t quorvel_shell_install(quorvel_shell_command_callback callback, void* context) {
-    if (!onMainThread() || !callback) return 0;
-    if (auto& held = controllerSlot()) return held->isPresent() ? 1 : 0;
-    if (!statusBarSlot()) statusBarSlot() = makeSystemStatusBar();
-    auto controller = MenuBarController::create(statusBarSlot(), [callback, context](ShellCommand command) {
-        callback(rawValue(command), context);
-    });
-    if (!controller) return 0;
+    if (!onMainThread() || !callback)
+        return 0;
+    if (auto& held = controllerSlot())
+        return held->isPresent() ? 1 : 0;
+    if (!statusBarSlot())
+        statusBarSlot() = makeSystemStatusBar();
+    auto controller =
+        MenuBarController::create(statusBarSlot(), [callback, context](ShellCommand command) {
+            callback(rawValue(command), context);
+        });
+    if (!controller)
+        return 0;
     controllerSlot() = controller;
     return controller->isPresent() ? 1 : 0;
 }
 
 int32_t quorvel_shell_apply_snapshot(const char* json, intptr_t length) {
-    if (!onMainThread() || !json || length < 1) return 0;
-    auto snapshot = RecorderSnapshot::decode(std::string_view(json, static_cast<std::size_t>(length)));
-    if (!snapshot) return 0;
+    if (!onMainThread() || !json || length < 1)
+        return 0;
+    auto snapshot =
+        RecorderSnapshot::decode(std::string_view(json, static_cast<std::size_t>(length)));
+    if (!snapshot)
+        return 0;
     auto controller = controllerSlot();
-    if (!controller) return 0;
+    if (!controller)
+        return 0;
     controller->apply(*snapshot);
     return 1;
 }
 
 int32_t quorvel_shell_is_installed(void) {
-    if (!onMainThread()) return 0;
+    if (!onMainThread())
+        return 0;
     auto& controller = controllerSlot();
     return controller && controller->isPresent() ? 1 : 0;
 }
 
-int32_t quorvel_shell_is_ready(void) { return quorvel_shell_is_installed(); }
+int32_t quorvel_shell_is_ready(void) {
+    return quorvel_shell_is_installed();
+}
 
 int32_t quorvel_shell_is_visible(void) {
-    if (!onMainThread()) return 0;
+    if (!onMainThread())
+        return 0;
     auto& controller = controllerSlot();
     return controller && controller->isRequestedVisible() ? 1 : 0;
 }
 
 int32_t quorvel_shell_status_item_frame(double* x, double* y, double* width, double* height) {
-    if (!onMainThread() || !x || !y || !width || !height) return 0;
+    if (!onMainThread() || !x || !y || !width || !height)
+        return 0;
     auto& controller = controllerSlot();
-    if (!controller) return 0;
+    if (!controller)
+        return 0;
     auto frame = controller->statusItemFrame();
-    if (!frame) return 0;
+    if (!frame)
+        return 0;
     *x = frame->x;
     *y = frame->y;
     *width = frame->width;
@@ -85,31 +107,41 @@ int32_t quorvel_shell_status_item_frame(double* x, double* y, double* width, dou
     return 1;
 }
 
-int32_t quorvel_shell_acknowledge(int32_t reduce_motion, quorvel_shell_completion_callback completion, void* context) {
-    if (!onMainThread() || !completion) return 0;
+int32_t quorvel_shell_acknowledge(int32_t reduce_motion,
+                                  quorvel_shell_completion_callback completion, void* context) {
+    if (!onMainThread() || !completion)
+        return 0;
     auto controller = controllerSlot();
-    if (!controller) return 0;
+    if (!controller)
+        return 0;
     bool started = controller->acknowledgement()->begin(
-        reduce_motion != 0, [completion, context](bool completed) { completion(completed ? 1 : 0, context); });
+        reduce_motion != 0,
+        [completion, context](bool completed) { completion(completed ? 1 : 0, context); });
     return started ? 1 : 0;
 }
 
 void quorvel_shell_cancel_acknowledgement(void) {
-    if (!onMainThread()) return;
-    if (auto controller = controllerSlot()) controller->cancelAcknowledgement();
+    if (!onMainThread())
+        return;
+    if (auto controller = controllerSlot())
+        controller->cancelAcknowledgement();
 }
 
 int32_t quorvel_shell_acknowledgement_pending(void) {
-    if (!onMainThread()) return 0;
+    if (!onMainThread())
+        return 0;
     auto controller = controllerSlot();
-    if (!controller) return 0;
+    if (!controller)
+        return 0;
     return controller->acknowledgement()->isPending() ? 1 : 0;
 }
 
 void quorvel_shell_uninstall(void) {
-    if (!onMainThread()) return;
+    if (!onMainThread())
+        return;
     auto controller = controllerSlot();
-    if (!controller) return;
+    if (!controller)
+        return;
     controller->remove();
     // Cleared only after remove(): a completion called from inside it still finds the shell.
     controllerSlot().reset();

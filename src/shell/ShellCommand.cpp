@@ -9,13 +9,16 @@ std::optional<ShellCommand> shellCommandFromRaw(std::uint32_t raw) {
     case 7:
     case 8:
     case 9:
-    case 10: return static_cast<ShellCommand>(raw);
-    default: return std::nullopt;
+    case 10:
+        return static_cast<ShellCommand>(raw);
+    default:
+        return std::nullopt;
     }
 }
 
 std::optional<ShellCommand> shellCommandFromTag(std::int64_t tag) {
-    if (tag < 0 || tag > 0xFFFFFFFF) return std::nullopt;
+    if (tag < 0 || tag > 0xFFFFFFFF)
+        return std::nullopt;
     return shellCommandFromRaw(static_cast<std::uint32_t>(tag));
 }
 

@@ -21,6 +21,8 @@ std::optional<ShellCommand> shellCommandFromRaw(std::uint32_t raw);
 // Menu tags are signed; a negative tag is no command.
 std::optional<ShellCommand> shellCommandFromTag(std::int64_t tag);
 
-inline std::uint32_t rawValue(ShellCommand command) { return static_cast<std::uint32_t>(command); }
+inline std::uint32_t rawValue(ShellCommand command) {
+    return static_cast<std::uint32_t>(command);
+}
 
 } // namespace quorvel

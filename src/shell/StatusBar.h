@@ -24,14 +24,16 @@ struct ScreenRect {
 // What the status item's button shows.
 struct StatusButtonContent {
     std::shared_ptr<const StatusImage> image;
-    std::string badgeSymbol; // a symbol the status bar knows (hasSymbolImage), drawn after the image; empty for none
+    std::string badgeSymbol; // a symbol the status bar knows (hasSymbolImage), drawn after the
+                             // image; empty for none
     std::string toolTip;
     std::string accessibilityLabel;
     std::string accessibilityValue;
     bool operator==(const StatusButtonContent& other) const {
         bool sameImage = image == other.image || (image && other.image && *image == *other.image);
         return sameImage && badgeSymbol == other.badgeSymbol && toolTip == other.toolTip &&
-               accessibilityLabel == other.accessibilityLabel && accessibilityValue == other.accessibilityValue;
+               accessibilityLabel == other.accessibilityLabel &&
+               accessibilityValue == other.accessibilityValue;
     }
 };
 

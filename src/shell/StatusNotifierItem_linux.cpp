@@ -99,22 +99,28 @@ GDBusNodeInfo* introspection() {
 // Callbacks get a heap copy of a weak pointer: a reply or signal that arrives after the item is
 // gone finds nothing to call.
 using WeakItem = std::weak_ptr<StatusNotifierItem>;
-void releaseWeak(gpointer data) { delete static_cast<WeakItem*>(data); }
-std::shared_ptr<StatusNotifierItem> lockWeak(gpointer data) { return static_cast<WeakItem*>(data)->lock(); }
+void releaseWeak(gpointer data) {
+    delete static_cast<WeakItem*>(data);
+}
+std::shared_ptr<StatusNotifierItem> lockWeak(gpointer data) {
+    return static_cast<WeakItem*>(data)->lock();
+}
 
-GVariant* getItemProperty(GDBusConnection*, const char*, const char*, const char*, const char* name, GError** error,
-                          gpointer data) {
+GVariant* getItemProperty(GDBusConnection*, const char*, const char*, const char*, const char* name,
+                          GError** error, gpointer data) {
     auto self = lockWeak(data);
     GVariant* value = self ? self->itemProperty(name) : nullptr;
-    if (!value) g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", name);
+    if (!value)
+        g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", name);
     return value;
 }
 
-GVariant* getMenuProperty(GDBusConnection*, const char*, const char*, const char*, const char* name, GError** error,
-                          gpointer data) {
+GVariant* getMenuProperty(GDBusConnection*, const char*, const char*, const char*, const char* name,
+                          GError** error, gpointer data) {
     auto self = lockWeak(data);
     GVariant* value = self ? self->menuProperty(name) : nullptr;
-    if (!value) g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", name);
+    if (!value)
+        g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", name);
     return value;
 }
 
@@ -123,7 +129,8 @@ void callItemMethod(GDBusConnection*, const char*, const char*, const char*, con
     if (auto self = lockWeak(data)) {
         self->itemMethod(method, parameters, invocation);
     } else {
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownObject", "Gone");
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.DBus.Error.UnknownObject", "Gone");
     }
 }
 
@@ -132,7 +139,8 @@ void callMenuMethod(GDBusConnection*, const char*, const char*, const char*, con
     if (auto self = lockWeak(data)) {
         self->menuMethod(method, parameters, invocation);
     } else {
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownObject", "Gone");
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.DBus.Error.UnknownObject", "Gone");
     }
 }
 
@@ -143,19 +151,22 @@ GVariant* pixmapsVariant(const std::vector<ArgbPixmap>& pixmaps) {
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE("a(iiay)"));
     for (const auto& pixmap : pixmaps) {
-        GVariant* data = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, pixmap.argb.data(), pixmap.argb.size(), 1);
+        GVariant* data = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, pixmap.argb.data(),
+                                                   pixmap.argb.size(), 1);
         g_variant_builder_add(&builder, "(ii@ay)", pixmap.width, pixmap.height, data);
     }
     return g_variant_ref_sink(g_variant_builder_end(&builder));
 }
 
 bool wanted(GVariant* names, std::string_view property) {
-    if (!names || g_variant_n_children(names) == 0) return true;
+    if (!names || g_variant_n_children(names) == 0)
+        return true;
     GVariantIter iter;
     g_variant_iter_init(&iter, names);
     const char* name = nullptr;
     while (g_variant_iter_next(&iter, "&s", &name)) {
-        if (property == name) return true;
+        if (property == name)
+            return true;
     }
     return false;
 }
@@ -166,9 +177,11 @@ std::atomic<int> itemCounter{0};
 
 class VisibilityObservation : public Observation {
 public:
-    VisibilityObservation(std::weak_ptr<StatusNotifierItem> item, int id) : item_(std::move(item)), id_(id) {}
+    VisibilityObservation(std::weak_ptr<StatusNotifierItem> item, int id)
+        : item_(std::move(item)), id_(id) {}
     ~VisibilityObservation() override {
-        if (auto item = item_.lock()) item->observers_.erase(id_);
+        if (auto item = item_.lock())
+            item->observers_.erase(id_);
     }
 
 private:
@@ -189,34 +202,38 @@ StatusNotifierItem::StatusNotifierItem(GDBusConnection* connection)
 StatusNotifierItem::~StatusNotifierItem() {
     removeFromStatusBar();
     g_object_unref(cancellable_);
-    if (pixmapVariant_) g_variant_unref(pixmapVariant_);
-    if (connection_) g_object_unref(connection_);
+    if (pixmapVariant_)
+        g_variant_unref(pixmapVariant_);
+    if (connection_)
+        g_object_unref(connection_);
 }
 
 bool StatusNotifierItem::exportObjects() {
-    if (!connection_ || g_dbus_connection_is_closed(connection_) || !introspection()) return false;
-    busName_ = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" + std::to_string(++itemCounter);
+    if (!connection_ || g_dbus_connection_is_closed(connection_) || !introspection())
+        return false;
+    busName_ = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" +
+               std::to_string(++itemCounter);
 
     // Objects first, then the name: a host that finds the name can read everything at once.
     GError* error = nullptr;
     itemRegistration_ = g_dbus_connection_register_object(
-        connection_, itemPath, g_dbus_node_info_lookup_interface(introspection(), itemInterface), &itemVTable,
-        new WeakItem(weak_from_this()), releaseWeak, &error);
+        connection_, itemPath, g_dbus_node_info_lookup_interface(introspection(), itemInterface),
+        &itemVTable, new WeakItem(weak_from_this()), releaseWeak, &error);
     if (!itemRegistration_) {
         g_clear_error(&error);
         return false;
     }
     menuRegistration_ = g_dbus_connection_register_object(
-        connection_, menuPath, g_dbus_node_info_lookup_interface(introspection(), menuInterface), &menuVTable,
-        new WeakItem(weak_from_this()), releaseWeak, &error);
+        connection_, menuPath, g_dbus_node_info_lookup_interface(introspection(), menuInterface),
+        &menuVTable, new WeakItem(weak_from_this()), releaseWeak, &error);
     if (!menuRegistration_) {
         g_clear_error(&error);
         return false;
     }
     GVariant* reply = g_dbus_connection_call_sync(
-        connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
-        g_variant_new("(su)", busName_.c_str(), 4u /* do not queue */), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, &error);
+        connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "RequestName", g_variant_new("(su)", busName_.c_str(), 4u /* do not queue */),
+        G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, &error);
     if (!reply) {
         g_clear_error(&error);
         return false;
@@ -228,26 +245,33 @@ bool StatusNotifierItem::exportObjects() {
 }
 
 void StatusNotifierItem::removeFromStatusBar() {
-    if (removed_) return;
+    if (removed_)
+        return;
     removed_ = true;
     g_cancellable_cancel(cancellable_);
     ++generation_;
     retryTimer_.reset();
     observers_.clear();
-    if (!connection_) return;
-    if (watcherWatch_) g_bus_unwatch_name(watcherWatch_);
-    if (watcherSignals_) g_dbus_connection_signal_unsubscribe(connection_, watcherSignals_);
+    if (!connection_)
+        return;
+    if (watcherWatch_)
+        g_bus_unwatch_name(watcherWatch_);
+    if (watcherSignals_)
+        g_dbus_connection_signal_unsubscribe(connection_, watcherSignals_);
     watcherWatch_ = watcherSignals_ = 0;
-    if (itemRegistration_) g_dbus_connection_unregister_object(connection_, itemRegistration_);
-    if (menuRegistration_) g_dbus_connection_unregister_object(connection_, menuRegistration_);
+    if (itemRegistration_)
+        g_dbus_connection_unregister_object(connection_, itemRegistration_);
+    if (menuRegistration_)
+        g_dbus_connection_unregister_object(connection_, menuRegistration_);
     itemRegistration_ = menuRegistration_ = 0;
     if (exported_ && !g_dbus_connection_is_closed(connection_)) {
         // Releasing the name is what tells the watcher and its hosts that the item is gone.
         GVariant* reply = g_dbus_connection_call_sync(
-            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReleaseName",
-            g_variant_new("(s)", busName_.c_str()), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs,
-            nullptr, nullptr);
-        if (reply) g_variant_unref(reply);
+            connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "ReleaseName", g_variant_new("(s)", busName_.c_str()), G_VARIANT_TYPE("(u)"),
+            G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, nullptr);
+        if (reply)
+            g_variant_unref(reply);
     }
     exported_ = false;
     registered_ = false;
@@ -257,9 +281,11 @@ void StatusNotifierItem::removeFromStatusBar() {
 // ---- Button ----
 
 void StatusNotifierItem::setButton(const StatusButtonContent& content) {
-    if (removed_) return;
+    if (removed_)
+        return;
     bool imageChanged = !basePixmaps_.size() || content.badgeSymbol != content_.badgeSymbol ||
-                        !(content.image == content_.image || (content.image && content_.image && *content.image == *content_.image));
+                        !(content.image == content_.image ||
+                          (content.image && content_.image && *content.image == *content_.image));
     bool toolTipChanged = content.toolTip != content_.toolTip;
     content_ = content;
     if (imageChanged) {
@@ -267,58 +293,75 @@ void StatusNotifierItem::setButton(const StatusButtonContent& content) {
                                       : std::vector<ArgbPixmap>{};
         rebuildPixmaps();
     }
-    if (toolTipChanged && registrationStarted_) emitItemSignal("NewToolTip");
+    if (toolTipChanged && registrationStarted_)
+        emitItemSignal("NewToolTip");
 }
 
 void StatusNotifierItem::setOpacity(double opacity) {
-    if (removed_ || opacity == opacity_) return;
+    if (removed_ || opacity == opacity_)
+        return;
     opacity_ = opacity;
     rebuildPixmaps();
 }
 
 void StatusNotifierItem::rebuildPixmaps() {
     auto fresh = withOpacity(basePixmaps_, opacity_);
-    if (pixmapVariant_ && fresh == publishedPixmaps_) return;
+    if (pixmapVariant_ && fresh == publishedPixmaps_)
+        return;
     publishedPixmaps_ = std::move(fresh);
-    if (pixmapVariant_) g_variant_unref(pixmapVariant_);
+    if (pixmapVariant_)
+        g_variant_unref(pixmapVariant_);
     pixmapVariant_ = pixmapsVariant(publishedPixmaps_);
-    if (registrationStarted_) emitItemSignal("NewIcon");
+    if (registrationStarted_)
+        emitItemSignal("NewIcon");
 }
 
 GVariant* StatusNotifierItem::itemProperty(const char* name) const {
     std::string_view property = name;
-    if (property == "Category") return g_variant_new_string("ApplicationStatus");
-    if (property == "Id") return g_variant_new_string(itemId);
-    if (property == "Title") return g_variant_new_string("Quorvel");
-    if (property == "Status") return g_variant_new_string("Active");
-    if (property == "WindowId") return g_variant_new_int32(0);
-    if (property == "IconName" || property == "OverlayIconName" || property == "AttentionIconName" ||
-        property == "AttentionMovieName" || property == "IconThemePath") {
+    if (property == "Category")
+        return g_variant_new_string("ApplicationStatus");
+    if (property == "Id")
+        return g_variant_new_string(itemId);
+    if (property == "Title")
+        return g_variant_new_string("Quorvel");
+    if (property == "Status")
+        return g_variant_new_string("Active");
+    if (property == "WindowId")
+        return g_variant_new_int32(0);
+    if (property == "IconName" || property == "OverlayIconName" ||
+        property == "AttentionIconName" || property == "AttentionMovieName" ||
+        property == "IconThemePath") {
         return g_variant_new_string("");
     }
     if (property == "IconPixmap") {
-        return pixmapVariant_ ? g_variant_ref(pixmapVariant_) : g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0);
+        return pixmapVariant_ ? g_variant_ref(pixmapVariant_)
+                              : g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0);
     }
     if (property == "OverlayIconPixmap" || property == "AttentionIconPixmap") {
         return g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0);
     }
-    if (property == "IconAccessibleDesc") return g_variant_new_string(content_.accessibilityValue.c_str());
+    if (property == "IconAccessibleDesc")
+        return g_variant_new_string(content_.accessibilityValue.c_str());
     if (property == "ToolTip") {
-        return g_variant_new("(s@a(iiay)ss)", "", g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0),
+        return g_variant_new("(s@a(iiay)ss)", "",
+                             g_variant_new_array(G_VARIANT_TYPE("(iiay)"), nullptr, 0),
                              content_.accessibilityLabel.c_str(), content_.toolTip.c_str());
     }
-    if (property == "ItemIsMenu") return g_variant_new_boolean(TRUE);
-    if (property == "Menu") return g_variant_new_object_path(menuPath);
+    if (property == "ItemIsMenu")
+        return g_variant_new_boolean(TRUE);
+    if (property == "Menu")
+        return g_variant_new_object_path(menuPath);
     return nullptr;
 }
 
-void StatusNotifierItem::itemMethod(const char* method, GVariant*, GDBusMethodInvocation* invocation) {
+void StatusNotifierItem::itemMethod(const char* method, GVariant*,
+                                    GDBusMethodInvocation* invocation) {
     std::string_view name = method;
     if (name == "Activate") {
         // The item is its menu. A failed Activate is what makes hosts that always activate on a
         // primary click open the menu instead.
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.NotSupported",
-                                                   "The item only has a menu");
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.DBus.Error.NotSupported", "The item only has a menu");
         return;
     }
     g_dbus_method_invocation_return_value(invocation, nullptr);
@@ -326,10 +369,12 @@ void StatusNotifierItem::itemMethod(const char* method, GVariant*, GDBusMethodIn
 
 void StatusNotifierItem::emitItemSignal(const char* name, GVariant* parameters) {
     if (!exported_ || removed_) {
-        if (parameters) g_variant_unref(g_variant_ref_sink(parameters));
+        if (parameters)
+            g_variant_unref(g_variant_ref_sink(parameters));
         return;
     }
-    g_dbus_connection_emit_signal(connection_, nullptr, itemPath, itemInterface, name, parameters, nullptr);
+    g_dbus_connection_emit_signal(connection_, nullptr, itemPath, itemInterface, name, parameters,
+                                  nullptr);
 }
 
 // ---- Menu ----
@@ -344,17 +389,20 @@ void StatusNotifierItem::setMenu(std::shared_ptr<StatusMenu> menu) {
 }
 
 void StatusNotifierItem::menuDidChange() {
-    if (!menu_ || removed_) return;
+    if (!menu_ || removed_)
+        return;
     auto fresh = trayMenuEntries(*menu_);
     if (!sameTrayMenuStructure(entries_, fresh)) {
         entries_ = std::move(fresh);
         ++revision_;
-        if (registrationStarted_) emitMenuSignal("LayoutUpdated", g_variant_new("(ui)", revision_, 0));
+        if (registrationStarted_)
+            emitMenuSignal("LayoutUpdated", g_variant_new("(ui)", revision_, 0));
         return;
     }
     auto changes = trayMenuChanges(entries_, fresh);
     entries_ = std::move(fresh);
-    if (changes.empty() || !registrationStarted_) return;
+    if (changes.empty() || !registrationStarted_)
+        return;
     GVariantBuilder updated;
     g_variant_builder_init(&updated, G_VARIANT_TYPE("a(ia{sv})"));
     for (const auto& change : changes) {
@@ -365,11 +413,14 @@ void StatusNotifierItem::menuDidChange() {
             // Values are sent explicitly, also when they return to the default, since some hosts
             // only update keys that are present.
             if (property == trayPropertyLabel) {
-                g_variant_builder_add(&properties, "{sv}", "label", g_variant_new_string(entry->label.c_str()));
+                g_variant_builder_add(&properties, "{sv}", "label",
+                                      g_variant_new_string(entry->label.c_str()));
             } else if (property == trayPropertyEnabled) {
-                g_variant_builder_add(&properties, "{sv}", "enabled", g_variant_new_boolean(entry->enabled));
+                g_variant_builder_add(&properties, "{sv}", "enabled",
+                                      g_variant_new_boolean(entry->enabled));
             } else if (property == trayPropertyVisible) {
-                g_variant_builder_add(&properties, "{sv}", "visible", g_variant_new_boolean(entry->visible));
+                g_variant_builder_add(&properties, "{sv}", "visible",
+                                      g_variant_new_boolean(entry->visible));
             }
         }
         g_variant_builder_add(&updated, "(i@a{sv})", change.id, g_variant_builder_end(&properties));
@@ -384,21 +435,27 @@ void StatusNotifierItem::emitMenuSignal(const char* name, GVariant* parameters) 
         g_variant_unref(g_variant_ref_sink(parameters));
         return;
     }
-    g_dbus_connection_emit_signal(connection_, nullptr, menuPath, menuInterface, name, parameters, nullptr);
+    g_dbus_connection_emit_signal(connection_, nullptr, menuPath, menuInterface, name, parameters,
+                                  nullptr);
 }
 
 GVariant* StatusNotifierItem::menuProperty(const char* name) const {
     std::string_view property = name;
-    if (property == "Version") return g_variant_new_uint32(3);
-    if (property == "TextDirection") return g_variant_new_string("ltr");
-    if (property == "Status") return g_variant_new_string("normal");
-    if (property == "IconThemePath") return g_variant_new_strv(nullptr, 0);
+    if (property == "Version")
+        return g_variant_new_uint32(3);
+    if (property == "TextDirection")
+        return g_variant_new_string("ltr");
+    if (property == "Status")
+        return g_variant_new_string("normal");
+    if (property == "IconThemePath")
+        return g_variant_new_strv(nullptr, 0);
     return nullptr;
 }
 
 const TrayMenuEntry* StatusNotifierItem::entryWithId(int id) const {
     for (const auto& entry : entries_) {
-        if (entry.id == id) return &entry;
+        if (entry.id == id)
+            return &entry;
     }
     return nullptr;
 }
@@ -407,14 +464,19 @@ GVariant* StatusNotifierItem::entryProperties(const TrayMenuEntry& entry, GVaria
     GVariantBuilder builder;
     g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
     if (entry.separator) {
-        if (wanted(names, "type")) g_variant_builder_add(&builder, "{sv}", "type", g_variant_new_string("separator"));
+        if (wanted(names, "type"))
+            g_variant_builder_add(&builder, "{sv}", "type", g_variant_new_string("separator"));
     } else {
         if (wanted(names, "label")) {
-            g_variant_builder_add(&builder, "{sv}", "label", g_variant_new_string(entry.label.c_str()));
+            g_variant_builder_add(&builder, "{sv}", "label",
+                                  g_variant_new_string(entry.label.c_str()));
         }
-        if (wanted(names, "enabled")) g_variant_builder_add(&builder, "{sv}", "enabled", g_variant_new_boolean(entry.enabled));
+        if (wanted(names, "enabled"))
+            g_variant_builder_add(&builder, "{sv}", "enabled",
+                                  g_variant_new_boolean(entry.enabled));
     }
-    if (wanted(names, "visible")) g_variant_builder_add(&builder, "{sv}", "visible", g_variant_new_boolean(entry.visible));
+    if (wanted(names, "visible"))
+        g_variant_builder_add(&builder, "{sv}", "visible", g_variant_new_boolean(entry.visible));
     return g_variant_builder_end(&builder);
 }
 
@@ -430,17 +492,21 @@ GVariant* StatusNotifierItem::layoutOf(int id, int depth, GVariant* names) const
         GVariantBuilder root;
         g_variant_builder_init(&root, G_VARIANT_TYPE("a{sv}"));
         if (wanted(names, "children-display")) {
-            g_variant_builder_add(&root, "{sv}", "children-display", g_variant_new_string("submenu"));
+            g_variant_builder_add(&root, "{sv}", "children-display",
+                                  g_variant_new_string("submenu"));
         }
-        return g_variant_new("(i@a{sv}@av)", 0, g_variant_builder_end(&root), g_variant_builder_end(&children));
+        return g_variant_new("(i@a{sv}@av)", 0, g_variant_builder_end(&root),
+                             g_variant_builder_end(&children));
     }
     const TrayMenuEntry* entry = entryWithId(id);
-    return g_variant_new("(i@a{sv}@av)", id, entryProperties(*entry, names), g_variant_builder_end(&children));
+    return g_variant_new("(i@a{sv}@av)", id, entryProperties(*entry, names),
+                         g_variant_builder_end(&children));
 }
 
 bool StatusNotifierItem::clicked(int id) {
     const TrayMenuEntry* entry = entryWithId(id);
-    if (!entry) return false;
+    if (!entry)
+        return false;
     if (entry->clickable && entry->enabled && entry->visible && menu_ && menu_->action) {
         auto action = menu_->action;
         std::int64_t tag = menu_->items[entry->row].tag;
@@ -450,11 +516,13 @@ bool StatusNotifierItem::clicked(int id) {
     return true;
 }
 
-void StatusNotifierItem::menuMethod(const char* method, GVariant* parameters, GDBusMethodInvocation* invocation) {
+void StatusNotifierItem::menuMethod(const char* method, GVariant* parameters,
+                                    GDBusMethodInvocation* invocation) {
     std::string_view name = method;
     auto unknownId = [&](int id) {
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.InvalidArgs",
-                                                   ("Unknown menu item id " + std::to_string(id)).c_str());
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.DBus.Error.InvalidArgs",
+            ("Unknown menu item id " + std::to_string(id)).c_str());
     };
     if (name == "GetLayout") {
         gint32 parent = 0, depth = 0;
@@ -465,8 +533,8 @@ void StatusNotifierItem::menuMethod(const char* method, GVariant* parameters, GD
             unknownId(parent);
             return;
         }
-        g_dbus_method_invocation_return_value(invocation,
-                                              g_variant_new("(u@(ia{sv}av))", revision_, layoutOf(parent, depth, names)));
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(u@(ia{sv}av))", revision_, layoutOf(parent, depth, names)));
         g_variant_unref(names);
     } else if (name == "GetGroupProperties") {
         GVariant* ids = nullptr;
@@ -476,25 +544,30 @@ void StatusNotifierItem::menuMethod(const char* method, GVariant* parameters, GD
         g_variant_builder_init(&result, G_VARIANT_TYPE("a(ia{sv})"));
         if (g_variant_n_children(ids) == 0) {
             for (const auto& entry : entries_) {
-                g_variant_builder_add(&result, "(i@a{sv})", entry.id, entryProperties(entry, names));
+                g_variant_builder_add(&result, "(i@a{sv})", entry.id,
+                                      entryProperties(entry, names));
             }
         } else {
             gsize count = 0;
-            const gint32* list = static_cast<const gint32*>(g_variant_get_fixed_array(ids, &count, sizeof(gint32)));
+            const gint32* list =
+                static_cast<const gint32*>(g_variant_get_fixed_array(ids, &count, sizeof(gint32)));
             for (gsize i = 0; i < count; ++i) {
                 if (list[i] == 0) {
                     GVariantBuilder root;
                     g_variant_builder_init(&root, G_VARIANT_TYPE("a{sv}"));
                     if (wanted(names, "children-display")) {
-                        g_variant_builder_add(&root, "{sv}", "children-display", g_variant_new_string("submenu"));
+                        g_variant_builder_add(&root, "{sv}", "children-display",
+                                              g_variant_new_string("submenu"));
                     }
                     g_variant_builder_add(&result, "(i@a{sv})", 0, g_variant_builder_end(&root));
                 } else if (const TrayMenuEntry* entry = entryWithId(list[i])) {
-                    g_variant_builder_add(&result, "(i@a{sv})", entry->id, entryProperties(*entry, names));
+                    g_variant_builder_add(&result, "(i@a{sv})", entry->id,
+                                          entryProperties(*entry, names));
                 }
             }
         }
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(@a(ia{sv}))", g_variant_builder_end(&result)));
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(@a(ia{sv}))", g_variant_builder_end(&result)));
         g_variant_unref(ids);
         g_variant_unref(names);
     } else if (name == "GetProperty") {
@@ -511,8 +584,8 @@ void StatusNotifierItem::menuMethod(const char* method, GVariant* parameters, GD
         GVariant* value = g_variant_lookup_value(all, property, nullptr);
         g_variant_unref(all);
         if (!value) {
-            g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.InvalidArgs",
-                                                       "No such property");
+            g_dbus_method_invocation_return_dbus_error(
+                invocation, "org.freedesktop.DBus.Error.InvalidArgs", "No such property");
             return;
         }
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(v)", value));
@@ -531,7 +604,8 @@ void StatusNotifierItem::menuMethod(const char* method, GVariant* parameters, GD
         }
         std::string event = eventId;
         g_dbus_method_invocation_return_value(invocation, nullptr);
-        if (event == "clicked") clicked(id);
+        if (event == "clicked")
+            clicked(id);
     } else if (name == "EventGroup") {
         GVariantIter* events = nullptr;
         g_variant_get(parameters, "(a(isvu))", &events);
@@ -556,12 +630,15 @@ void StatusNotifierItem::menuMethod(const char* method, GVariant* parameters, GD
         g_variant_iter_free(events);
         if (total > 0 && failed == total) {
             g_variant_builder_clear(&errors);
-            g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.InvalidArgs",
+            g_dbus_method_invocation_return_dbus_error(invocation,
+                                                       "org.freedesktop.DBus.Error.InvalidArgs",
                                                        "None of the menu item ids exist");
             return;
         }
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(@ai)", g_variant_builder_end(&errors)));
-        for (int clickedId : clicks) clicked(clickedId);
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(@ai)", g_variant_builder_end(&errors)));
+        for (int clickedId : clicks)
+            clicked(clickedId);
     } else if (name == "AboutToShow") {
         gint32 id = 0;
         g_variant_get(parameters, "(i)", &id);
@@ -577,16 +654,20 @@ void StatusNotifierItem::menuMethod(const char* method, GVariant* parameters, GD
         GVariantBuilder errors;
         g_variant_builder_init(&errors, G_VARIANT_TYPE("ai"));
         gsize count = 0;
-        const gint32* list = static_cast<const gint32*>(g_variant_get_fixed_array(ids, &count, sizeof(gint32)));
+        const gint32* list =
+            static_cast<const gint32*>(g_variant_get_fixed_array(ids, &count, sizeof(gint32)));
         for (gsize i = 0; i < count; ++i) {
-            if (list[i] != 0 && !entryWithId(list[i])) g_variant_builder_add(&errors, "i", list[i]);
+            if (list[i] != 0 && !entryWithId(list[i]))
+                g_variant_builder_add(&errors, "i", list[i]);
         }
         g_variant_unref(ids);
         g_dbus_method_invocation_return_value(
-            invocation, g_variant_new("(@ai@ai)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
-                                      g_variant_builder_end(&errors)));
+            invocation,
+            g_variant_new("(@ai@ai)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
+                          g_variant_builder_end(&errors)));
     } else {
-        g_dbus_method_invocation_return_dbus_error(invocation, "org.freedesktop.DBus.Error.UnknownMethod", method);
+        g_dbus_method_invocation_return_dbus_error(
+            invocation, "org.freedesktop.DBus.Error.UnknownMethod", method);
     }
 }
 
@@ -608,13 +689,14 @@ ObservationHandle StatusNotifierItem::observeVisibility(std::function<void(bool)
 // the icon are in place, so that a host reads the finished item at once. It is synchronous
 // (bounded by syncTimeoutMs per call), because install must know at once whether the item is seen.
 void StatusNotifierItem::registerWithWatcherNow() {
-    if (registrationStarted_ || !exported_ || removed_) return;
+    if (registrationStarted_ || !exported_ || removed_)
+        return;
     registrationStarted_ = true;
     GError* error = nullptr;
     GVariant* owner = g_dbus_connection_call_sync(
-        connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
-        g_variant_new("(s)", watcherName), G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr,
-        &error);
+        connection_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetNameOwner", g_variant_new("(s)", watcherName), G_VARIANT_TYPE("(s)"),
+        G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, &error);
     g_clear_error(&error);
     if (owner) {
         const char* unique = nullptr;
@@ -625,51 +707,60 @@ void StatusNotifierItem::registerWithWatcherNow() {
         // reading the item, and they must find this process back at its main loop, not waiting.
         GVariant* flag = g_dbus_connection_call_sync(
             connection_, watcherName, watcherPath, "org.freedesktop.DBus.Properties", "Get",
-            g_variant_new("(ss)", watcherInterface, "IsStatusNotifierHostRegistered"), G_VARIANT_TYPE("(v)"),
-            G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, &error);
+            g_variant_new("(ss)", watcherInterface, "IsStatusNotifierHostRegistered"),
+            G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, &error);
         g_clear_error(&error);
         if (flag) {
             GVariant* value = nullptr;
             g_variant_get(flag, "(v)", &value);
-            hostRegistered_ = g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
+            hostRegistered_ =
+                g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
             g_variant_unref(value);
             g_variant_unref(flag);
         }
-        GVariant* reply = g_dbus_connection_call_sync(connection_, watcherName, watcherPath, watcherInterface,
-                                                      "RegisterStatusNotifierItem", g_variant_new("(s)", busName_.c_str()),
-                                                      nullptr, G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs, nullptr, &error);
+        GVariant* reply = g_dbus_connection_call_sync(
+            connection_, watcherName, watcherPath, watcherInterface, "RegisterStatusNotifierItem",
+            g_variant_new("(s)", busName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, syncTimeoutMs,
+            nullptr, &error);
         g_clear_error(&error);
         registered_ = reply != nullptr;
-        if (reply) g_variant_unref(reply);
+        if (reply)
+            g_variant_unref(reply);
     }
     lastVisible_ = !watcherOwner_.empty() && registered_ && hostRegistered_ && !dropped_;
     startWatchingWatcher();
-    if (!watcherOwner_.empty() && !registered_) scheduleRetry();
+    if (!watcherOwner_.empty() && !registered_)
+        scheduleRetry();
 }
 
 void StatusNotifierItem::startWatchingWatcher() {
     watcherSignals_ = g_dbus_connection_signal_subscribe(
         connection_, nullptr, nullptr, nullptr, watcherPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const char* sender, const char*, const char*, const char* signal, GVariant* parameters,
-           gpointer data) {
-            if (auto self = lockWeak(data)) self->watcherSignal(sender, signal, parameters);
+        [](GDBusConnection*, const char* sender, const char*, const char*, const char* signal,
+           GVariant* parameters, gpointer data) {
+            if (auto self = lockWeak(data))
+                self->watcherSignal(sender, signal, parameters);
         },
         new WeakItem(weak_from_this()), releaseWeak);
     watcherWatch_ = g_bus_watch_name_on_connection(
         connection_, watcherName, G_BUS_NAME_WATCHER_FLAGS_NONE,
         [](GDBusConnection*, const char*, const char* owner, gpointer data) {
-            if (auto self = lockWeak(data)) self->watcherAppeared(owner);
+            if (auto self = lockWeak(data))
+                self->watcherAppeared(owner);
         },
         [](GDBusConnection*, const char*, gpointer data) {
-            if (auto self = lockWeak(data)) self->watcherVanished();
+            if (auto self = lockWeak(data))
+                self->watcherVanished();
         },
         new WeakItem(weak_from_this()), releaseWeak);
 }
 
 void StatusNotifierItem::watcherAppeared(const char* owner) {
-    if (removed_) return;
+    if (removed_)
+        return;
     // The watch reports the watcher that the first registration already talked to: nothing new.
-    if (owner == watcherOwner_ && (registered_ || retryTimer_)) return;
+    if (owner == watcherOwner_ && (registered_ || retryTimer_))
+        return;
     watcherOwner_ = owner;
     registered_ = false;
     hostRegistered_ = false;
@@ -680,7 +771,8 @@ void StatusNotifierItem::watcherAppeared(const char* owner) {
 }
 
 void StatusNotifierItem::watcherVanished() {
-    if (removed_) return;
+    if (removed_)
+        return;
     ++generation_;
     watcherOwner_.clear();
     registered_ = false;
@@ -701,16 +793,20 @@ void StatusNotifierItem::registerWithWatcherLater() {
         g_variant_new("(s)", busName_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, cancellable_,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             auto* call = static_cast<Call*>(data);
-            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-            if (reply) g_variant_unref(reply);
-            if (auto self = call->item.lock()) self->registrationFinished(reply != nullptr, call->generation);
+            GVariant* reply =
+                g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+            if (reply)
+                g_variant_unref(reply);
+            if (auto self = call->item.lock())
+                self->registrationFinished(reply != nullptr, call->generation);
             delete call;
         },
         new Call{weak_from_this(), generation});
 }
 
 void StatusNotifierItem::registrationFinished(bool succeeded, std::uint64_t generation) {
-    if (removed_ || generation != generation_) return;
+    if (removed_ || generation != generation_)
+        return;
     registered_ = succeeded;
     if (!succeeded) {
         evaluateVisibility();
@@ -727,16 +823,18 @@ void StatusNotifierItem::readHostRegistered() {
     };
     g_dbus_connection_call(
         connection_, watcherName, watcherPath, "org.freedesktop.DBus.Properties", "Get",
-        g_variant_new("(ss)", watcherInterface, "IsStatusNotifierHostRegistered"), G_VARIANT_TYPE("(v)"),
-        G_DBUS_CALL_FLAGS_NONE, -1, cancellable_,
+        g_variant_new("(ss)", watcherInterface, "IsStatusNotifierHostRegistered"),
+        G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, -1, cancellable_,
         [](GObject* source, GAsyncResult* result, gpointer data) {
             auto* call = static_cast<Call*>(data);
-            GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+            GVariant* reply =
+                g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
             bool host = false;
             if (reply) {
                 GVariant* value = nullptr;
                 g_variant_get(reply, "(v)", &value);
-                host = g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value);
+                host = g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN) &&
+                       g_variant_get_boolean(value);
                 g_variant_unref(value);
                 g_variant_unref(reply);
             }
@@ -752,13 +850,16 @@ void StatusNotifierItem::readHostRegistered() {
 
 // A watcher may own its name before it can take registrations; try again while it stays.
 void StatusNotifierItem::scheduleRetry() {
-    if (watcherOwner_.empty() || removed_) return;
-    double delay = retryDelays[std::min<std::size_t>(static_cast<std::size_t>(retries_), std::size(retryDelays) - 1)];
+    if (watcherOwner_.empty() || removed_)
+        return;
+    double delay = retryDelays[std::min<std::size_t>(static_cast<std::size_t>(retries_),
+                                                     std::size(retryDelays) - 1)];
     ++retries_;
     std::weak_ptr<StatusNotifierItem> weak = weak_from_this();
     retryTimer_ = MainLoop::shared().scheduleTimer(delay, false, [weak] {
         auto self = weak.lock();
-        if (!self || self->removed_ || self->watcherOwner_.empty() || self->registered_) return;
+        if (!self || self->removed_ || self->watcherOwner_.empty() || self->registered_)
+            return;
         self->retryTimer_.reset();
         self->registerWithWatcherLater();
     });
@@ -766,15 +867,18 @@ void StatusNotifierItem::scheduleRetry() {
 
 bool StatusNotifierItem::ownsEntry(const std::string& entry) const {
     // Watchers write the entry as the name, "name/path" or "unique@path".
-    if (entry.rfind(busName_, 0) == 0 && (entry.size() == busName_.size() || entry[busName_.size()] == '/')) {
+    if (entry.rfind(busName_, 0) == 0 &&
+        (entry.size() == busName_.size() || entry[busName_.size()] == '/')) {
         return true;
     }
     const char* unique = g_dbus_connection_get_unique_name(connection_);
     return unique && entry.rfind(unique, 0) == 0 && entry.find(itemPath) != std::string::npos;
 }
 
-void StatusNotifierItem::watcherSignal(const char* sender, const char* signal, GVariant* parameters) {
-    if (removed_ || watcherOwner_.empty() || watcherOwner_ != sender) return;
+void StatusNotifierItem::watcherSignal(const char* sender, const char* signal,
+                                       GVariant* parameters) {
+    if (removed_ || watcherOwner_.empty() || watcherOwner_ != sender)
+        return;
     std::string_view name = signal;
     if (name == "StatusNotifierHostRegistered") {
         hostRegistered_ = true;
@@ -783,14 +887,18 @@ void StatusNotifierItem::watcherSignal(const char* sender, const char* signal, G
         readHostRegistered(); // other hosts may remain
     } else if (name == "StatusNotifierItemUnregistered" || name == "StatusNotifierItemRegistered") {
         const char* entry = nullptr;
-        if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(s)"))) return;
+        if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(s)")))
+            return;
         g_variant_get(parameters, "(&s)", &entry);
-        if (!ownsEntry(entry)) return;
+        if (!ownsEntry(entry))
+            return;
         dropped_ = name == "StatusNotifierItemUnregistered";
         evaluateVisibility();
-    } else if (name == "PropertiesChanged" && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sa{sv}as)"))) {
+    } else if (name == "PropertiesChanged" &&
+               g_variant_is_of_type(parameters, G_VARIANT_TYPE("(sa{sv}as)"))) {
         GVariant* changed = g_variant_get_child_value(parameters, 1);
-        GVariant* flag = g_variant_lookup_value(changed, "IsStatusNotifierHostRegistered", G_VARIANT_TYPE_BOOLEAN);
+        GVariant* flag = g_variant_lookup_value(changed, "IsStatusNotifierHostRegistered",
+                                                G_VARIANT_TYPE_BOOLEAN);
         if (flag) {
             hostRegistered_ = g_variant_get_boolean(flag);
             g_variant_unref(flag);
@@ -801,11 +909,14 @@ void StatusNotifierItem::watcherSignal(const char* sender, const char* signal, G
 }
 
 void StatusNotifierItem::evaluateVisibility() {
-    bool visible = exported_ && !removed_ && !watcherOwner_.empty() && registered_ && hostRegistered_ && !dropped_;
-    if (visible == lastVisible_) return;
+    bool visible = exported_ && !removed_ && !watcherOwner_.empty() && registered_ &&
+                   hostRegistered_ && !dropped_;
+    if (visible == lastVisible_)
+        return;
     lastVisible_ = visible;
     auto observers = observers_; // a handler may end its own observation
-    for (auto& [id, handler] : observers) handler(visible);
+    for (auto& [id, handler] : observers)
+        handler(visible);
 }
 
 } // namespace quorvel

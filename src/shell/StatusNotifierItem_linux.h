@@ -16,7 +16,8 @@ namespace quorvel {
 // /StatusNotifierItem) with its menu (com.canonical.dbusmenu at /MenuBar) on the session bus,
 // registered with the tray's watcher. It can be seen when a watcher owns its name, accepted our
 // registration, has a host that draws items, and has not dropped our entry since.
-class StatusNotifierItem : public StatusItem, public std::enable_shared_from_this<StatusNotifierItem> {
+class StatusNotifierItem : public StatusItem,
+                           public std::enable_shared_from_this<StatusNotifierItem> {
 public:
     static constexpr const char* itemPath = "/StatusNotifierItem";
     static constexpr const char* menuPath = "/MenuBar";

@@ -15,12 +15,15 @@ struct Pixel {
 
 Pixel over(const Pixel& top, const Pixel& bottom) {
     double a = top.a + bottom.a * (1 - top.a);
-    if (a <= 0) return {0, 0, 0, 0};
+    if (a <= 0)
+        return {0, 0, 0, 0};
     auto mix = [&](double t, double u) { return (t * top.a + u * bottom.a * (1 - top.a)) / a; };
     return {a, mix(top.r, bottom.r), mix(top.g, bottom.g), mix(top.b, bottom.b)};
 }
 
-std::uint8_t byte(double unit) { return static_cast<std::uint8_t>(std::lround(std::clamp(unit, 0.0, 1.0) * 255.0)); }
+std::uint8_t byte(double unit) {
+    return static_cast<std::uint8_t>(std::lround(std::clamp(unit, 0.0, 1.0) * 255.0));
+}
 
 ArgbPixmap compose(const RgbaBitmap& bitmap, bool isTemplate, std::string_view badge) {
     const int w = bitmap.width, h = bitmap.height;
@@ -32,16 +35,20 @@ ArgbPixmap compose(const RgbaBitmap& bitmap, bool isTemplate, std::string_view b
 
     // Coverage of the badge grown by the gap: the icon is cleared there so the badge stands apart.
     auto badgeAt = [&](int x, int y) -> double {
-        if (!mask) return 0;
+        if (!mask)
+            return 0;
         int bx = x - x0, by = y - y0;
-        if (bx < 0 || by < 0 || bx >= badgeSize || by >= badgeSize) return 0;
+        if (bx < 0 || by < 0 || bx >= badgeSize || by >= badgeSize)
+            return 0;
         return mask->at(bx, by) / 255.0;
     };
     auto haloAt = [&](int x, int y) -> double {
-        if (!mask) return 0;
+        if (!mask)
+            return 0;
         double strongest = 0;
         for (int dy = -gap; dy <= gap; ++dy) {
-            for (int dx = -gap; dx <= gap; ++dx) strongest = std::max(strongest, badgeAt(x + dx, y + dy));
+            for (int dx = -gap; dx <= gap; ++dx)
+                strongest = std::max(strongest, badgeAt(x + dx, y + dy));
         }
         return strongest;
     };
@@ -53,10 +60,13 @@ ArgbPixmap compose(const RgbaBitmap& bitmap, bool isTemplate, std::string_view b
     out.argb.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) + static_cast<std::size_t>(x)) * 4;
-            Pixel icon{bitmap.rgba[i + 3] / 255.0, bitmap.rgba[i] / 255.0, bitmap.rgba[i + 1] / 255.0,
-                       bitmap.rgba[i + 2] / 255.0};
-            if (isTemplate) icon = {icon.a, tint.r, tint.g, tint.b};
+            std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
+                             static_cast<std::size_t>(x)) *
+                            4;
+            Pixel icon{bitmap.rgba[i + 3] / 255.0, bitmap.rgba[i] / 255.0,
+                       bitmap.rgba[i + 1] / 255.0, bitmap.rgba[i + 2] / 255.0};
+            if (isTemplate)
+                icon = {icon.a, tint.r, tint.g, tint.b};
             Pixel result = icon;
             if (mask) {
                 result.a *= 1 - haloAt(x, y);
@@ -77,7 +87,8 @@ std::vector<ArgbPixmap> composeStatusPixmaps(const StatusImage& icon, std::strin
     std::vector<ArgbPixmap> pixmaps;
     for (const auto& bitmap : icon.representations) {
         if (bitmap.width <= 0 || bitmap.height <= 0 ||
-            bitmap.rgba.size() != static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height) * 4) {
+            bitmap.rgba.size() != static_cast<std::size_t>(bitmap.width) *
+                                      static_cast<std::size_t>(bitmap.height) * 4) {
             continue;
         }
         pixmaps.push_back(compose(bitmap, icon.isTemplate, badge));
@@ -88,7 +99,8 @@ std::vector<ArgbPixmap> composeStatusPixmaps(const StatusImage& icon, std::strin
 std::vector<ArgbPixmap> withOpacity(const std::vector<ArgbPixmap>& pixmaps, double opacity) {
     double factor = std::clamp(opacity, 0.0, 1.0);
     std::vector<ArgbPixmap> result = pixmaps;
-    if (factor >= 1.0) return result;
+    if (factor >= 1.0)
+        return result;
     for (auto& pixmap : result) {
         for (std::size_t i = 0; i < pixmap.argb.size(); i += 4) {
             pixmap.argb[i] = static_cast<std::uint8_t>(std::lround(pixmap.argb[i] * factor));

@@ -26,13 +26,14 @@ struct StatusPresentation {
     static constexpr std::uint64_t stalenessMilliseconds = 3000;
     static constexpr std::size_t maxLineLength = 32;
     static constexpr std::array<std::string_view, 9> stateSentences{
-        "Ready", "Starting", "Recording", "Paused", "Not recording", "Finalizing", "Uploading", "Halted",
-        "Status unknown"};
+        "Ready",      "Starting",  "Recording", "Paused",        "Not recording",
+        "Finalizing", "Uploading", "Halted",    "Status unknown"};
 
     // Shown when nothing trustworthy is known.
     static StatusPresentation unknown();
     // ageMilliseconds is UINT64_MAX when the snapshot has no time of receipt.
-    static StatusPresentation make(const std::optional<RecorderSnapshot>& snapshot, std::uint64_t ageMilliseconds);
+    static StatusPresentation make(const std::optional<RecorderSnapshot>& snapshot,
+                                   std::uint64_t ageMilliseconds);
     // The status row's second line for a snapshot.
     static std::string subtitleFor(const RecorderSnapshot& snapshot);
 };

@@ -1,7 +1,6 @@
-#include "shell/SystemStatusBar.h"
-
 #include "shell/StatusBadgeGlyph.h"
 #include "shell/StatusNotifierItem_linux.h"
+#include "shell/SystemStatusBar.h"
 
 #include <gio/gio.h>
 
@@ -15,12 +14,15 @@ public:
     explicit SessionBusStatusBar(GDBusConnection* connection)
         : connection_(connection ? G_DBUS_CONNECTION(g_object_ref(connection)) : nullptr) {}
     ~SessionBusStatusBar() override {
-        if (connection_) g_object_unref(connection_);
-        if (interfaceSettings_) g_object_unref(interfaceSettings_);
+        if (connection_)
+            g_object_unref(connection_);
+        if (interfaceSettings_)
+            g_object_unref(interfaceSettings_);
     }
 
     std::shared_ptr<StatusItem> makeStatusItem() override {
-        if (!connection_) connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        if (!connection_)
+            connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         return StatusNotifierItem::create(connection_);
     }
 
@@ -33,7 +35,9 @@ public:
             settingsLookedUp_ = true;
             GSettingsSchemaSource* source = g_settings_schema_source_get_default();
             GSettingsSchema* schema =
-                source ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE) : nullptr;
+                source
+                    ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE)
+                    : nullptr;
             if (schema) {
                 if (g_settings_schema_has_key(schema, "enable-animations")) {
                     interfaceSettings_ = g_settings_new_full(schema, nullptr, nullptr);
@@ -41,7 +45,8 @@ public:
                 g_settings_schema_unref(schema);
             }
         }
-        return interfaceSettings_ && !g_settings_get_boolean(interfaceSettings_, "enable-animations");
+        return interfaceSettings_ &&
+               !g_settings_get_boolean(interfaceSettings_, "enable-animations");
     }
 
     // The tray reports no geometry.

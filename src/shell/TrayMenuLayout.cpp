@@ -6,7 +6,8 @@ std::string trayLabel(std::string_view text) {
     std::string label;
     label.reserve(text.size());
     for (char c : text) {
-        if (c == '_') label += '_';
+        if (c == '_')
+            label += '_';
         label += c;
     }
     return label;
@@ -14,7 +15,8 @@ std::string trayLabel(std::string_view text) {
 
 std::string labelWithBadge(std::string_view title, const std::optional<std::string>& badge) {
     std::string label(title);
-    if (badge && !badge->empty()) label += " (" + *badge + ")";
+    if (badge && !badge->empty())
+        label += " (" + *badge + ")";
     return label;
 }
 
@@ -51,10 +53,13 @@ std::vector<TrayMenuEntry> trayMenuEntries(const StatusMenu& menu) {
     return entries;
 }
 
-bool sameTrayMenuStructure(const std::vector<TrayMenuEntry>& before, const std::vector<TrayMenuEntry>& after) {
-    if (before.size() != after.size()) return false;
+bool sameTrayMenuStructure(const std::vector<TrayMenuEntry>& before,
+                           const std::vector<TrayMenuEntry>& after) {
+    if (before.size() != after.size())
+        return false;
     for (std::size_t i = 0; i < before.size(); ++i) {
-        if (before[i].id != after[i].id || before[i].separator != after[i].separator) return false;
+        if (before[i].id != after[i].id || before[i].separator != after[i].separator)
+            return false;
     }
     return true;
 }
@@ -65,10 +70,14 @@ std::vector<TrayMenuChange> trayMenuChanges(const std::vector<TrayMenuEntry>& be
     for (std::size_t i = 0; i < after.size() && i < before.size(); ++i) {
         TrayMenuChange change;
         change.id = after[i].id;
-        if (before[i].label != after[i].label) change.properties.push_back(trayPropertyLabel);
-        if (before[i].enabled != after[i].enabled) change.properties.push_back(trayPropertyEnabled);
-        if (before[i].visible != after[i].visible) change.properties.push_back(trayPropertyVisible);
-        if (!change.properties.empty()) changes.push_back(std::move(change));
+        if (before[i].label != after[i].label)
+            change.properties.push_back(trayPropertyLabel);
+        if (before[i].enabled != after[i].enabled)
+            change.properties.push_back(trayPropertyEnabled);
+        if (before[i].visible != after[i].visible)
+            change.properties.push_back(trayPropertyVisible);
+        if (!change.properties.empty())
+            changes.push_back(std::move(change));
     }
     return changes;
 }

@@ -18,7 +18,7 @@ struct TrayMenuEntry {
     std::string label; // literal underscores doubled, no access keys
     bool enabled = true;
     bool visible = true;
-    std::size_t row = 0;   // the StatusMenu row it stands for
+    std::size_t row = 0;    // the StatusMenu row it stands for
     bool clickable = false; // choosing it calls the menu's action with the row's tag
 
     bool operator==(const TrayMenuEntry&) const = default;
@@ -47,7 +47,8 @@ struct TrayMenuChange {
 };
 
 // Whether the two lists have the same ids and kinds (otherwise the layout must be re-read).
-bool sameTrayMenuStructure(const std::vector<TrayMenuEntry>& before, const std::vector<TrayMenuEntry>& after);
+bool sameTrayMenuStructure(const std::vector<TrayMenuEntry>& before,
+                           const std::vector<TrayMenuEntry>& after);
 // The entries whose published properties differ, with only those properties.
 std::vector<TrayMenuChange> trayMenuChanges(const std::vector<TrayMenuEntry>& before,
                                             const std::vector<TrayMenuEntry>& after);

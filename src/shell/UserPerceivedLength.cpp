@@ -8,25 +8,36 @@ namespace quorvel {
 namespace {
 
 bool isVariationSelector(gunichar c) {
-    return (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF) || (c >= 0x180B && c <= 0x180D);
+    return (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xE0100 && c <= 0xE01EF) ||
+           (c >= 0x180B && c <= 0x180D);
 }
 
-bool isTag(gunichar c) { return c >= 0xE0020 && c <= 0xE007F; }
+bool isTag(gunichar c) {
+    return c >= 0xE0020 && c <= 0xE007F;
+}
 
 // Characters that never start a cluster of their own: they attach to what precedes them.
 bool extendsPrevious(gunichar c) {
-    if (c == 0x200D || c == 0x200C || isVariationSelector(c) || isTag(c)) return true;
-    if (g_unichar_ismark(c)) return true; // non-spacing, spacing and enclosing marks
+    if (c == 0x200D || c == 0x200C || isVariationSelector(c) || isTag(c))
+        return true;
+    if (g_unichar_ismark(c))
+        return true; // non-spacing, spacing and enclosing marks
     return g_unichar_break_type(c) == G_UNICODE_BREAK_EMOJI_MODIFIER;
 }
 
 bool isPictographic(gunichar c) {
-    if (c >= 0x1F000 && c <= 0x1FAFF) return true;
-    if (c >= 0x2600 && c <= 0x27BF) return true;
-    if (c >= 0x2B00 && c <= 0x2BFF) return true;
-    if (c == 0x00A9 || c == 0x00AE || c == 0x203C || c == 0x2049 || c == 0x2122 || c == 0x2139) return true;
-    if (c >= 0x2190 && c <= 0x21FF) return true;
-    if (c >= 0x2300 && c <= 0x23FF) return true;
+    if (c >= 0x1F000 && c <= 0x1FAFF)
+        return true;
+    if (c >= 0x2600 && c <= 0x27BF)
+        return true;
+    if (c >= 0x2B00 && c <= 0x2BFF)
+        return true;
+    if (c == 0x00A9 || c == 0x00AE || c == 0x203C || c == 0x2049 || c == 0x2122 || c == 0x2139)
+        return true;
+    if (c >= 0x2190 && c <= 0x21FF)
+        return true;
+    if (c >= 0x2300 && c <= 0x23FF)
+        return true;
     return false;
 }
 
@@ -34,12 +45,18 @@ enum class Hangul { none, l, v, t, lv, lvt };
 
 Hangul hangulKind(gunichar c) {
     switch (g_unichar_break_type(c)) {
-    case G_UNICODE_BREAK_HANGUL_L_JAMO: return Hangul::l;
-    case G_UNICODE_BREAK_HANGUL_V_JAMO: return Hangul::v;
-    case G_UNICODE_BREAK_HANGUL_T_JAMO: return Hangul::t;
-    case G_UNICODE_BREAK_HANGUL_LV_SYLLABLE: return Hangul::lv;
-    case G_UNICODE_BREAK_HANGUL_LVT_SYLLABLE: return Hangul::lvt;
-    default: return Hangul::none;
+    case G_UNICODE_BREAK_HANGUL_L_JAMO:
+        return Hangul::l;
+    case G_UNICODE_BREAK_HANGUL_V_JAMO:
+        return Hangul::v;
+    case G_UNICODE_BREAK_HANGUL_T_JAMO:
+        return Hangul::t;
+    case G_UNICODE_BREAK_HANGUL_LV_SYLLABLE:
+        return Hangul::lv;
+    case G_UNICODE_BREAK_HANGUL_LVT_SYLLABLE:
+        return Hangul::lvt;
+    default:
+        return Hangul::none;
     }
 }
 
@@ -47,17 +64,23 @@ Hangul hangulKind(gunichar c) {
 bool hangulJoins(Hangul previous, Hangul current) {
     switch (previous) {
     case Hangul::l:
-        return current == Hangul::l || current == Hangul::v || current == Hangul::lv || current == Hangul::lvt;
+        return current == Hangul::l || current == Hangul::v || current == Hangul::lv ||
+               current == Hangul::lvt;
     case Hangul::lv:
-    case Hangul::v: return current == Hangul::v || current == Hangul::t;
+    case Hangul::v:
+        return current == Hangul::v || current == Hangul::t;
     case Hangul::lvt:
-    case Hangul::t: return current == Hangul::t;
-    case Hangul::none: return false;
+    case Hangul::t:
+        return current == Hangul::t;
+    case Hangul::none:
+        return false;
     }
     return false;
 }
 
-bool isRegionalIndicator(gunichar c) { return c >= 0x1F1E6 && c <= 0x1F1FF; }
+bool isRegionalIndicator(gunichar c) {
+    return c >= 0x1F1E6 && c <= 0x1F1FF;
+}
 
 } // namespace
 
@@ -94,7 +117,8 @@ std::size_t userPerceivedLength(std::string_view utf8) {
                 joins = true;
             } else if (afterJoiner && clusterPictographic && isPictographic(c)) {
                 joins = true;
-            } else if (isRegionalIndicator(c) && isRegionalIndicator(previous) && regionalRun % 2 == 1) {
+            } else if (isRegionalIndicator(c) && isRegionalIndicator(previous) &&
+                       regionalRun % 2 == 1) {
                 joins = true;
             } else if (hangulJoins(hangulKind(previous), hangulKind(c))) {
                 joins = true;

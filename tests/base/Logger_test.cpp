@@ -6,11 +6,13 @@
 using namespace quorvel;
 
 TEST(Logger, RendersUnifiedLogFormatStrings) {
-    EXPECT_EQ(renderLogFormat("relaunch action=scheduled delay_seconds=%{public}ld", {std::int64_t{15}}),
-              "relaunch action=scheduled delay_seconds=15");
-    EXPECT_EQ(renderLogFormat("proof_claim attempted=true claimed=%{bool,public}d reason=%{public}s",
-                              {false, "missing"}),
-              "proof_claim attempted=true claimed=false reason=missing");
+    EXPECT_EQ(
+        renderLogFormat("relaunch action=scheduled delay_seconds=%{public}ld", {std::int64_t{15}}),
+        "relaunch action=scheduled delay_seconds=15");
+    EXPECT_EQ(
+        renderLogFormat("proof_claim attempted=true claimed=%{bool,public}d reason=%{public}s",
+                        {false, "missing"}),
+        "proof_claim attempted=true claimed=false reason=missing");
     EXPECT_EQ(renderLogFormat("hop=%{public}s main=%{bool,public}d", {"x", std::int64_t{1}}),
               "hop=x main=true");
     EXPECT_EQ(renderLogFormat("100%% %s %d", {"a", std::int64_t{-3}}), "100% a -3");

@@ -22,7 +22,8 @@ TEST(GLibMainLoop, InvokeSyncFromAWorkerRunsOnTheMainThreadAndTimersFire) {
 
     int ticks = 0;
     TimerHandle timer = loop.scheduleTimer(0.01, true, [&] {
-        if (++ticks == 3) timer->invalidate();
+        if (++ticks == 3)
+            timer->invalidate();
     });
     ASSERT_TRUE(test::pumpUntil([&] { return ticks == 3; }));
     test::pumpFor(std::chrono::milliseconds(40));

@@ -18,7 +18,8 @@ TEST(PrivateBus, StartsAReachableBusAndStopsIt) {
         EXPECT_NE(g_dbus_connection_get_unique_name(connection), nullptr);
         g_object_unref(connection);
     }
-    auto result = quorvel::test::runCommand({"sh", "-c", "sleep 0.2; gdbus introspect --address '" + address +
-                                                             "' -d org.freedesktop.DBus -o /"});
+    auto result = quorvel::test::runCommand(
+        {"sh", "-c",
+         "sleep 0.2; gdbus introspect --address '" + address + "' -d org.freedesktop.DBus -o /"});
     EXPECT_NE(result.status, 0);
 }

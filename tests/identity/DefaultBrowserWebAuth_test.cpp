@@ -23,11 +23,11 @@ std::optional<std::string> redirectFor(const char* configured) {
 TEST(BrowserLoginRedirect, AcceptsHttpsAnywhereAndHttpOnlyOnLocalhost) {
     EXPECT_EQ(browserLoginRedirect(std::nullopt, native), native);
 
-    for (const char* accepted : {"https://app.quorvel.test/auth/desktop/callback",
-                                 "https://app.quorvel.test:8443/auth/desktop/callback",
-                                 "https://127.0.0.1/auth/desktop/callback",
-                                 "http://localhost/auth/desktop/callback",
-                                 "http://localhost:53682/auth/desktop/callback"}) {
+    for (const char* accepted :
+         {"https://app.quorvel.test/auth/desktop/callback",
+          "https://app.quorvel.test:8443/auth/desktop/callback",
+          "https://127.0.0.1/auth/desktop/callback", "http://localhost/auth/desktop/callback",
+          "http://localhost:53682/auth/desktop/callback"}) {
         EXPECT_EQ(redirectFor(accepted), accepted) << accepted;
     }
     for (const char* refused : {
@@ -60,9 +60,11 @@ TEST(BrowserLoginRedirect, AcceptsHttpsAnywhereAndHttpOnlyOnLocalhost) {
 
 TEST(IsIdentityCallback, IgnoresCaseInSchemeAndHostButNotInThePath) {
     EXPECT_TRUE(isIdentityCallback(native, native));
-    EXPECT_TRUE(isIdentityCallback("COM.Zadovuzuzo.Recorder://AUTH/callback?code=1&state=2", native));
+    EXPECT_TRUE(
+        isIdentityCallback("COM.Zadovuzuzo.Recorder://AUTH/callback?code=1&state=2", native));
     // Port, user, query and fragment are not compared.
-    EXPECT_TRUE(isIdentityCallback("com.zadovuzuzo.recorder://me@auth:99/callback#state=x", native));
+    EXPECT_TRUE(
+        isIdentityCallback("com.zadovuzuzo.recorder://me@auth:99/callback#state=x", native));
     EXPECT_FALSE(isIdentityCallback("com.zadovuzuzo.recorder://auth/Callback", native));
     EXPECT_FALSE(isIdentityCallback("com.zadovuzuzo.recorder://auth/callback/", native));
     EXPECT_FALSE(isIdentityCallback("com.zadovuzuzo.recorder://auth/logout", native));
@@ -80,15 +82,15 @@ TEST(BrowserCallbackCorrelation, ReadsOneNonEmptyStateFromTheQueryElseTheFragmen
     using C = BrowserCallbackCorrelation;
     EXPECT_EQ(C::state("x://h/p?state=abc"), "abc");
     EXPECT_EQ(C::state("x://h/p#code=1&state=abc"), "abc");
-    EXPECT_EQ(C::state("x://h/p?code=1#state=abc"), "abc"); // no state item in the query
-    EXPECT_EQ(C::state("x://h/p?state=q#state=f"), "q");     // the query's wins
+    EXPECT_EQ(C::state("x://h/p?code=1#state=abc"), "abc");      // no state item in the query
+    EXPECT_EQ(C::state("x://h/p?state=q#state=f"), "q");         // the query's wins
     EXPECT_EQ(C::state("x://h/p?state=a%20b%2Bc+d"), "a b+c+d"); // "+" is not a space here
     EXPECT_EQ(C::state("x://h/p#state=%E2%9C%93"), "\xE2\x9C\x93");
 
     EXPECT_EQ(C::state("x://h/p?state=abc&state=abc"), std::nullopt); // twice
     EXPECT_EQ(C::state("x://h/p#state=a&state=b"), std::nullopt);
-    EXPECT_EQ(C::state("x://h/p?state="), std::nullopt);  // empty
-    EXPECT_EQ(C::state("x://h/p?state"), std::nullopt);   // no value
+    EXPECT_EQ(C::state("x://h/p?state="), std::nullopt);           // empty
+    EXPECT_EQ(C::state("x://h/p?state"), std::nullopt);            // no value
     EXPECT_EQ(C::state("x://h/p?state=#state=abc"), std::nullopt); // an empty query state counts
     EXPECT_EQ(C::state("x://h/p?State=abc"), std::nullopt);
     EXPECT_EQ(C::state("x://h/p"), std::nullopt);

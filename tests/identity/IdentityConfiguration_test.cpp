@@ -22,17 +22,17 @@ std::optional<IdentityConfiguration> make(std::string_view issuer,
 TEST(IdentityConfiguration, TakesAnHttpsIssuerWithAnyPathAndItsHostAsDomain) {
     auto configuration = make("https://id.quorvel.test/tenant/a/");
     ASSERT_TRUE(configuration);
-    EXPECT_EQ(*configuration, (IdentityConfiguration{"https://id.quorvel.test/tenant/a/", "client",
-                                                     "https://api.test", native, native,
-                                                     "id.quorvel.test"}));
+    EXPECT_EQ(*configuration,
+              (IdentityConfiguration{"https://id.quorvel.test/tenant/a/", "client",
+                                     "https://api.test", native, native, "id.quorvel.test"}));
     // A port named by the issuer is where the tenant is reached.
     EXPECT_EQ(make("https://id.quorvel.test:8443")->domain, "id.quorvel.test:8443");
 
     for (const char* refused :
          {"http://id.quorvel.test/", "HTTPS://id.quorvel.test/", "https://id.quorvel.test/?a=1",
           "https://id.quorvel.test/?", "https://id.quorvel.test/#x", "https://u@id.quorvel.test/",
-          "https://u:p@id.quorvel.test/", "https:///path", "https:/id.quorvel.test", "id.quorvel.test",
-          "https://id quorvel.test/", ""}) {
+          "https://u:p@id.quorvel.test/", "https:///path", "https:/id.quorvel.test",
+          "id.quorvel.test", "https://id quorvel.test/", ""}) {
         EXPECT_FALSE(make(refused)) << refused;
     }
 }
@@ -40,7 +40,8 @@ TEST(IdentityConfiguration, TakesAnHttpsIssuerWithAnyPathAndItsHostAsDomain) {
 TEST(IdentityConfiguration, NeedsTheNativeCallbackAndAUsableRedirectSetting) {
     EXPECT_FALSE(make("https://id.test/", std::nullopt, "com.zadovuzuzo.recorder://auth/Callback"));
     EXPECT_FALSE(make("https://id.test/", std::nullopt, "COM.zadovuzuzo.recorder://auth/callback"));
-    EXPECT_FALSE(make("https://id.test/", std::nullopt, "com.zadovuzuzo.recorder://auth/callback/"));
+    EXPECT_FALSE(
+        make("https://id.test/", std::nullopt, "com.zadovuzuzo.recorder://auth/callback/"));
     auto redirected = make("https://id.test/", "https://app.test/auth/desktop/callback");
     ASSERT_TRUE(redirected);
     EXPECT_EQ(redirected->browserCallbackURL, "https://app.test/auth/desktop/callback");
@@ -71,11 +72,15 @@ TEST(IdentityConfiguration, ClientIDAndAudienceFromOneTo2048Characters) {
 TEST(CStringText, RepairsIllFormedUTF8AndBoundsTheLength) {
     EXPECT_EQ(repairedUTF8("plain \xC3\xA9 \xF0\x9F\x98\x80"), "plain \xC3\xA9 \xF0\x9F\x98\x80");
     const std::string r = "\xEF\xBF\xBD";
-    EXPECT_EQ(repairedUTF8("a\xFF" "b"), "a" + r + "b");
-    EXPECT_EQ(repairedUTF8("\xC0\xAF"), r + r);             // overlong: two bytes, two subparts
-    EXPECT_EQ(repairedUTF8("\xE2\x82"), r);                 // truncated: one maximal subpart
-    EXPECT_EQ(repairedUTF8("\xE2\x82" "A"), r + "A");
-    EXPECT_EQ(repairedUTF8("\xED\xA0\x80"), r + r + r);     // a surrogate
+    EXPECT_EQ(repairedUTF8("a\xFF"
+                           "b"),
+              "a" + r + "b");
+    EXPECT_EQ(repairedUTF8("\xC0\xAF"), r + r); // overlong: two bytes, two subparts
+    EXPECT_EQ(repairedUTF8("\xE2\x82"), r);     // truncated: one maximal subpart
+    EXPECT_EQ(repairedUTF8("\xE2\x82"
+                           "A"),
+              r + "A");
+    EXPECT_EQ(repairedUTF8("\xED\xA0\x80"), r + r + r);         // a surrogate
     EXPECT_EQ(repairedUTF8("\xF4\x90\x80\x80"), r + r + r + r); // above U+10FFFF
     EXPECT_EQ(repairedUTF8("\xF0\x9F\x98"), r);
 

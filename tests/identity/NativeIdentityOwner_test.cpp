@@ -73,8 +73,8 @@ struct Fixture {
 
     void configure(std::optional<std::string> setting = std::nullopt) {
         platform->setBrowserCallbackSetting(setting);
-        auto configuration = IdentityConfiguration::make(issuer, "client-1", "https://api.test",
-                                                         native, setting);
+        auto configuration =
+            IdentityConfiguration::make(issuer, "client-1", "https://api.test", native, setting);
         ASSERT_TRUE(configuration);
         ASSERT_EQ(owner->configure(*configuration), 0);
     }
@@ -112,12 +112,9 @@ struct Fixture {
     // The callback the desktop would deliver; the token answer is prepared for its nonce.
     std::string callback(const std::string& values) {
         std::string url = authorizeURL();
-        Json claims{{"iss", issuer},
-                    {"sub", "user-1"},
-                    {"aud", "client-1"},
-                    {"exp", nowSeconds() + 3600},
-                    {"iat", nowSeconds()},
-                    {"nonce", valueOf(url, "nonce")}};
+        Json claims{{"iss", issuer},       {"sub", "user-1"},
+                    {"aud", "client-1"},   {"exp", nowSeconds() + 3600},
+                    {"iat", nowSeconds()}, {"nonce", valueOf(url, "nonce")}};
         std::lock_guard lock(mutex);
         tokenAnswer = jsonResponse(200, dumpCompact(Json{{"access_token", "at-1"},
                                                          {"token_type", "Bearer"},

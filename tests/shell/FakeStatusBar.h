@@ -45,12 +45,14 @@ public:
     void setVisible(bool value) {
         visible = value;
         auto copy = observers;
-        for (auto& [id, handler] : copy) handler(value);
+        for (auto& [id, handler] : copy)
+            handler(value);
     }
     // Chooses the row with this title, as a user would.
     void choose(const std::string& title) {
         for (const auto& item : attachedMenu->items) {
-            if (item.title == title && item.hasAction && item.enabled && !item.hidden) attachedMenu->action(item.tag);
+            if (item.title == title && item.hasAction && item.enabled && !item.hidden)
+                attachedMenu->action(item.tag);
         }
     }
     const StatusMenuItem& row(std::size_t index) const { return attachedMenu->items.at(index); }

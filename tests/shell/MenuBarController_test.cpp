@@ -1,7 +1,6 @@
-#include "shell/MenuBarController.h"
-
 #include "FakeStatusBar.h"
 #include "SnapshotDocuments.h"
+#include "shell/MenuBarController.h"
 #include "support/ManualMainLoop.h"
 
 #include <gtest/gtest.h>
@@ -24,11 +23,13 @@ protected:
     }
 
     void create() {
-        controller = MenuBarController::create(bar, [this](ShellCommand command) { sent.push_back(command); });
+        controller = MenuBarController::create(
+            bar, [this](ShellCommand command) { sent.push_back(command); });
         ASSERT_TRUE(controller);
     }
 
-    static RecorderSnapshot snapshot(std::uint64_t seq, RecorderState state = RecorderState::recording) {
+    static RecorderSnapshot snapshot(std::uint64_t seq,
+                                     RecorderState state = RecorderState::recording) {
         auto s = *RecorderSnapshot::decode(dumpCompact(minimalSnapshotDocument()));
         s.seq = seq;
         s.state = state;
@@ -49,9 +50,11 @@ TEST_F(MenuBarControllerTest, BuildsTheMenuAndShowsUnknownAtCreation) {
     auto& item = *bar->item;
     ASSERT_EQ(item.attachedMenu->items.size(), 10u);
     EXPECT_FALSE(item.attachedMenu->autoenablesItems);
-    const std::vector<std::pair<std::string, std::int64_t>> commands{
-        {"Restart to Update", 9}, {"Open Quorvel", 3}, {"Open Recordings Folder", 6}, {"Check for Updates\u2026", 8},
-        {"Quit Quorvel", 10}};
+    const std::vector<std::pair<std::string, std::int64_t>> commands{{"Restart to Update", 9},
+                                                                     {"Open Quorvel", 3},
+                                                                     {"Open Recordings Folder", 6},
+                                                                     {"Check for Updates\u2026", 8},
+                                                                     {"Quit Quorvel", 10}};
     const std::size_t rows[] = {2, 4, 5, 7, 9};
     for (std::size_t i = 0; i < commands.size(); ++i) {
         EXPECT_EQ(item.row(rows[i]).title, commands[i].first);
@@ -83,7 +86,8 @@ TEST_F(MenuBarControllerTest, BuildsTheMenuAndShowsUnknownAtCreation) {
 
 TEST_F(MenuBarControllerTest, CreationFailsWithoutAButtonAndTakesTheItemDown) {
     bar->item->button = false;
-    EXPECT_FALSE(MenuBarController::create(bar, [this](ShellCommand command) { sent.push_back(command); }));
+    EXPECT_FALSE(
+        MenuBarController::create(bar, [this](ShellCommand command) { sent.push_back(command); }));
     EXPECT_TRUE(bar->item->removed);
     EXPECT_EQ(loop->activeTimerCount(), 0u);
     EXPECT_TRUE(sent.empty());
@@ -102,7 +106,8 @@ TEST_F(MenuBarControllerTest, HidingSendsStatusUnavailableAndShowingSendsNothing
     bar->item->setVisible(false);
     bar->item->setVisible(true);
     bar->item->setVisible(false);
-    EXPECT_EQ(sent, (std::vector<ShellCommand>{ShellCommand::statusUnavailable, ShellCommand::statusUnavailable}));
+    EXPECT_EQ(sent, (std::vector<ShellCommand>{ShellCommand::statusUnavailable,
+                                               ShellCommand::statusUnavailable}));
 }
 
 TEST_F(MenuBarControllerTest, MenuChoicesArriveAsCommands) {
@@ -231,7 +236,8 @@ TEST_F(MenuBarControllerTest, AcknowledgementDrawsOpacityAndNeedsAVisibleItem) {
     create();
     bar->reduceMotion = true;
     std::vector<bool> completions;
-    ASSERT_TRUE(controller->acknowledgement()->begin(false, [&](bool c) { completions.push_back(c); }));
+    ASSERT_TRUE(
+        controller->acknowledgement()->begin(false, [&](bool c) { completions.push_back(c); }));
     loop->advance(1.0);
     EXPECT_EQ(completions, std::vector<bool>{true});
     EXPECT_EQ(bar->item->opacities.front(), 1.0);
@@ -239,9 +245,11 @@ TEST_F(MenuBarControllerTest, AcknowledgementDrawsOpacityAndNeedsAVisibleItem) {
     EXPECT_EQ(bar->item->opacities.back(), 1.0);
 
     bar->item->visible = false;
-    EXPECT_FALSE(controller->acknowledgement()->begin(false, [&](bool c) { completions.push_back(c); }));
+    EXPECT_FALSE(
+        controller->acknowledgement()->begin(false, [&](bool c) { completions.push_back(c); }));
     bar->item->visible = true;
-    ASSERT_TRUE(controller->acknowledgement()->begin(false, [&](bool c) { completions.push_back(c); }));
+    ASSERT_TRUE(
+        controller->acknowledgement()->begin(false, [&](bool c) { completions.push_back(c); }));
     controller->cancelAcknowledgement();
     EXPECT_EQ(completions, (std::vector<bool>{true, false}));
 }

@@ -1,6 +1,5 @@
-#include "shell/RecorderSnapshot.h"
-
 #include "SnapshotDocuments.h"
+#include "shell/RecorderSnapshot.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +9,9 @@ using quorvel::test::minimalSnapshotDocument;
 
 namespace {
 
-std::optional<RecorderSnapshot> decoded(const Json& document) { return RecorderSnapshot::decode(dumpCompact(document)); }
+std::optional<RecorderSnapshot> decoded(const Json& document) {
+    return RecorderSnapshot::decode(dumpCompact(document));
+}
 
 Json with(Json document, const Json::json_pointer& pointer, Json value) {
     document[pointer] = std::move(value);
@@ -38,7 +39,8 @@ TEST(RecorderSnapshot, DecodesTheMinimalAndTheFullDocument) {
     ASSERT_TRUE(full);
     EXPECT_EQ(full->currentUpload->backlogBytes, 1572864u);
     EXPECT_EQ(full->currentUpload->attention->code, UploadAttentionCode::backlogGrowing);
-    EXPECT_EQ(full->uploadConfirmedFrontier, (UploadConfirmedFrontier{991, "b3c1f0e2d4a5968778695a4b3c2d1e0f"}));
+    EXPECT_EQ(full->uploadConfirmedFrontier,
+              (UploadConfirmedFrontier{991, "b3c1f0e2d4a5968778695a4b3c2d1e0f"}));
     EXPECT_EQ(full->uploadLauncherHealth, UploadLauncherHealth::running);
     EXPECT_EQ(full->attention->code, "diskSpaceLow");
     EXPECT_EQ(full->captureSupervisorReason, CaptureSupervisorReason::checkingPrerequisites);
@@ -49,37 +51,51 @@ TEST(RecorderSnapshot, DecodesTheMinimalAndTheFullDocument) {
 }
 
 TEST(RecorderSnapshot, LenientEnumerationsTakeTheirFallback) {
-    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/state"_json_pointer, "sleeping"))->state, RecorderState::unknown);
-    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/state"_json_pointer, "Recording"))->state, RecorderState::unknown);
+    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/state"_json_pointer, "sleeping"))->state,
+              RecorderState::unknown);
+    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/state"_json_pointer, "Recording"))->state,
+              RecorderState::unknown);
     EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/source"_json_pointer, "SIMULATED"))->source,
               CaptureSource::simulated);
-    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/source"_json_pointer, "LIVE"))->source, CaptureSource::simulated);
+    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/source"_json_pointer, "LIVE"))->source,
+              CaptureSource::simulated);
     // Lenient about the word, not about the type.
     EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/state"_json_pointer, 3)));
     EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/source"_json_pointer, true)));
 }
 
 TEST(RecorderSnapshot, StrictEnumerationsRejectUnlistedWordsAlsoWhenOptional) {
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/captureSupervisorState"_json_pointer, "sleeping")));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/captureLauncherHealth"_json_pointer, "Enabled")));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/uploadConnectivity"_json_pointer, "satellite")));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/captureSupervisorReason"_json_pointer, "tired")));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/uploadLauncherHealth"_json_pointer, "ok")));
-    EXPECT_FALSE(decoded(with(fullSnapshotDocument(), "/uploadAttention/code"_json_pointer, "somethingElse")));
-    EXPECT_FALSE(decoded(with(fullSnapshotDocument(), "/currentUpload/connectivity"_json_pointer, "satellite")));
+    EXPECT_FALSE(decoded(
+        with(minimalSnapshotDocument(), "/captureSupervisorState"_json_pointer, "sleeping")));
+    EXPECT_FALSE(
+        decoded(with(minimalSnapshotDocument(), "/captureLauncherHealth"_json_pointer, "Enabled")));
+    EXPECT_FALSE(
+        decoded(with(minimalSnapshotDocument(), "/uploadConnectivity"_json_pointer, "satellite")));
+    EXPECT_FALSE(
+        decoded(with(minimalSnapshotDocument(), "/captureSupervisorReason"_json_pointer, "tired")));
+    EXPECT_FALSE(
+        decoded(with(minimalSnapshotDocument(), "/uploadLauncherHealth"_json_pointer, "ok")));
+    EXPECT_FALSE(decoded(
+        with(fullSnapshotDocument(), "/uploadAttention/code"_json_pointer, "somethingElse")));
+    EXPECT_FALSE(decoded(
+        with(fullSnapshotDocument(), "/currentUpload/connectivity"_json_pointer, "satellite")));
     // Attention's code is free text.
-    EXPECT_TRUE(decoded(with(fullSnapshotDocument(), "/attention/code"_json_pointer, "anything at all")));
+    EXPECT_TRUE(
+        decoded(with(fullSnapshotDocument(), "/attention/code"_json_pointer, "anything at all")));
 }
 
 TEST(RecorderSnapshot, NullOptionalsAreAbsentAndNullRequiredKeysReject) {
-    auto snapshot = decoded(with(fullSnapshotDocument(), "/uploadConnectivity"_json_pointer, nullptr));
+    auto snapshot =
+        decoded(with(fullSnapshotDocument(), "/uploadConnectivity"_json_pointer, nullptr));
     ASSERT_TRUE(snapshot);
     EXPECT_FALSE(snapshot->uploadConnectivity);
-    EXPECT_FALSE(decoded(with(fullSnapshotDocument(), "/currentUpload/backlogBytes"_json_pointer, nullptr))
-                     ->currentUpload->backlogBytes);
+    EXPECT_FALSE(
+        decoded(with(fullSnapshotDocument(), "/currentUpload/backlogBytes"_json_pointer, nullptr))
+            ->currentUpload->backlogBytes);
     EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/seq"_json_pointer, nullptr)));
     EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/policy"_json_pointer, nullptr)));
-    EXPECT_FALSE(decoded(with(fullSnapshotDocument(), "/currentUpload/retryAvailable"_json_pointer, nullptr)));
+    EXPECT_FALSE(decoded(
+        with(fullSnapshotDocument(), "/currentUpload/retryAvailable"_json_pointer, nullptr)));
 }
 
 TEST(RecorderSnapshot, IntegersMustBeWholeNonNegativeNumbersInRange) {
@@ -91,10 +107,13 @@ TEST(RecorderSnapshot, IntegersMustBeWholeNonNegativeNumbersInRange) {
     EXPECT_FALSE(decoded(with(doc(), "/sealedSegments"_json_pointer, 4294967296ULL)));
     EXPECT_FALSE(decoded(with(doc(), "/uploadBacklog"_json_pointer, 4294967296ULL)));
     EXPECT_FALSE(decoded(with(doc(), "/policy/version"_json_pointer, 4294967296ULL)));
-    EXPECT_EQ(decoded(with(doc(), "/sealedSegments"_json_pointer, 4294967295ULL))->sealedSegments, 4294967295u);
-    EXPECT_EQ(decoded(with(doc(), "/seq"_json_pointer, 18446744073709551615ULL))->seq, 18446744073709551615ULL);
-    EXPECT_FALSE(RecorderSnapshot::decode(
-        std::string(R"({"seq":18446744073709551616,)") + dumpCompact(without(doc(), "/seq"_json_pointer)).substr(1)));
+    EXPECT_EQ(decoded(with(doc(), "/sealedSegments"_json_pointer, 4294967295ULL))->sealedSegments,
+              4294967295u);
+    EXPECT_EQ(decoded(with(doc(), "/seq"_json_pointer, 18446744073709551615ULL))->seq,
+              18446744073709551615ULL);
+    EXPECT_FALSE(
+        RecorderSnapshot::decode(std::string(R"({"seq":18446744073709551616,)") +
+                                 dumpCompact(without(doc(), "/seq"_json_pointer)).substr(1)));
     EXPECT_FALSE(decoded(with(doc(), "/uploadBacklogBytes"_json_pointer, -5)));
 }
 
@@ -105,15 +124,17 @@ TEST(RecorderSnapshot, BooleansMustBeJsonBooleans) {
 }
 
 TEST(RecorderSnapshot, EveryRequiredKeyIsNeeded) {
-    for (const auto& key : {"seq", "issuedAtMs", "state", "source", "elapsedSecs", "captureLive", "sealedSegments",
-                            "localBytes", "uploadBacklog", "captureSupervisorState", "captureLauncherHealth",
-                            "humanAttention", "policy"}) {
+    for (const auto& key :
+         {"seq", "issuedAtMs", "state", "source", "elapsedSecs", "captureLive", "sealedSegments",
+          "localBytes", "uploadBacklog", "captureSupervisorState", "captureLauncherHealth",
+          "humanAttention", "policy"}) {
         Json document = minimalSnapshotDocument();
         document.erase(key);
         EXPECT_FALSE(decoded(document)) << key;
     }
     EXPECT_FALSE(decoded(without(minimalSnapshotDocument(), "/policy/scope"_json_pointer)));
-    EXPECT_FALSE(decoded(without(fullSnapshotDocument(), "/uploadConfirmedFrontier/head"_json_pointer)));
+    EXPECT_FALSE(
+        decoded(without(fullSnapshotDocument(), "/uploadConfirmedFrontier/head"_json_pointer)));
     EXPECT_FALSE(decoded(without(fullSnapshotDocument(), "/uploadAttention/message"_json_pointer)));
     EXPECT_FALSE(decoded(without(fullSnapshotDocument(), "/pendingUpload/sessions"_json_pointer)));
     EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/policy"_json_pointer, Json::array())));
@@ -140,7 +161,8 @@ TEST(RecorderSnapshot, ExtraKeysAreIgnoredAndTheDocumentMustBeAnObject) {
 TEST(RecorderSnapshot, StringsMustBeStringsAndValidUtf8) {
     EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/sessionId"_json_pointer, 12)));
     EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/updatePending"_json_pointer, false)));
-    std::string text = dumpCompact(with(minimalSnapshotDocument(), "/sessionId"_json_pointer, "AB"));
+    std::string text =
+        dumpCompact(with(minimalSnapshotDocument(), "/sessionId"_json_pointer, "AB"));
     text.replace(text.find("AB"), 2, "\xC3\x28");
     EXPECT_FALSE(RecorderSnapshot::decode(text));
 }

@@ -1,8 +1,7 @@
-#include "shell/ShellBridge.h"
-
 #include "FakeStatusBar.h"
 #include "SnapshotDocuments.h"
 #include "quorvel_shell_bridge.h"
+#include "shell/ShellBridge.h"
 #include "support/ManualMainLoop.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +16,9 @@ struct Received {
     std::vector<std::int32_t> completions;
 };
 
-void onCommand(std::uint32_t command, void* context) { static_cast<Received*>(context)->commands.push_back(command); }
+void onCommand(std::uint32_t command, void* context) {
+    static_cast<Received*>(context)->commands.push_back(command);
+}
 void onCompletion(std::int32_t completed, void* context) {
     static_cast<Received*>(context)->completions.push_back(completed);
 }
@@ -75,9 +76,11 @@ TEST_F(ShellBridgeTest, InstallApplyAndQueries) {
     EXPECT_EQ(bar->item->row(0).title, "Ready");
     // Exactly length bytes are read: no terminator is expected and none may sit inside.
     std::string padded = document + "garbage";
-    EXPECT_EQ(quorvel_shell_apply_snapshot(padded.data(), static_cast<intptr_t>(document.size())), 1);
+    EXPECT_EQ(quorvel_shell_apply_snapshot(padded.data(), static_cast<intptr_t>(document.size())),
+              1);
     std::string withNul = document + std::string(1, '\0');
-    EXPECT_EQ(quorvel_shell_apply_snapshot(withNul.data(), static_cast<intptr_t>(withNul.size())), 0);
+    EXPECT_EQ(quorvel_shell_apply_snapshot(withNul.data(), static_cast<intptr_t>(withNul.size())),
+              0);
     EXPECT_EQ(quorvel_shell_apply_snapshot(nullptr, 10), 0);
     EXPECT_EQ(quorvel_shell_apply_snapshot(document.data(), 0), 0);
     EXPECT_EQ(quorvel_shell_apply_snapshot(document.data(), -5), 0);

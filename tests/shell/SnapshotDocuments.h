@@ -28,7 +28,8 @@ inline Json fullSnapshotDocument() {
                {"backlogUnknown", false},
                {"backlogBytes", 1572864},
                {"connectivity", "ready"},
-               {"attention", {{"code", "backlogGrowing"}, {"message", "The upload backlog keeps growing"}}},
+               {"attention",
+                {{"code", "backlogGrowing"}, {"message", "The upload backlog keeps growing"}}},
                {"retryAvailable", true}};
     Json document = minimalSnapshotDocument();
     document["seq"] = 4711;
@@ -44,12 +45,15 @@ inline Json fullSnapshotDocument() {
     document["uploadBacklog"] = 3;
     document["uploadBacklogUnknown"] = false;
     document["uploadBacklogBytes"] = 1572864;
-    document["uploadConfirmedFrontier"] = {{"counter", 991}, {"head", "b3c1f0e2d4a5968778695a4b3c2d1e0f"}};
+    document["uploadConfirmedFrontier"] = {{"counter", 991},
+                                           {"head", "b3c1f0e2d4a5968778695a4b3c2d1e0f"}};
     document["uploadConnectivity"] = "ready";
-    document["uploadAttention"] = {{"code", "cataloguePartial"}, {"message", "Some segments are not catalogued yet"}};
+    document["uploadAttention"] = {{"code", "cataloguePartial"},
+                                   {"message", "Some segments are not catalogued yet"}};
     document["uploadLauncherHealth"] = "running";
     document["uploadWorkFingerprint"] = "fp-7a6b5c4d3e2f1a0b9c8d7e6f5a4b3c2d";
-    document["attention"] = {{"code", "diskSpaceLow"}, {"message", "Less than 5 GB free on the recordings volume"}};
+    document["attention"] = {{"code", "diskSpaceLow"},
+                             {"message", "Less than 5 GB free on the recordings volume"}};
     document["captureSupervisorState"] = "recording";
     document["captureSupervisorReason"] = "checkingPrerequisites";
     document["captureInterruption"] = "screenLock";

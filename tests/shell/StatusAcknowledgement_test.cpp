@@ -1,5 +1,4 @@
 #include "shell/StatusAcknowledgement.h"
-
 #include "support/ManualMainLoop.h"
 
 #include <cmath>
@@ -16,10 +15,11 @@ protected:
     void SetUp() override {
         loop = std::make_shared<ManualMainLoop>();
         MainLoop::setShared(loop);
-        acknowledgement = StatusAcknowledgement::create([this] { return ready; }, [this] { return systemReducedMotion; },
-                                                        [this](double opacity) {
-                                                            frames.push_back({loop->uptime() - start, opacity});
-                                                        });
+        acknowledgement = StatusAcknowledgement::create(
+            [this] { return ready; }, [this] { return systemReducedMotion; },
+            [this](double opacity) {
+                frames.push_back({loop->uptime() - start, opacity});
+            });
         start = loop->uptime();
     }
     void TearDown() override { MainLoop::setShared(nullptr); }
@@ -75,7 +75,8 @@ TEST_F(StatusAcknowledgementTest, FullTimelineHoldsDimsRisesAndCompletes) {
     for (const auto& frame : frames) {
         double p = (frame.at - frames[1].at) / 0.3;
         if (frame.at > frames[1].at && p < 1) {
-            EXPECT_NEAR(frame.opacity, 0.65 + 0.35 * (1 - std::cos(p * std::numbers::pi)) / 2, 1e-9);
+            EXPECT_NEAR(frame.opacity, 0.65 + 0.35 * (1 - std::cos(p * std::numbers::pi)) / 2,
+                        1e-9);
         }
     }
 }
@@ -85,17 +86,20 @@ TEST_F(StatusAcknowledgementTest, ReducedMotionHoldsTheDimWithoutAnimation) {
     loop->advance(2.0);
     EXPECT_EQ(completions, std::vector<bool>{true});
     std::vector<double> opacities;
-    for (const auto& frame : frames) opacities.push_back(frame.opacity);
+    for (const auto& frame : frames)
+        opacities.push_back(frame.opacity);
     EXPECT_EQ(opacities.front(), 1.0);
     EXPECT_EQ(opacities.back(), 1.0);
-    for (std::size_t i = 1; i + 1 < opacities.size(); ++i) EXPECT_EQ(opacities[i], 0.65);
+    for (std::size_t i = 1; i + 1 < opacities.size(); ++i)
+        EXPECT_EQ(opacities[i], 0.65);
 
     // The system setting alone also makes the cue static.
     frames.clear();
     systemReducedMotion = true;
     ASSERT_TRUE(acknowledgement->begin(false, recordCompletion()));
     loop->advance(2.0);
-    for (std::size_t i = 1; i + 1 < frames.size(); ++i) EXPECT_EQ(frames[i].opacity, 0.65);
+    for (std::size_t i = 1; i + 1 < frames.size(); ++i)
+        EXPECT_EQ(frames[i].opacity, 0.65);
 }
 
 TEST_F(StatusAcknowledgementTest, ReducedMotionSwitchedOnMidRiseFreezesTheDim) {
@@ -106,7 +110,8 @@ TEST_F(StatusAcknowledgementTest, ReducedMotionSwitchedOnMidRiseFreezesTheDim) {
     systemReducedMotion = true;
     loop->advance(1.0);
     EXPECT_EQ(completions, std::vector<bool>{true});
-    for (std::size_t i = before; i + 1 < frames.size(); ++i) EXPECT_EQ(frames[i].opacity, 0.65);
+    for (std::size_t i = before; i + 1 < frames.size(); ++i)
+        EXPECT_EQ(frames[i].opacity, 0.65);
     systemReducedMotion = false; // once static, stays static: checked by the frames above
 }
 
@@ -163,7 +168,8 @@ TEST_F(StatusAcknowledgementTest, ClockGoingBackwardsStaysInTheHold) {
     double clock = 100.0;
     std::vector<double> opacities;
     auto cue = StatusAcknowledgement::create([] { return true; }, [] { return false; },
-                                             [&](double opacity) { opacities.push_back(opacity); }, [&] { return clock; });
+                                             [&](double opacity) { opacities.push_back(opacity); },
+                                             [&] { return clock; });
     bool done = false;
     ASSERT_TRUE(cue->begin(false, [&](bool completed) { done = completed; }));
     clock = 90.0;

@@ -33,7 +33,8 @@ TEST(BrandedStatusIcon, DecodesThreeSquareTemplateRepresentations) {
 
 TEST(BrandedStatusIcon, FailsWhenAnyFileDoesNotDecode) {
     auto files = BrandedStatusIcon::pngs();
-    std::vector<std::uint8_t> truncated(files[1].begin(), files[1].begin() + static_cast<std::ptrdiff_t>(files[1].size() / 2));
+    std::vector<std::uint8_t> truncated(
+        files[1].begin(), files[1].begin() + static_cast<std::ptrdiff_t>(files[1].size() / 2));
     std::vector<std::uint8_t> garbage{'n', 'o', 't', ' ', 'p', 'n', 'g'};
     EXPECT_FALSE(BrandedStatusIcon::make({files[0], truncated, files[2]}));
     EXPECT_FALSE(BrandedStatusIcon::make({files[0], files[1], garbage}));
@@ -56,22 +57,29 @@ TEST(StatusPixmaps, BadgeIsCompositedAndOpacityScalesAlpha) {
     }
     EXPECT_EQ(composeStatusPixmaps(icon, "no.such.symbol"), plain);
 
-    const char* names[] = {"ellipsis",   "record.circle.fill",          "exclamationmark.triangle.fill",
-                           "pause.fill", "arrow.down.circle",           "arrow.up.circle.fill",
-                           "exclamationmark.octagon.fill", "questionmark.circle"};
+    const char* names[] = {"ellipsis",
+                           "record.circle.fill",
+                           "exclamationmark.triangle.fill",
+                           "pause.fill",
+                           "arrow.down.circle",
+                           "arrow.up.circle.fill",
+                           "exclamationmark.octagon.fill",
+                           "questionmark.circle"};
     std::vector<std::vector<ArgbPixmap>> seen;
     for (const char* name : names) {
         ASSERT_TRUE(hasBadgeGlyph(name)) << name;
         auto badged = composeStatusPixmaps(icon, name);
         EXPECT_NE(badged, plain) << name;
-        for (const auto& other : seen) EXPECT_NE(badged, other) << name; // every glyph is distinct
+        for (const auto& other : seen)
+            EXPECT_NE(badged, other) << name; // every glyph is distinct
         seen.push_back(badged);
     }
     EXPECT_FALSE(hasBadgeGlyph(""));
 
     auto dimmed = withOpacity(plain, 0.65);
     for (std::size_t i = 0; i < plain[0].argb.size(); i += 4) {
-        EXPECT_EQ(dimmed[0].argb[i], static_cast<std::uint8_t>(std::lround(plain[0].argb[i] * 0.65)));
+        EXPECT_EQ(dimmed[0].argb[i],
+                  static_cast<std::uint8_t>(std::lround(plain[0].argb[i] * 0.65)));
         EXPECT_EQ(dimmed[0].argb[i + 1], plain[0].argb[i + 1]);
     }
     EXPECT_EQ(withOpacity(plain, 1.0), plain);

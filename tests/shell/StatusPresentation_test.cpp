@@ -1,7 +1,6 @@
+#include "SnapshotDocuments.h"
 #include "shell/StatusPresentation.h"
 #include "shell/UserPerceivedLength.h"
-
-#include "SnapshotDocuments.h"
 
 #include <clocale>
 #include <gtest/gtest.h>
@@ -49,13 +48,19 @@ TEST(StatusPresentation, SymbolTitleAndStateForEveryRecorderState) {
     const Row rows[] = {
         {RecorderState::ready, true, "", "Ready", RecorderState::ready},
         {RecorderState::preparing, true, "ellipsis", "Starting", RecorderState::preparing},
-        {RecorderState::recording, true, "record.circle.fill", "Recording", RecorderState::recording},
-        {RecorderState::recording, false, "exclamationmark.triangle.fill", "Not recording", RecorderState::degraded},
+        {RecorderState::recording, true, "record.circle.fill", "Recording",
+         RecorderState::recording},
+        {RecorderState::recording, false, "exclamationmark.triangle.fill", "Not recording",
+         RecorderState::degraded},
         {RecorderState::paused, true, "pause.fill", "Paused", RecorderState::paused},
-        {RecorderState::degraded, true, "exclamationmark.triangle.fill", "Not recording", RecorderState::degraded},
-        {RecorderState::finalizing, true, "arrow.down.circle", "Finalizing", RecorderState::finalizing},
-        {RecorderState::uploading, true, "arrow.up.circle.fill", "Uploading", RecorderState::uploading},
-        {RecorderState::halted, true, "exclamationmark.octagon.fill", "Halted", RecorderState::halted},
+        {RecorderState::degraded, true, "exclamationmark.triangle.fill", "Not recording",
+         RecorderState::degraded},
+        {RecorderState::finalizing, true, "arrow.down.circle", "Finalizing",
+         RecorderState::finalizing},
+        {RecorderState::uploading, true, "arrow.up.circle.fill", "Uploading",
+         RecorderState::uploading},
+        {RecorderState::halted, true, "exclamationmark.octagon.fill", "Halted",
+         RecorderState::halted},
     };
     for (const auto& row : rows) {
         auto s = snapshot(row.state);
@@ -66,11 +71,14 @@ TEST(StatusPresentation, SymbolTitleAndStateForEveryRecorderState) {
         EXPECT_EQ(p.state, row.presented) << row.title;
         EXPECT_FALSE(p.isSimulated);
         EXPECT_EQ(p.claimsCapture(), row.presented == RecorderState::recording);
-        EXPECT_EQ(StatusPresentation::stateSentences[static_cast<std::size_t>(row.presented)], row.title);
+        EXPECT_EQ(StatusPresentation::stateSentences[static_cast<std::size_t>(row.presented)],
+                  row.title);
     }
-    EXPECT_EQ(StatusPresentation::make(snapshot(RecorderState::unknown), 0), StatusPresentation::unknown());
-    EXPECT_EQ(StatusPresentation::make(snapshot(RecorderState::unknown, CaptureSource::simulated), 0),
+    EXPECT_EQ(StatusPresentation::make(snapshot(RecorderState::unknown), 0),
               StatusPresentation::unknown());
+    EXPECT_EQ(
+        StatusPresentation::make(snapshot(RecorderState::unknown, CaptureSource::simulated), 0),
+        StatusPresentation::unknown());
 }
 
 TEST(StatusPresentation, SimulatedSourceMarksTitleSymbolAndDescription) {
@@ -91,7 +99,8 @@ TEST(StatusPresentation, SimulatedSourceMarksTitleSymbolAndDescription) {
 
     s.captureLive = false;
     s.source = CaptureSource::live;
-    EXPECT_EQ(StatusPresentation::make(s, 0).accessibilityDescription, "Quorvel, not recording, 1 hour 5 minutes");
+    EXPECT_EQ(StatusPresentation::make(s, 0).accessibilityDescription,
+              "Quorvel, not recording, 1 hour 5 minutes");
 }
 
 TEST(StatusPresentation, SubtitleJoinsElapsedTimeAndUploadPhrase) {
@@ -110,7 +119,8 @@ TEST(StatusPresentation, SubtitleJoinsElapsedTimeAndUploadPhrase) {
     s.elapsedSecs = 7500;
     s.uploadConnectivity = UploadConnectivity::offline;
     EXPECT_EQ(StatusPresentation::subtitleFor(s), "2 hours \u00B7 no connection");
-    EXPECT_EQ(StatusPresentation::make(s, 0).accessibilityDescription, "Quorvel, recording, 2 hours 5 minutes");
+    EXPECT_EQ(StatusPresentation::make(s, 0).accessibilityDescription,
+              "Quorvel, recording, 2 hours 5 minutes");
 }
 
 TEST(StatusPresentation, LongLinesDropTheElapsedTimeAtThirtyThreeCharacters) {
@@ -179,7 +189,8 @@ TEST(StatusPresentation, DurationsAndByteCounts) {
 
 TEST(StatusPresentation, ByteCountsIgnoreTheLocale) {
     const char* german = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
-    if (!german) german = std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+    if (!german)
+        german = std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
     EXPECT_EQ(bytes(1536), "1.5 KB");
     std::setlocale(LC_NUMERIC, "C");
 }
@@ -188,15 +199,17 @@ TEST(UserPerceivedLength, CountsGraphemeClusters) {
     EXPECT_EQ(userPerceivedLength(""), 0u);
     EXPECT_EQ(userPerceivedLength("abc"), 3u);
     EXPECT_EQ(userPerceivedLength("a \u00B7 b"), 5u);
-    EXPECT_EQ(userPerceivedLength("e\u0301"), 1u);                  // e + combining acute
-    EXPECT_EQ(userPerceivedLength("\u00E9"), 1u);                   // precomposed
-    EXPECT_EQ(userPerceivedLength("\u2764\uFE0F"), 1u);             // heart + variation selector
-    EXPECT_EQ(userPerceivedLength("\U0001F44D\U0001F3FD"), 1u);     // thumbs up + skin tone
+    EXPECT_EQ(userPerceivedLength("e\u0301"), 1u);              // e + combining acute
+    EXPECT_EQ(userPerceivedLength("\u00E9"), 1u);               // precomposed
+    EXPECT_EQ(userPerceivedLength("\u2764\uFE0F"), 1u);         // heart + variation selector
+    EXPECT_EQ(userPerceivedLength("\U0001F44D\U0001F3FD"), 1u); // thumbs up + skin tone
     EXPECT_EQ(userPerceivedLength("\U0001F468\u200D\U0001F469\u200D\U0001F467"), 1u); // family
-    EXPECT_EQ(userPerceivedLength("\U0001F1E9\U0001F1EA"), 1u);     // flag
-    EXPECT_EQ(userPerceivedLength("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7"), 2u); // two flags
-    EXPECT_EQ(userPerceivedLength("\U0001F1E9\U0001F1EA\U0001F1EB"), 2u);           // flag + lone indicator
-    EXPECT_EQ(userPerceivedLength("\u1100\u1161\u11A8"), 1u);       // Hangul jamo L V T
+    EXPECT_EQ(userPerceivedLength("\U0001F1E9\U0001F1EA"), 1u);                       // flag
+    EXPECT_EQ(userPerceivedLength("\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7"), 2u);   // two flags
+    EXPECT_EQ(userPerceivedLength("\U0001F1E9\U0001F1EA\U0001F1EB"), 2u); // flag + lone indicator
+    EXPECT_EQ(userPerceivedLength("\u1100\u1161\u11A8"), 1u);             // Hangul jamo L V T
     EXPECT_EQ(userPerceivedLength("\r\n"), 1u);
-    EXPECT_EQ(userPerceivedLength("a\xFF" "b"), 3u);                 // an invalid byte is one
+    EXPECT_EQ(userPerceivedLength("a\xFF"
+                                  "b"),
+              3u); // an invalid byte is one
 }

@@ -18,23 +18,29 @@ namespace quorvel::test {
 namespace {
 
 int decode(int status) {
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
     return -1;
 }
 
 } // namespace
 
-ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) : ownGroup_(options.newSession) {
+ChildProcess::ChildProcess(std::vector<std::string> argv, Options options)
+    : ownGroup_(options.newSession) {
     int inputPipe[2] = {-1, -1};
     if (options.inputText && ::pipe2(inputPipe, O_CLOEXEC) != 0) {
         throw std::runtime_error("pipe failed");
     }
     pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ < 0)
+        throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-        if (options.newSession) ::setsid();
-        for (const auto& [key, value] : options.environment) ::setenv(key.c_str(), value.c_str(), 1);
+        if (options.newSession)
+            ::setsid();
+        for (const auto& [key, value] : options.environment)
+            ::setenv(key.c_str(), value.c_str(), 1);
         if (options.outputFile) {
             int fd = ::open(options.outputFile->c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
             if (fd >= 0) {
@@ -50,22 +56,27 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options) : own
             ::dup2(devnull, STDIN_FILENO);
         }
         std::vector<char*> args;
-        for (auto& a : argv) args.push_back(a.data());
+        for (auto& a : argv)
+            args.push_back(a.data());
         args.push_back(nullptr);
         ::execvp(args[0], args.data());
         std::_Exit(127);
     }
     if (options.inputText) {
         ::close(inputPipe[0]);
-        [[maybe_unused]] auto n = ::write(inputPipe[1], options.inputText->data(), options.inputText->size());
+        [[maybe_unused]] auto n =
+            ::write(inputPipe[1], options.inputText->data(), options.inputText->size());
         ::close(inputPipe[1]);
     }
 }
 
-ChildProcess::~ChildProcess() { terminate(); }
+ChildProcess::~ChildProcess() {
+    terminate();
+}
 
 bool ChildProcess::running() {
-    if (status_) return false;
+    if (status_)
+        return false;
     int status = 0;
     pid_t done = ::waitpid(pid_, &status, WNOHANG);
     if (done == pid_) {
@@ -76,27 +87,32 @@ bool ChildProcess::running() {
 }
 
 std::optional<int> ChildProcess::wait(double timeoutSeconds) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     while (running()) {
-        if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return std::nullopt;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return status_;
 }
 
 void ChildProcess::signal(int signalNumber) {
-    if (!status_) ::kill(pid_, signalNumber);
+    if (!status_)
+        ::kill(pid_, signalNumber);
 }
 
 void ChildProcess::terminate() {
-    if (pid_ <= 0) return;
+    if (pid_ <= 0)
+        return;
     if (ownGroup_) {
         ::kill(-pid_, SIGTERM); // the whole group: helpers it started end too
     }
     if (running()) {
         ::kill(pid_, SIGTERM);
         if (!wait(2.0)) {
-            if (ownGroup_) ::kill(-pid_, SIGKILL);
+            if (ownGroup_)
+                ::kill(-pid_, SIGKILL);
             ::kill(pid_, SIGKILL);
             wait(5.0);
         }
@@ -108,7 +124,8 @@ CommandResult runCommand(const std::vector<std::string>& argv,
                          const std::optional<std::string>& input) {
     char path[] = "/tmp/quorvel-command-XXXXXX";
     int fd = ::mkstemp(path);
-    if (fd < 0) throw std::runtime_error("mkstemp failed");
+    if (fd < 0)
+        throw std::runtime_error("mkstemp failed");
     ::close(fd);
     CommandResult result;
     {
@@ -119,7 +136,8 @@ CommandResult runCommand(const std::vector<std::string>& argv,
     if (file) {
         char buffer[4096];
         std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) result.output.append(buffer, n);
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+            result.output.append(buffer, n);
         std::fclose(file);
     }
     ::unlink(path);

@@ -13,7 +13,8 @@ bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         }
         // Wake at least every 10 ms so the deadline is honoured even when nothing arrives.
         GSource* tick = g_timeout_source_new(10);
-        g_source_set_callback(tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
+        g_source_set_callback(
+            tick, [](gpointer) -> gboolean { return G_SOURCE_REMOVE; }, nullptr, nullptr);
         g_source_attach(tick, context);
         g_main_context_iteration(context, TRUE);
         g_source_destroy(tick);
@@ -24,7 +25,8 @@ bool pumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 void pumpFor(std::chrono::milliseconds duration) {
     auto deadline = std::chrono::steady_clock::now() + duration;
-    pumpUntil([&] { return std::chrono::steady_clock::now() >= deadline; }, duration + std::chrono::seconds(1));
+    pumpUntil([&] { return std::chrono::steady_clock::now() >= deadline; },
+              duration + std::chrono::seconds(1));
 }
 
 } // namespace quorvel::test

@@ -20,7 +20,8 @@ public:
     std::vector<std::string> messages() const { return sink_->messages(); }
     std::size_t count(const std::string& message) const {
         std::size_t n = 0;
-        for (const auto& m : messages()) n += (m == message);
+        for (const auto& m : messages())
+            n += (m == message);
         return n;
     }
     void clear() { sink_->clear(); }

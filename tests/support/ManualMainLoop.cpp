@@ -18,10 +18,12 @@ namespace {
 
 class ManualTimer : public Timer {
 public:
-    explicit ManualTimer(std::weak_ptr<bool> alive, bool* valid) : alive_(std::move(alive)), valid_(valid) {}
+    explicit ManualTimer(std::weak_ptr<bool> alive, bool* valid)
+        : alive_(std::move(alive)), valid_(valid) {}
     ~ManualTimer() override { invalidate(); }
     void invalidate() override {
-        if (!alive_.expired()) *valid_ = false;
+        if (!alive_.expired())
+            *valid_ = false;
     }
     bool isValid() const override { return !alive_.expired() && *valid_; }
 
@@ -36,7 +38,8 @@ ManualMainLoop::ManualMainLoop()
     : mainThread_(std::this_thread::get_id()),
       wall_(TimePoint(std::chrono::seconds(1'780'000'000))) {}
 
-TimerHandle ManualMainLoop::scheduleTimer(double intervalSeconds, bool repeats, std::function<void()> fire) {
+TimerHandle ManualMainLoop::scheduleTimer(double intervalSeconds, bool repeats,
+                                          std::function<void()> fire) {
     auto entry = std::make_shared<Entry>();
     entry->dueAt = uptime_ + std::max(0.0, intervalSeconds);
     entry->interval = std::max(intervalSeconds, 1e-6);
@@ -55,13 +58,20 @@ void ManualMainLoop::post(std::function<void()> task) {
 }
 
 bool ManualMainLoop::isMainThread() const {
-    if (mainOverride_) return *mainOverride_;
+    if (mainOverride_)
+        return *mainOverride_;
     return std::this_thread::get_id() == mainThread_;
 }
 
-TimePoint ManualMainLoop::now() const { return wall_; }
-double ManualMainLoop::uptime() const { return uptime_; }
-double ManualMainLoop::continuousTime() const { return continuous_; }
+TimePoint ManualMainLoop::now() const {
+    return wall_;
+}
+double ManualMainLoop::uptime() const {
+    return uptime_;
+}
+double ManualMainLoop::continuousTime() const {
+    return continuous_;
+}
 
 std::size_t ManualMainLoop::drain() {
     std::size_t count = 0;
@@ -69,7 +79,8 @@ std::size_t ManualMainLoop::drain() {
         std::function<void()> task;
         {
             std::lock_guard lock(tasksMutex_);
-            if (tasks_.empty()) break;
+            if (tasks_.empty())
+                break;
             task = std::move(tasks_.front());
             tasks_.pop_front();
         }
@@ -92,7 +103,8 @@ void ManualMainLoop::advance(double seconds) {
                 next = entry;
             }
         }
-        if (!next) break;
+        if (!next)
+            break;
         double step = next->dueAt - uptime_;
         if (step > 0) {
             uptime_ = next->dueAt;
@@ -118,13 +130,17 @@ void ManualMainLoop::advance(double seconds) {
     drain();
 }
 
-void ManualMainLoop::setWallClock(TimePoint time) { wall_ = time; }
+void ManualMainLoop::setWallClock(TimePoint time) {
+    wall_ = time;
+}
 
-void ManualMainLoop::setMainThreadOverride(std::optional<bool> isMain) { mainOverride_ = isMain; }
+void ManualMainLoop::setMainThreadOverride(std::optional<bool> isMain) {
+    mainOverride_ = isMain;
+}
 
 std::size_t ManualMainLoop::activeTimerCount() const {
-    return static_cast<std::size_t>(
-        std::count_if(timers_.begin(), timers_.end(), [](const auto& entry) { return entry->valid; }));
+    return static_cast<std::size_t>(std::count_if(timers_.begin(), timers_.end(),
+                                                  [](const auto& entry) { return entry->valid; }));
 }
 
 std::size_t ManualMainLoop::pendingTaskCount() const {

@@ -16,7 +16,8 @@ class ManualMainLoop : public MainLoop {
 public:
     ManualMainLoop();
 
-    TimerHandle scheduleTimer(double intervalSeconds, bool repeats, std::function<void()> fire) override;
+    TimerHandle scheduleTimer(double intervalSeconds, bool repeats,
+                              std::function<void()> fire) override;
     void post(std::function<void()> task) override;
     bool isMainThread() const override;
     TimePoint now() const override;

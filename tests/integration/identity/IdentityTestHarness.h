@@ -62,10 +62,10 @@ inline constexpr const char* nativeCallback = "com.zadovuzuzo.recorder://auth/ca
 // host app (quorvel_identity_resume_login) from a thread of its own, as the desktop would.
 struct ScriptedBrowser {
     enum class Mode {
-        follow,       // fetch the authorize URL and deliver the callback it redirects to
-        stay,         // open the page and leave it there (the user walks away)
-        refuse,       // the browser cannot be opened
-        synthesize,   // deliver a callback with a code for the page's state, without fetching
+        follow,     // fetch the authorize URL and deliver the callback it redirects to
+        stay,       // open the page and leave it there (the user walks away)
+        refuse,     // the browser cannot be opened
+        synthesize, // deliver a callback with a code for the page's state, without fetching
     };
 
     std::mutex mutex;
@@ -103,8 +103,9 @@ struct ScriptedBrowser {
             callback = std::string(nativeCallback) + "?code=made-up&state=" + state;
         } else {
             std::promise<idp::HTTPResult> answer;
-            session->send(idp::HTTPRequest{"GET", url, {}, {}},
-                          [&answer](idp::HTTPResult result) { answer.set_value(std::move(result)); });
+            session->send(idp::HTTPRequest{"GET", url, {}, {}}, [&answer](idp::HTTPResult result) {
+                answer.set_value(std::move(result));
+            });
             auto result = answer.get_future().get();
             if (!result)
                 return;

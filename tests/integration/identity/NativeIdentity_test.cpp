@@ -193,7 +193,8 @@ TEST(NativeIdentity, TimedOutWhenNobodyComesBackFromTheBrowser) {
     ASSERT_EQ(f.configure(), 0);
     f.browser.mode = ScriptedBrowser::Mode::stay;
     ASSERT_EQ(f.begin(), 1);
-    ASSERT_TRUE(pumpUntil([&] { return f.owner->browserCallback().pendingAuthorizeURL.has_value(); }));
+    ASSERT_TRUE(
+        pumpUntil([&] { return f.owner->browserCallback().pendingAuthorizeURL.has_value(); }));
     // The browser can be reopened while the login waits; not before it was first opened.
     EXPECT_EQ(onWorker([] { return quorvel_identity_reopen_browser(); }), 1);
     EXPECT_EQ(quorvel_identity_reopen_browser(), 1);
@@ -282,7 +283,8 @@ TEST(NativeIdentity, ConfigureValidatesItsArgumentsOnAnyThread) {
     EXPECT_EQ(f.owner->configuration()->audience, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
     // 2048 bytes pass this layer; a configuration is then kept for good.
     EXPECT_EQ(configure(issuer.c_str(), id.c_str(), long2048.c_str(), nativeCallback), -2);
-    NativeIdentityOwner::setShared(NativeIdentityOwner::make(f.platform, MainLoop::sharedPointer()));
+    NativeIdentityOwner::setShared(
+        NativeIdentityOwner::make(f.platform, MainLoop::sharedPointer()));
     EXPECT_EQ(onWorker([&] {
                   return configure(issuer.c_str(), id.c_str(), long2048.c_str(), nativeCallback);
               }),

@@ -40,8 +40,9 @@ std::string readWhenPresent(const std::filesystem::path& path) {
 void installHandler(const std::filesystem::path& data, const std::string& name,
                     const std::string& schemes, const std::filesystem::path& output) {
     auto program = data / (name + ".sh");
-    writeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$1\" > " + output.string() + ".tmp\nmv " +
-                           output.string() + ".tmp " + output.string() + "\n",
+    writeFile(program,
+              "#!/bin/sh\nprintf '%s\\n' \"$1\" > " + output.string() + ".tmp\nmv " +
+                  output.string() + ".tmp " + output.string() + "\n",
               std::filesystem::perms::owner_all);
     writeFile(data / "applications" / (name + ".desktop"),
               "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + program.string() +

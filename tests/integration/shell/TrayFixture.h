@@ -45,8 +45,10 @@ protected:
         quorvel_shell_uninstall();
         shellbridge::setStatusBar(nullptr);
         viewer.reset();
-        if (reader) g_object_unref(reader);
-        if (itemConnection) g_object_unref(itemConnection);
+        if (reader)
+            g_object_unref(reader);
+        if (itemConnection)
+            g_object_unref(itemConnection);
         bus.reset();
     }
 
@@ -72,14 +74,17 @@ protected:
         ASSERT_TRUE(waitForViewer("watcher owned")) << viewerText();
     }
 
-    std::string viewerText() const { return viewerOutput.empty() ? "" : readFileText(viewerOutput); }
-    bool waitForViewer(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    std::string viewerText() const {
+        return viewerOutput.empty() ? "" : readFileText(viewerOutput);
+    }
+    bool waitForViewer(const std::string& text,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
         return pumpUntil([&] { return viewerText().find(text) != std::string::npos; }, timeout);
     }
 
     // Calls a method from the reader connection and waits for the reply (nullptr on error).
-    GVariant* call(const std::string& destination, const char* path, const char* interface, const char* method,
-                   GVariant* parameters, const char* replyType = nullptr) {
+    GVariant* call(const std::string& destination, const char* path, const char* interface,
+                   const char* method, GVariant* parameters, const char* replyType = nullptr) {
         struct Result {
             bool done = false;
             GVariant* value = nullptr;
@@ -99,16 +104,18 @@ protected:
 
     // The item's well-known name, as the bus lists it.
     std::string itemName() {
-        GVariant* names = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ListNames",
-                               nullptr, "(as)");
+        GVariant* names = call("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                               "org.freedesktop.DBus", "ListNames", nullptr, "(as)");
         std::string found;
-        if (!names) return found;
+        if (!names)
+            return found;
         GVariantIter* iter = nullptr;
         g_variant_get(names, "(as)", &iter);
         const char* name = nullptr;
         std::string prefix = "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-";
         while (g_variant_iter_next(iter, "&s", &name)) {
-            if (std::string(name).rfind(prefix, 0) == 0) found = name;
+            if (std::string(name).rfind(prefix, 0) == 0)
+                found = name;
         }
         g_variant_iter_free(iter);
         g_variant_unref(names);

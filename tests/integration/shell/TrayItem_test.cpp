@@ -15,7 +15,9 @@ struct Commands {
     std::vector<std::uint32_t> codes;
 };
 
-void onCommand(std::uint32_t code, void* context) { static_cast<Commands*>(context)->codes.push_back(code); }
+void onCommand(std::uint32_t code, void* context) {
+    static_cast<Commands*>(context)->codes.push_back(code);
+}
 
 struct Entry {
     int id = 0;
@@ -35,9 +37,11 @@ protected:
     // The menu as a host reads it: the layout, then every entry's properties.
     std::vector<Entry> menu() {
         std::vector<Entry> entries;
-        GVariant* layout = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
-                                g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)), "(u(ia{sv}av))");
-        if (!layout) return entries;
+        GVariant* layout =
+            call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                 g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)), "(u(ia{sv}av))");
+        if (!layout)
+            return entries;
         GVariant* root = g_variant_get_child_value(layout, 1);
         GVariant* children = g_variant_get_child_value(root, 2);
         for (gsize i = 0; i < g_variant_n_children(children); ++i) {
@@ -46,11 +50,15 @@ protected:
             GVariant* props = nullptr;
             g_variant_get(child, "(i@a{sv}@av)", &entry.id, &props, nullptr);
             const char* text = nullptr;
-            if (g_variant_lookup(props, "type", "&s", &text)) entry.type = text;
-            if (g_variant_lookup(props, "label", "&s", &text)) entry.label = text;
+            if (g_variant_lookup(props, "type", "&s", &text))
+                entry.type = text;
+            if (g_variant_lookup(props, "label", "&s", &text))
+                entry.label = text;
             gboolean flag = TRUE;
-            if (g_variant_lookup(props, "enabled", "b", &flag)) entry.enabled = flag;
-            if (g_variant_lookup(props, "visible", "b", &flag)) entry.visible = flag;
+            if (g_variant_lookup(props, "enabled", "b", &flag))
+                entry.enabled = flag;
+            if (g_variant_lookup(props, "visible", "b", &flag))
+                entry.visible = flag;
             entries.push_back(entry);
             g_variant_unref(props);
             g_variant_unref(child);
@@ -63,15 +71,18 @@ protected:
 
     int idOf(const std::string& label) {
         for (const auto& entry : menu()) {
-            if (entry.label == label) return entry.id;
+            if (entry.label == label)
+                return entry.id;
         }
         return -1;
     }
 
     GVariant* itemProperty(const char* name) {
-        GVariant* reply = call(itemName(), "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
-                               g_variant_new("(ss)", "org.kde.StatusNotifierItem", name), "(v)");
-        if (!reply) return nullptr;
+        GVariant* reply =
+            call(itemName(), "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                 g_variant_new("(ss)", "org.kde.StatusNotifierItem", name), "(v)");
+        if (!reply)
+            return nullptr;
         GVariant* value = nullptr;
         g_variant_get(reply, "(v)", &value);
         g_variant_unref(reply);
@@ -80,7 +91,8 @@ protected:
 
     std::string toolTipText() {
         GVariant* value = itemProperty("ToolTip");
-        if (!value) return "";
+        if (!value)
+            return "";
         const char* description = nullptr;
         g_variant_get(value, "(&s@a(iiay)&s&s)", nullptr, nullptr, nullptr, &description);
         std::string text = description;
@@ -92,16 +104,19 @@ protected:
     int maxAlpha() {
         GVariant* value = itemProperty("IconPixmap");
         int alpha = 0;
-        if (!value) return -1;
+        if (!value)
+            return -1;
         GVariantIter iter;
         g_variant_iter_init(&iter, value);
         gint32 w = 0, h = 0;
         GVariant* data = nullptr;
         while (g_variant_iter_next(&iter, "(ii@ay)", &w, &h, &data)) {
             gsize size = 0;
-            auto* bytes = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(data, &size, 1));
+            auto* bytes =
+                static_cast<const std::uint8_t*>(g_variant_get_fixed_array(data, &size, 1));
             EXPECT_EQ(size, static_cast<gsize>(w * h * 4));
-            for (gsize i = 0; i < size; i += 4) alpha = std::max(alpha, static_cast<int>(bytes[i]));
+            for (gsize i = 0; i < size; i += 4)
+                alpha = std::max(alpha, static_cast<int>(bytes[i]));
             g_variant_unref(data);
         }
         g_variant_unref(value);
@@ -122,16 +137,21 @@ TEST_F(TrayItemTest, InstallShowsTheItemAndItsMenuAsAHostReadsThem) {
     ASSERT_FALSE(itemName().empty());
     ASSERT_TRUE(waitForViewer("label=\"Quit Quorvel\"")) << viewerText();
     EXPECT_NE(viewerText().find("badge=questionmark.circle"), std::string::npos) << viewerText();
-    EXPECT_NE(viewerText().find("tooltip " + itemName() + "/StatusNotifierItem title=\"Quorvel\" text=\"Quorvel, status unknown\""),
-              std::string::npos) << viewerText();
+    EXPECT_NE(
+        viewerText().find("tooltip " + itemName() +
+                          "/StatusNotifierItem title=\"Quorvel\" text=\"Quorvel, status unknown\""),
+        std::string::npos)
+        << viewerText();
 
     auto entries = menu();
     ASSERT_EQ(entries.size(), 11u);
     std::vector<std::string> labels;
-    for (const auto& entry : entries) labels.push_back(entry.type == "separator" ? "-" : entry.label);
-    EXPECT_EQ(labels, (std::vector<std::string>{"Status unknown", "Not reporting", "-", "Restart to Update", "-",
-                                                "Open Quorvel", "Open Recordings Folder", "-", "Check for Updates\u2026",
-                                                "-", "Quit Quorvel"}));
+    for (const auto& entry : entries)
+        labels.push_back(entry.type == "separator" ? "-" : entry.label);
+    EXPECT_EQ(labels,
+              (std::vector<std::string>{"Status unknown", "Not reporting", "-", "Restart to Update",
+                                        "-", "Open Quorvel", "Open Recordings Folder", "-",
+                                        "Check for Updates\u2026", "-", "Quit Quorvel"}));
     EXPECT_FALSE(entries[0].enabled);
     EXPECT_FALSE(entries[1].enabled);
     EXPECT_FALSE(entries[2].visible || entries[3].visible || entries[4].visible);
@@ -180,8 +200,9 @@ TEST_F(TrayItemTest, EachCommandItemClickedArrivesAsItsCode) {
     for (const auto& [label, code] : items) {
         int id = idOf(label);
         ASSERT_GT(id, 0) << label;
-        GVariant* reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "Event",
-                               g_variant_new("(isvu)", id, "clicked", g_variant_new_string(""), 0u));
+        GVariant* reply =
+            call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "Event",
+                 g_variant_new("(isvu)", id, "clicked", g_variant_new_string(""), 0u));
         ASSERT_TRUE(reply) << label;
         g_variant_unref(reply);
         expected.push_back(code);
@@ -205,8 +226,9 @@ TEST_F(TrayItemTest, EachCommandItemClickedArrivesAsItsCode) {
     EXPECT_EQ(commands.codes, expected);
 
     // Rows that only inform, and unknown ids, give no command; unknown ids are errors.
-    GVariant* reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "Event",
-                           g_variant_new("(isvu)", idOf("Ready"), "clicked", g_variant_new_int32(0), 0u));
+    GVariant* reply =
+        call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "Event",
+             g_variant_new("(isvu)", idOf("Ready"), "clicked", g_variant_new_int32(0), 0u));
     ASSERT_TRUE(reply);
     g_variant_unref(reply);
     EXPECT_FALSE(call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "Event",
@@ -215,12 +237,14 @@ TEST_F(TrayItemTest, EachCommandItemClickedArrivesAsItsCode) {
     EXPECT_EQ(commands.codes, expected);
 
     // The other menu methods answer as hosts expect.
-    reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "AboutToShow", g_variant_new("(i)", 0), "(b)");
+    reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "AboutToShow",
+                 g_variant_new("(i)", 0), "(b)");
     ASSERT_TRUE(reply);
     g_variant_unref(reply);
-    GVariant* ids = g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, std::array<gint32, 2>{0, 77}.data(), 2, sizeof(gint32));
-    reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "AboutToShowGroup", g_variant_new("(@ai)", ids),
-                 "(aiai)");
+    GVariant* ids = g_variant_new_fixed_array(
+        G_VARIANT_TYPE_INT32, std::array<gint32, 2>{0, 77}.data(), 2, sizeof(gint32));
+    reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "AboutToShowGroup",
+                 g_variant_new("(@ai)", ids), "(aiai)");
     ASSERT_TRUE(reply);
     GVariant* idErrors = g_variant_get_child_value(reply, 1);
     EXPECT_EQ(g_variant_n_children(idErrors), 1u);
@@ -254,7 +278,8 @@ TEST_F(TrayItemTest, UpdateItemAppearsWithItsBadgeAndGoesWithStaleness) {
     EXPECT_TRUE(entries[2].visible && entries[3].visible && entries[4].visible);
     EXPECT_EQ(entries[3].label, "Restart to Update (2.4.1)");
     EXPECT_EQ(entries[0].label, "Ready");
-    ASSERT_TRUE(waitForViewer("label=\"Restart to Update (2.4.1)\" enabled=true visible=true")) << viewerText();
+    ASSERT_TRUE(waitForViewer("label=\"Restart to Update (2.4.1)\" enabled=true visible=true"))
+        << viewerText();
 
     document["seq"] = 2;
     document.erase("updatePending");
@@ -267,7 +292,8 @@ TEST_F(TrayItemTest, UpdateItemAppearsWithItsBadgeAndGoesWithStaleness) {
     ASSERT_EQ(apply(document), 1);
     EXPECT_TRUE(menu()[3].visible);
     // Silence: on the first tick past three seconds the status is unknown and the update item goes.
-    ASSERT_TRUE(pumpUntil([&] { return menu()[0].label == "Status unknown"; }, std::chrono::seconds(6)));
+    ASSERT_TRUE(
+        pumpUntil([&] { return menu()[0].label == "Status unknown"; }, std::chrono::seconds(6)));
     entries = menu();
     EXPECT_FALSE(entries[2].visible || entries[3].visible || entries[4].visible);
     EXPECT_EQ(toolTipText(), "Quorvel, status unknown");
@@ -301,7 +327,9 @@ TEST_F(TrayItemTest, AWatcherWithoutHostMeansNotVisible) {
     ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
     EXPECT_EQ(commands.codes, std::vector<std::uint32_t>{7});
     EXPECT_EQ(quorvel_shell_is_visible(), 0);
-    EXPECT_EQ(quorvel_shell_acknowledge(0, [](int32_t, void*) {}, nullptr), 0);
+    EXPECT_EQ(quorvel_shell_acknowledge(
+                  0, [](int32_t, void*) {}, nullptr),
+              0);
 }
 
 TEST_F(TrayItemTest, AcknowledgementDimsAndRestoresThePixmaps) {
@@ -319,10 +347,12 @@ TEST_F(TrayItemTest, AcknowledgementDimsAndRestoresThePixmaps) {
     // Samples what a host reads while a cue runs.
     auto sampleUntilDone = [&](int calls) {
         std::vector<int> alphas;
-        EXPECT_TRUE(pumpUntil([&] {
-            alphas.push_back(maxAlpha());
-            return done.calls == calls;
-        }, std::chrono::seconds(5)));
+        EXPECT_TRUE(pumpUntil(
+            [&] {
+                alphas.push_back(maxAlpha());
+                return done.calls == calls;
+            },
+            std::chrono::seconds(5)));
         return alphas;
     };
 
@@ -357,8 +387,10 @@ TEST_F(TrayItemTest, NothingIsSentOnTheBusWhileNothingChanges) {
     int signals = 0;
     guint subscription = g_dbus_connection_signal_subscribe(
         reader, nullptr, nullptr, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const char* sender, const char*, const char*, const char*, GVariant*, gpointer data) {
-            if (std::string(sender) != "org.freedesktop.DBus") ++*static_cast<int*>(data);
+        [](GDBusConnection*, const char* sender, const char*, const char*, const char*, GVariant*,
+           gpointer data) {
+            if (std::string(sender) != "org.freedesktop.DBus")
+                ++*static_cast<int*>(data);
         },
         &signals, nullptr);
     // Two refresh ticks with the same presentation.
@@ -393,24 +425,30 @@ TEST_F(TrayItemTest, AnIndependentMenuClientReadsTheMenuAndClicks) {
     std::vector<std::string> labels;
     ASSERT_TRUE(pumpUntil([&] {
         DbusmenuMenuitem* root = dbusmenu_client_get_root(client);
-        if (!root) return false;
+        if (!root)
+            return false;
         labels.clear();
         byLabel.clear();
         for (GList* child = dbusmenu_menuitem_get_children(root); child; child = child->next) {
             auto* item = DBUSMENU_MENUITEM(child->data);
             const char* label = dbusmenu_menuitem_property_get(item, DBUSMENU_MENUITEM_PROP_LABEL);
-            if (!dbusmenu_menuitem_property_get_bool(item, DBUSMENU_MENUITEM_PROP_VISIBLE)) continue;
+            if (!dbusmenu_menuitem_property_get_bool(item, DBUSMENU_MENUITEM_PROP_VISIBLE))
+                continue;
             labels.push_back(label ? label : "-");
-            if (label) byLabel[label] = item;
+            if (label)
+                byLabel[label] = item;
         }
         return labels.size() == 8 && byLabel.count("Quit Quorvel");
     })) << ::testing::PrintToString(labels);
     EXPECT_EQ(labels, (std::vector<std::string>{"Status unknown", "Not reporting", "Open Quorvel",
-                                                "Open Recordings Folder", "-", "Check for Updates\u2026", "-",
-                                                "Quit Quorvel"}));
-    EXPECT_FALSE(dbusmenu_menuitem_property_get_bool(byLabel["Status unknown"], DBUSMENU_MENUITEM_PROP_ENABLED));
-    EXPECT_TRUE(dbusmenu_menuitem_property_get_bool(byLabel["Open Quorvel"], DBUSMENU_MENUITEM_PROP_ENABLED));
-    dbusmenu_menuitem_handle_event(byLabel["Open Recordings Folder"], "clicked", g_variant_new_int32(0), 0);
+                                                "Open Recordings Folder", "-",
+                                                "Check for Updates\u2026", "-", "Quit Quorvel"}));
+    EXPECT_FALSE(dbusmenu_menuitem_property_get_bool(byLabel["Status unknown"],
+                                                     DBUSMENU_MENUITEM_PROP_ENABLED));
+    EXPECT_TRUE(dbusmenu_menuitem_property_get_bool(byLabel["Open Quorvel"],
+                                                    DBUSMENU_MENUITEM_PROP_ENABLED));
+    dbusmenu_menuitem_handle_event(byLabel["Open Recordings Folder"], "clicked",
+                                   g_variant_new_int32(0), 0);
     ASSERT_TRUE(pumpUntil([&] { return !commands.codes.empty(); }));
     EXPECT_EQ(commands.codes, std::vector<std::uint32_t>{6});
     g_object_unref(client);
