@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix, then builds a plain C program against it twice
 # (through pkg-config, and through the CMake package) and runs it on a private session bus.
+# A sanitized library needs its runtime first in the program, so the program is built with
+# the same sanitizers.
 set -euo pipefail
-build=$1 here=$2
+build=$1 here=$2 sanitize=${3:-}
+sanitize_flags=
+[ -n "$sanitize" ] && sanitize_flags="-fsanitize=$sanitize -fno-omit-frame-pointer"
 work=$(mktemp -d /tmp/quorvel-package-XXXXXX)
 bus_pid=
 cleanup() { [ -n "$bus_pid" ] && kill "$bus_pid" 2>/dev/null; rm -rf "$work"; }
@@ -10,7 +14,7 @@ trap cleanup EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
 export PKG_CONFIG_PATH=$work/prefix/lib/pkgconfig
-cc -std=c11 -Wall -Wextra -Werror -o "$work/consumer-pc" "$here/consumer.c" \
+cc -std=c11 -Wall -Wextra -Werror $sanitize_flags -o "$work/consumer-pc" "$here/consumer.c" \
   $(pkg-config --cflags --libs quorvel-shell-bridge) -Wl,-rpath,"$work/prefix/lib"
 
 mkdir -p "$work/cmake-project"
@@ -21,7 +25,8 @@ find_package(QuorvelShellBridge 0.1 REQUIRED)
 add_executable(consumer-cmake "$here/consumer.c")
 target_link_libraries(consumer-cmake PRIVATE Quorvel::ShellBridge)
 CMAKE
-cmake -S "$work/cmake-project" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake -S "$work/cmake-project" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$work/prefix" \
+  -DCMAKE_C_FLAGS="$sanitize_flags" -DCMAKE_EXE_LINKER_FLAGS="$sanitize_flags" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 
 bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
