@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/FileURL.h"
+#include "base/Utf8.h"
 #include "launcher/SmallFile.h"
 #include "update/UpdateReceipt.h"
 
@@ -47,7 +48,5 @@ struct MaintenanceMarkerFile {
     // The removal step: removes the file at url only when it still is the file that was read.
     static Release removeIfUnchanged(const FileURL& url, const SmallFile& read);
 };
-
-bool isValidUtf8(std::string_view text);
 
 } // namespace quorvel
