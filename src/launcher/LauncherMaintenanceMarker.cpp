@@ -1,6 +1,6 @@
 #include "launcher/LauncherMaintenanceMarker.h"
 
-#include "launcher/SmallFile.h"
+#include "base/SmallFile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

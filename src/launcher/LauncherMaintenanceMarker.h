@@ -1,8 +1,8 @@
 #pragma once
 
 #include "base/FileURL.h"
+#include "base/SmallFile.h"
 #include "base/Utf8.h"
-#include "launcher/SmallFile.h"
 #include "update/UpdateReceipt.h"
 
 #include <optional>
