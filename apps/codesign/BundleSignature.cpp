@@ -1,6 +1,8 @@
 #include "BundleSignature.h"
 
+#include "base/AtomicFile.h"
 #include "base/Sha256.h"
+#include "base/SmallFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -212,54 +214,16 @@ std::optional<std::string> digestOfFile(const std::string& path,
     return hexEncode({digest, length});
 }
 
-std::optional<std::string> readSmallFile(const std::string& path, std::size_t limit) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uint64_t>(info.st_size) > limit) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(count));
-        if (text.size() > limit) {
-            ::close(fd);
-            return std::nullopt;
-        }
-    }
-    ::close(fd);
-    return text;
-}
-
 bool writeFile(const std::string& path, const std::string& bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
         return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return ::fsync(fd) == 0 && ::close(fd) == 0;
+    bool written = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    int error = errno;
+    bool closed = ::close(fd) == 0;
+    if (!written)
+        errno = error; // the caller reports what failed first
+    return written && closed;
 }
 
 // The bundle directory with every link resolved, so that containment is judged on real paths.
@@ -385,20 +349,25 @@ std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trust
         return {error};
 
     const std::string folder = *root + "/" + signatureFolder;
-    auto text = readSmallFile(folder + "/" + manifestFileName, manifestSizeLimit);
-    auto signature = readSmallFile(folder + "/" + signatureFileName, signatureSize);
-    if (!text || !signature)
+    // Links are refused: the signature must lie in the bundle itself.
+    auto manifestFile = readSmallRegularFile(FileURL{folder + "/" + manifestFileName},
+                                             manifestSizeLimit, FinalLink::refuse);
+    auto signatureFile = readSmallRegularFile(FileURL{folder + "/" + signatureFileName},
+                                              signatureSize, FinalLink::refuse);
+    if (!manifestFile || !signatureFile)
         return {"not signed (no readable manifest and signature)"};
+    const std::string& text = manifestFile->contents;
+    const std::string& signature = signatureFile->contents;
 
     std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
-    if (signature->size() != signatureSize || !context ||
+    if (signature.size() != signatureSize || !context ||
         EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, trustedKey) != 1 ||
-        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature->data()),
-                         signature->size(), reinterpret_cast<const unsigned char*>(text->data()),
-                         text->size()) != 1) {
+        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                         signature.size(), reinterpret_cast<const unsigned char*>(text.data()),
+                         text.size()) != 1) {
         return {"signature invalid or not made with the trusted key"};
     }
-    auto manifest = BundleManifest::decode(*text);
+    auto manifest = BundleManifest::decode(text);
     if (!manifest)
         return {"manifest malformed"};
 

@@ -1,5 +1,6 @@
 #include "DemoProofLease.h"
 
+#include "base/AtomicFile.h"
 #include "base/FileURL.h"
 #include "base/InternetDateTime.h"
 #include "base/Json.h"
@@ -63,20 +64,6 @@ std::optional<LeaseRequest> requestFor(const std::string& log, std::string& reas
     return LeaseRequest{log, snapshot};
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // The lock on the lease, held for the life of the object.
 class LeaseLock {
 public:
@@ -109,31 +96,34 @@ private:
 
 // Stages the bytes beside the target and renames them over it. Empty on success; on failure the
 // staged file is gone and the target untouched.
-std::string replaceAtomically(const FileURL& folder, const std::string& target,
-                              const std::string& bytes) {
-    std::string staged = folder
-                             .appendingPathComponent("." + std::string(leaseFileName) + ".staged." +
-                                                     randomUuidString())
-                             .path;
-    int fd = ::open(staged.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errnoText("open staged lease");
-    std::string failure;
-    if (!writeAll(fd, bytes))
-        failure = errnoText("write");
-    else if (::fchmod(fd, 0600) != 0)
-        failure = errnoText("fchmod");
-    else if (::fsync(fd) != 0)
-        failure = errnoText("fsync");
-    if (::close(fd) != 0 && failure.empty())
-        failure = errnoText("close");
-    if (failure.empty() && ::rename(staged.c_str(), target.c_str()) != 0)
-        failure = errnoText("rename");
-    if (!failure.empty())
-        ::unlink(staged.c_str());
+std::string replaceAtomically(const std::string& target, const std::string& bytes) {
     // The folder is not synced: a lease names a live process and expires within minutes, so it
     // has no use after a power loss.
-    return failure;
+    auto replaced = replaceFileAtomically(FileURL{target}, bytes,
+                                          {.mode = 0600, .exactMode = true, .syncFolder = false});
+    if (replaced)
+        return {};
+    const char* step = "rename";
+    switch (replaced.error().step) {
+    case AtomicFileError::Step::create:
+        step = "open staged lease";
+        break;
+    case AtomicFileError::Step::write:
+        step = "write";
+        break;
+    case AtomicFileError::Step::chmod:
+        step = "fchmod";
+        break;
+    case AtomicFileError::Step::sync:
+        step = "fsync";
+        break;
+    case AtomicFileError::Step::close:
+        step = "close";
+        break;
+    case AtomicFileError::Step::rename:
+        break;
+    }
+    return std::string(step) + ": " + std::strerror(replaced.error().code);
 }
 
 std::string writeLease(const LeaseRequest& request, std::string& runId, std::string& leasePath) {
@@ -167,7 +157,7 @@ std::string writeLease(const LeaseRequest& request, std::string& runId, std::str
     LeaseLock lock(leasePath + ".lock");
     if (!lock.error().empty())
         return lock.error();
-    return replaceAtomically(*folder, leasePath, dumpCompact(lease) + "\n");
+    return replaceAtomically(leasePath, dumpCompact(lease) + "\n");
 }
 
 gboolean leaseRequested(gpointer data) {

@@ -1,11 +1,11 @@
 // The readers of a callback URL delivered to the host app, on arbitrary bytes: the state of the
 // callback, the callback and redirect rules, and the repair of C string text.
 
+#include "base/Utf8.h"
 #include "identity/BrowserCallbackCorrelation.h"
 #include "identity/BrowserLoginRedirect.h"
 #include "identity/CStringText.h"
 #include "identity/ParsedURL.h"
-#include "idp/BoundedJson.h"
 #include "idp/FormEncoding.h"
 
 #include <cstddef>
@@ -29,13 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Text repaired from any bytes is UTF-8, and UTF-8 text is left as it is.
     std::string text = quorvel::repairedUTF8(input);
-    check(quorvel::idp::isValidUTF8(text));
-    if (quorvel::idp::isValidUTF8(input))
+    check(quorvel::isValidUtf8(text));
+    if (quorvel::isValidUtf8(input))
         check(text == input);
 
     // A state read from a URL is non-empty UTF-8, and reads back the same from a plain query.
     if (auto state = BrowserCallbackCorrelation::state(text)) {
-        check(!state->empty() && quorvel::idp::isValidUTF8(*state));
+        check(!state->empty() && quorvel::isValidUtf8(*state));
         auto again = BrowserCallbackCorrelation::state(
             std::string(native) + "?state=" + quorvel::idp::percentEncode(*state));
         check(again == state);

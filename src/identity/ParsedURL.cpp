@@ -1,6 +1,6 @@
 #include "identity/ParsedURL.h"
 
-#include "idp/BoundedJson.h"
+#include "base/Utf8.h"
 #include "idp/FormEncoding.h"
 
 #include <boost/url/parse.hpp>
@@ -16,7 +16,7 @@ std::string text(boost::core::string_view value) {
 
 std::optional<std::string> decoded(std::string_view encoded) {
     auto value = idp::percentDecode(encoded, false);
-    if (!value || !idp::isValidUTF8(*value))
+    if (!value || !isValidUtf8(*value))
         return std::nullopt;
     return value;
 }

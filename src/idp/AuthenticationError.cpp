@@ -1,5 +1,6 @@
 #include "idp/AuthenticationError.h"
 
+#include "base/Utf8.h"
 #include "idp/BoundedJson.h"
 #include "idp/URLSession.h"
 
@@ -25,7 +26,7 @@ AuthenticationError AuthenticationError::fromResponse(const HTTPResponse& respon
     if (auto object = parseJsonObject(response.body)) {
         return AuthenticationError(std::move(*object), response.statusCode);
     }
-    if (!response.body.empty() && isValidUTF8(response.body)) {
+    if (!response.body.empty() && isValidUtf8(response.body)) {
         return plain(response.body, response.statusCode);
     }
     return AuthenticationError(Json{{"code", emptyCode}, {"description", "Empty response body."}},

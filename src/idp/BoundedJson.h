@@ -17,7 +17,4 @@ std::optional<Json> parseJsonObject(std::string_view text, std::size_t maxDepth 
 // Compact text of a value, safe for any content (invalid UTF-8 is replaced).
 std::string describeJson(const Json& value);
 
-// True when the bytes are valid UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-bool isValidUTF8(std::string_view text);
-
 } // namespace quorvel::idp

@@ -1,6 +1,6 @@
 #include "idp/CallbackURL.h"
 
-#include "idp/BoundedJson.h"
+#include "base/Utf8.h"
 #include "idp/FormEncoding.h"
 
 namespace quorvel::idp {
@@ -13,7 +13,7 @@ bool readComponent(std::string_view text, std::map<std::string, std::string>& va
         return false;
     std::map<std::string, std::string> seen;
     for (auto& [name, value] : *pairs) {
-        if (!isValidUTF8(name) || !isValidUTF8(value))
+        if (!isValidUtf8(name) || !isValidUtf8(value))
             return false;
         if (!seen.emplace(name, value).second)
             return false;

@@ -12,12 +12,12 @@
 
 #include "base/Logger.h"
 #include "base/MainLoop.h"
+#include "base/SmallFile.h"
 #include "launcher/LaunchRecoveryPolicy.h"
 #include "launcher/LauncherApplicationFact.h"
 #include "launcher/LauncherMaintenanceMarker.h"
 #include "launcher/LauncherParentMonitor.h"
 #include "launcher/QuorvelLauncherLocation.h"
-#include "launcher/SmallFile.h"
 #include "platform/ApplicationSupport.h"
 #include "platform/BundleInfo.h"
 #include "platform/Workspace.h"

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "base/FileURL.h"
-#include "launcher/SmallFile.h"
+#include "base/SmallFile.h"
+#include "base/Utf8.h"
 #include "update/UpdateReceipt.h"
 
 #include <optional>
@@ -47,7 +48,5 @@ struct MaintenanceMarkerFile {
     // The removal step: removes the file at url only when it still is the file that was read.
     static Release removeIfUnchanged(const FileURL& url, const SmallFile& read);
 };
-
-bool isValidUtf8(std::string_view text);
 
 } // namespace quorvel

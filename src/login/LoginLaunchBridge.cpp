@@ -3,6 +3,7 @@
 #include "login/LoginLaunchBridge.h"
 
 #include "base/MainLoop.h"
+#include "launcher/QuorvelLauncherLocation.h"
 #include "login/XdgAutostartLoginItemService.h"
 #include "quorvel_shell_bridge.h"
 
@@ -38,7 +39,7 @@ LoginLaunchService currentService() {
 LoginLaunchEnvironment LoginLaunchEnvironment::production() {
     LoginLaunchEnvironment environment;
     environment.isMainThread = [] { return MainLoop::shared().isMainThread(); };
-    environment.maintenanceStopURL = [] { return LoginLaunchService::maintenanceStopURL(); };
+    environment.maintenanceStopURL = [] { return quorvel::maintenanceStopURL(); };
     environment.fileSystem = makeSystemLoginLaunchFileSystem();
     environment.loginItemService = makeSystemLoginItemServiceFactory();
     return environment;

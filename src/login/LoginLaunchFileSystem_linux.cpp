@@ -1,3 +1,4 @@
+#include "base/AtomicFile.h"
 #include "login/LoginLaunchFileSystem.h"
 
 #include <cerrno>
@@ -20,10 +21,7 @@ public:
     }
 
     bool writeAtomically(const FileURL& file, std::string_view bytes) override {
-        // A temporary file beside the target, flushed to disk, then renamed over it.
-        return g_file_set_contents_full(file.path.c_str(), bytes.data(),
-                                        static_cast<gssize>(bytes.size()),
-                                        G_FILE_SET_CONTENTS_CONSISTENT, 0644, nullptr) != FALSE;
+        return replaceFileAtomically(file, bytes).hasValue();
     }
 
     bool removeItem(const FileURL& file) override { return ::unlink(file.path.c_str()) == 0; }

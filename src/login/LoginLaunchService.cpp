@@ -1,5 +1,6 @@
 #include "login/LoginLaunchService.h"
 
+#include "launcher/LauncherMaintenanceMarker.h"
 #include "platform/ApplicationSupport.h"
 
 namespace quorvel {
@@ -10,13 +11,6 @@ LoginLaunchService::LoginLaunchService(LoginLaunchEnvironment environment)
 const Logger& LoginLaunchService::logger() {
     static const Logger instance(logSubsystem, "LoginLauncher");
     return instance;
-}
-
-std::optional<FileURL> LoginLaunchService::maintenanceStopURL() {
-    auto folder = quorvelApplicationSupportFolder();
-    if (!folder)
-        return std::nullopt;
-    return folder->appendingPathComponent("maintenance.stop");
 }
 
 std::shared_ptr<LoginItemService> LoginLaunchService::launcherItem() const {
@@ -73,7 +67,8 @@ std::int32_t LoginLaunchService::stopForMaintenance() const {
     // The marker goes first, so a running launcher stops at its next health check whatever the
     // login-item service does afterwards.
     if (!environment_.fileSystem->createDirectory(marker->deletingLastPathComponent()) ||
-        !environment_.fileSystem->writeAtomically(*marker, maintenanceStopContents)) {
+        !environment_.fileSystem->writeAtomically(*marker,
+                                                  LauncherMaintenanceMarker::stopContents)) {
         logger().error("maintenance marker=failed");
         return 0;
     }

@@ -9,14 +9,14 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string_view>
 
 namespace quorvel {
 
 // What the login launch functions use of the platform.
 struct LoginLaunchEnvironment {
     std::function<bool()> isMainThread;
-    // Where the maintenance marker lies; absent when there is no application-support folder.
+    // Where the maintenance marker lies, which the launcher reads at start, every second and
+    // before every launch; absent when there is no application-support folder.
     std::function<std::optional<FileURL>()> maintenanceStopURL;
     std::shared_ptr<LoginLaunchFileSystem> fileSystem;
     LoginItemServiceFactory loginItemService;
@@ -43,10 +43,6 @@ public:
     std::int32_t status() const;
     void openLoginItems() const;
 
-    // "<application support>/com.quorvel.desktop/maintenance.stop", which the launcher reads at
-    // start, every second and before every launch.
-    static std::optional<FileURL> maintenanceStopURL();
-    static constexpr std::string_view maintenanceStopContents = "maintenance\n";
     static const Logger& logger();
 
 private:

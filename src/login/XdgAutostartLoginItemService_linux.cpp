@@ -1,3 +1,4 @@
+#include "base/SmallFile.h"
 #include "login/AutostartEntry.h"
 #include "login/LoginLaunchFileSystem.h"
 #include "login/XdgAutostartLoginItemService.h"
@@ -5,9 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <gio/gio.h>
-#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,26 +17,12 @@ namespace {
 constexpr const char* launcherBundleInHost = "Contents/Library/LoginItems/QuorvelLauncher.app";
 constexpr const char* launcherExecutableInBundle = "Contents/MacOS/QuorvelLauncher";
 // Desktop entries are small; anything larger is not ours.
-constexpr std::streamsize maximumEntrySize = 64 * 1024;
+constexpr std::size_t maximumEntrySize = 64 * 1024;
 
 bool isExecutableFile(const FileURL& file) {
     struct stat info {};
     return ::stat(file.path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(file.path.c_str(), X_OK) == 0;
-}
-
-std::optional<std::string> readSmallFile(const FileURL& file) {
-    std::ifstream in(file.path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::string text;
-    text.resize(static_cast<std::size_t>(maximumEntrySize) + 1);
-    in.read(text.data(), maximumEntrySize + 1);
-    std::streamsize count = in.gcount();
-    if (count > maximumEntrySize || in.bad())
-        return std::nullopt;
-    text.resize(static_cast<std::size_t>(count));
-    return text;
 }
 
 bool sameDesktop(const std::string& a, std::string_view b) {
@@ -107,10 +92,10 @@ LoginItemStatus XdgAutostartLoginItemService::status() {
     auto entry = entryURL();
     if (!entry)
         return LoginItemStatus::notRegistered;
-    auto text = readSmallFile(*entry);
-    if (!text)
+    auto file = readSmallRegularFile(*entry, maximumEntrySize);
+    if (!file)
         return LoginItemStatus::notRegistered;
-    auto parsed = parseAutostartEntry(*text);
+    auto parsed = parseAutostartEntry(file->contents);
     if (!parsed)
         return LoginItemStatus::notRegistered;
     if (parsed->disabled)

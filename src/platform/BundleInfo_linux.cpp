@@ -1,12 +1,10 @@
+#include "base/SmallFile.h"
 #include "platform/BundleInfo.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <limits.h>
 #include <plist/plist.h>
 #include <unistd.h>
-#include <vector>
 
 namespace quorvel {
 
@@ -27,14 +25,13 @@ std::optional<std::string> BundleInfo::string(std::string_view key) const {
 }
 
 std::optional<BundleInfo> readBundle(const FileURL& bundleURL) {
-    std::ifstream in(bundleURL.appendingPathComponent("Contents/Info.plist").path,
-                     std::ios::binary);
-    if (!in)
+    // Information dictionaries are small; anything huge is not one. Only a regular file is read,
+    // so a pipe in its place cannot stall a scan of running applications.
+    auto file = readSmallRegularFile(bundleURL.appendingPathComponent("Contents/Info.plist"),
+                                     4 * 1024 * 1024);
+    if (!file || file->contents.empty())
         return std::nullopt;
-    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // Information dictionaries are small; anything huge is not one.
-    if (data.empty() || data.size() > 4 * 1024 * 1024)
-        return std::nullopt;
+    const std::string& data = file->contents;
 
     plist_t root = nullptr;
     plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &root);

@@ -1,3 +1,5 @@
+#include "base/AtomicFile.h"
+#include "base/SmallFile.h"
 #include "base/Uuid.h"
 #include "platform/BundleInfo.h"
 #include "update/SystemUpdateRecoveryHost.h"
@@ -27,29 +29,6 @@ bool isExecutableFile(const std::string& path) {
 // A path as a command argument that cannot be mistaken for an option.
 std::string argumentPath(const FileURL& url) {
     return !url.path.empty() && url.path.front() == '-' ? "./" + url.path : url.path;
-}
-
-bool writeAll(int fd, const Bytes& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
-void syncDirectory(const FileURL& directory) {
-    int fd = ::open(directory.path.empty() ? "." : directory.path.c_str(),
-                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 } // namespace
@@ -87,36 +66,11 @@ std::optional<FileURL> SystemUpdateRecoveryHost::locateCodesignTool(const FileUR
 }
 
 std::optional<Bytes> SystemUpdateRecoveryHost::readFile(const FileURL& file, std::size_t limit) {
-    // O_NONBLOCK: a FIFO put in the file's place must not hang the launcher.
-    int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    // Regular files only: a FIFO put in the file's place must not hang the launcher.
+    auto read = readSmallRegularFile(file, limit);
+    if (!read)
         return std::nullopt;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uint64_t>(info.st_size) > limit) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    Bytes bytes;
-    std::uint8_t buffer[16384];
-    for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        bytes.insert(bytes.end(), buffer, buffer + count);
-        if (bytes.size() > limit) {
-            ::close(fd);
-            return std::nullopt;
-        }
-    }
-    ::close(fd);
-    return bytes;
+    return bytesOf(read->contents);
 }
 
 UpdateBundleCondition SystemUpdateRecoveryHost::condition(const FileURL& bundle) {
@@ -234,25 +188,24 @@ UpdateRecoveryResult<void> SystemUpdateRecoveryHost::write(const Bytes& bytes,
             return unexpected(
                 UpdateRecoveryHostError::fileSystem(error.value(), "mkdir " + parent.path));
     }
-    FileURL staged = parent.appendingPathComponent("." + file.lastPathComponent() + ".staged." +
-                                                   randomUuidString());
-    int fd =
-        ::open(staged.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0)
-        return unexpected(UpdateRecoveryHostError::fileSystem(errno, "create " + staged.path));
-    if (!writeAll(fd, bytes) || ::fsync(fd) != 0) {
-        int error = errno;
-        ::close(fd);
-        ::unlink(staged.path.c_str());
-        return unexpected(UpdateRecoveryHostError::fileSystem(error, "write " + staged.path));
+    auto replaced = replaceFileAtomically(file, textOf(bytes));
+    if (replaced)
+        return {};
+    const AtomicFileError& failure = replaced.error();
+    switch (failure.step) {
+    case AtomicFileError::Step::create:
+        return unexpected(
+            UpdateRecoveryHostError::fileSystem(failure.code, "create " + failure.staged.path));
+    case AtomicFileError::Step::write:
+    case AtomicFileError::Step::chmod:
+    case AtomicFileError::Step::sync:
+        return unexpected(
+            UpdateRecoveryHostError::fileSystem(failure.code, "write " + failure.staged.path));
+    case AtomicFileError::Step::close:
+    case AtomicFileError::Step::rename:
+        break;
     }
-    if (::close(fd) != 0 || ::rename(staged.path.c_str(), file.path.c_str()) != 0) {
-        int error = errno;
-        ::unlink(staged.path.c_str());
-        return unexpected(UpdateRecoveryHostError::fileSystem(error, "replace " + file.path));
-    }
-    syncDirectory(parent);
-    return {};
+    return unexpected(UpdateRecoveryHostError::fileSystem(failure.code, "replace " + file.path));
 }
 
 } // namespace quorvel

@@ -1,3 +1,4 @@
+#include "launcher/QuorvelLauncherLocation.h"
 #include "login/LoginLaunchBridge.h"
 #include "login/LoginLaunchService.h"
 #include "quorvel_shell_bridge.h"
@@ -316,14 +317,13 @@ TEST(LoginLaunchService, MarkerLiesInTheApplicationSupportFolder) {
     };
     auto dataHome = saved("XDG_DATA_HOME"), home = saved("HOME");
     ::setenv("XDG_DATA_HOME", "/data/home", 1);
-    EXPECT_EQ(LoginLaunchService::maintenanceStopURL(),
-              FileURL{"/data/home/com.quorvel.desktop/maintenance.stop"});
+    EXPECT_EQ(maintenanceStopURL(), FileURL{"/data/home/com.quorvel.desktop/maintenance.stop"});
     ::unsetenv("XDG_DATA_HOME");
     ::setenv("HOME", "/home/someone", 1);
-    EXPECT_EQ(LoginLaunchService::maintenanceStopURL(),
+    EXPECT_EQ(maintenanceStopURL(),
               FileURL{"/home/someone/.local/share/com.quorvel.desktop/maintenance.stop"});
     ::setenv("HOME", "relative", 1);
-    EXPECT_EQ(LoginLaunchService::maintenanceStopURL(), std::nullopt);
+    EXPECT_EQ(maintenanceStopURL(), std::nullopt);
     restore("XDG_DATA_HOME", dataHome);
     restore("HOME", home);
 }

@@ -16,9 +16,14 @@ struct SmallFile {
     ino_t inode = 0;
 };
 
+// Whether a symbolic link at the path itself is read through or refused.
+enum class FinalLink { follow, refuse };
+
 // Reads a regular file of at most maximumSize bytes. Nothing for a missing or unreadable file, for
 // anything that is not a regular file (a folder, a pipe, a device: never blocks) and for a file
-// larger than the limit, so that a stray huge file cannot stall the one-second health check.
-std::optional<SmallFile> readSmallRegularFile(const FileURL& url, std::size_t maximumSize);
+// larger than the limit or growing past it while it is read, so that a stray huge file cannot
+// stall the caller.
+std::optional<SmallFile> readSmallRegularFile(const FileURL& url, std::size_t maximumSize,
+                                              FinalLink link = FinalLink::follow);
 
 } // namespace quorvel

@@ -1,4 +1,4 @@
-#include "launcher/SmallFile.h"
+#include "base/SmallFile.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -7,8 +7,12 @@
 
 namespace quorvel {
 
-std::optional<SmallFile> readSmallRegularFile(const FileURL& url, std::size_t maximumSize) {
-    int fd = ::open(url.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+std::optional<SmallFile> readSmallRegularFile(const FileURL& url, std::size_t maximumSize,
+                                              FinalLink link) {
+    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    if (link == FinalLink::refuse)
+        flags |= O_NOFOLLOW;
+    int fd = ::open(url.path.c_str(), flags);
     if (fd < 0)
         return std::nullopt;
     struct Closer {
@@ -23,7 +27,8 @@ std::optional<SmallFile> readSmallRegularFile(const FileURL& url, std::size_t ma
     SmallFile file;
     file.device = status.st_dev;
     file.inode = status.st_ino;
-    char buffer[4096];
+    file.contents.reserve(static_cast<std::size_t>(status.st_size));
+    char buffer[16384];
     for (;;) {
         ssize_t count = ::read(fd, buffer, sizeof buffer);
         if (count < 0) {
