@@ -1,15 +1,16 @@
 #pragma once
 
 #include "lifecycle/FocusHandOff.h"
+#include "platform/RunningBundleScan.h"
 
+#include <mutex>
 #include <string>
 
 typedef struct _GDBusConnection GDBusConnection;
 
 namespace quorvel {
 
-// Running applications from a scan of /proc (a live process whose executable lies at
-// <bundle>/Contents/MacOS/<executable> of a bundle with the identifier), without watching them.
+// Running applications from a scan of /proc (RunningBundleScan), without watching them.
 // Activation is best effort: a desktop lets a program raise another program's window only through
 // that program, so the copy is asked over the session bus, through org.freedesktop.Application
 // Activate, when it owns the bus name of its bundle identifier; the activation token this process
@@ -27,7 +28,8 @@ public:
 
 private:
     GDBusConnection* bus_ = nullptr;
-    std::string procRoot_;
+    std::mutex scanMutex_; // the scan keeps a cache, and this runs on any thread
+    RunningBundleScan scan_;
 };
 
 } // namespace quorvel

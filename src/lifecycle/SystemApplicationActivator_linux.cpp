@@ -1,12 +1,7 @@
 #include "lifecycle/SystemApplicationActivator.h"
-#include "platform/BundleInfo.h"
 
-#include <algorithm>
-#include <climits>
 #include <cstdlib>
-#include <dirent.h>
 #include <gio/gio.h>
-#include <map>
 #include <unistd.h>
 
 namespace quorvel {
@@ -14,19 +9,6 @@ namespace quorvel {
 namespace {
 
 constexpr int activationTimeoutMilliseconds = 1000;
-
-std::optional<std::string> executableOf(const std::string& procRoot, long pid) {
-    std::string link = procRoot + "/" + std::to_string(pid) + "/exe";
-    char buffer[PATH_MAX];
-    ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
-    if (length <= 0)
-        return std::nullopt; // kernel threads, zombies, other users' processes
-    std::string path(buffer, static_cast<std::size_t>(length));
-    // A program whose file was replaced or removed while it runs is not at that path any more.
-    if (path.ends_with(" (deleted)"))
-        return std::nullopt;
-    return path;
-}
 
 // "com.quorvel.desktop" -> "/com/quorvel/desktop", as a desktop application exports itself.
 std::string objectPathForApplicationIdentifier(std::string_view identifier) {
@@ -40,7 +22,7 @@ std::string objectPathForApplicationIdentifier(std::string_view identifier) {
 
 SystemApplicationActivator::SystemApplicationActivator(GDBusConnection* sessionBus,
                                                        std::string procRoot)
-    : procRoot_(std::move(procRoot)) {
+    : scan_(std::move(procRoot)) {
     if (sessionBus)
         bus_ = G_DBUS_CONNECTION(g_object_ref(sessionBus));
 }
@@ -52,43 +34,8 @@ SystemApplicationActivator::~SystemApplicationActivator() {
 
 std::vector<RunningApplication>
 SystemApplicationActivator::runningApplications(std::string_view bundleIdentifier) {
-    std::vector<RunningApplication> result;
-    DIR* directory = ::opendir(procRoot_.c_str());
-    if (!directory)
-        return result;
-    std::map<std::string, std::optional<BundleInfo>> bundles;
-    while (dirent* entry = ::readdir(directory)) {
-        char* end = nullptr;
-        long pid = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || pid <= 0 || pid > INT32_MAX)
-            continue;
-        auto executable = executableOf(procRoot_, pid);
-        if (!executable)
-            continue;
-        FileURL executableURL{*executable};
-        FileURL folder = executableURL.deletingLastPathComponent();
-        if (folder.lastPathComponent() != "MacOS" ||
-            folder.deletingLastPathComponent().lastPathComponent() != "Contents") {
-            continue;
-        }
-        FileURL bundleURL = bundleURLForExecutable(executableURL);
-        auto cached = bundles.find(bundleURL.path);
-        if (cached == bundles.end())
-            cached = bundles.emplace(bundleURL.path, readBundle(bundleURL)).first;
-        const auto& bundle = cached->second;
-        if (!bundle || bundle->identifier != bundleIdentifier ||
-            bundle->executableName != executableURL.lastPathComponent()) {
-            continue;
-        }
-        result.push_back(
-            RunningApplication{bundle->identifier, static_cast<std::int32_t>(pid), executableURL});
-    }
-    ::closedir(directory);
-    // Oldest process first: the closest thing to the platform's order that /proc offers.
-    std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) {
-        return a.processIdentifier < b.processIdentifier;
-    });
-    return result;
+    std::lock_guard lock(scanMutex_);
+    return scan_.runningApplications(bundleIdentifier);
 }
 
 void SystemApplicationActivator::activate(const RunningApplication& application) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/BundleInfo.h"
+#include "platform/RunningBundleScan.h"
 #include "platform/Workspace.h"
 
 #include <memory>
@@ -10,8 +10,7 @@
 
 namespace quorvel {
 
-// The workspace on Linux. Running applications come from a scan of /proc: a live process whose
-// executable lies at <bundle>/Contents/MacOS/<executable> of a bundle with the asked identifier.
+// The workspace on Linux. Running applications come from a scan of /proc (RunningBundleScan).
 // Every application reported or opened is watched through a pidfd on GLib's default main context,
 // so its exit is noticed at once; children are reaped on exit, so no zombie is ever reported.
 class SystemWorkspace : public Workspace, public std::enable_shared_from_this<SystemWorkspace> {
@@ -26,25 +25,19 @@ public:
                          OpenCompletion completion) override;
 
     // Root of the process table; tests point it elsewhere only to measure.
-    void setProcRoot(std::string root) { procRoot_ = std::move(root); }
+    void setProcRoot(std::string root) { scan_.setProcRoot(std::move(root)); }
 
 private:
     SystemWorkspace() = default;
 
-    struct CachedBundle {
-        long long modifiedNanoseconds = -1;
-        std::optional<BundleInfo> info;
-    };
     struct Watch;
     struct Observer;
 
-    const std::optional<BundleInfo>& bundleAt(const std::string& bundlePath);
     void watch(const RunningApplication& application, bool ownChild);
     void exited(pid_t pid);
     friend struct SystemWorkspaceAccess;
 
-    std::string procRoot_ = "/proc";
-    std::unordered_map<std::string, CachedBundle> bundles_;
+    RunningBundleScan scan_;
     std::unordered_map<pid_t, std::unique_ptr<Watch>> watches_;
     std::vector<std::weak_ptr<Observer>> observers_;
 };
