@@ -3,6 +3,7 @@
 
 #include "support/ChildProcess.h"
 #include "support/HostBundle.h"
+#include "support/LauncherRun.h"
 #include "support/TemporaryDirectory.h"
 
 #include <chrono>
@@ -31,42 +32,17 @@ protected:
     }
 
     ~LauncherEndToEnd() override {
-        launcher.reset();
         copy.reset();
-        test::killProcessesRunningBelow(root.path());
+        test::endLauncherRun(launcher, root.path());
     }
 
-    void startLauncher() {
-        ChildProcess::Options options;
-        options.environment = {{"HOME", home.string()},
-                               {"XDG_DATA_HOME", dataHome.string()},
-                               {"QUORVEL_LOG", "stderr"}};
-        options.outputFile = logFile.string();
-        launcher = std::make_unique<ChildProcess>(
-            std::vector<std::string>{test::launcherExecutable(bundle).string()}, options);
-    }
+    void startLauncher() { launcher = test::startLauncher(bundle, home, dataHome, logFile); }
 
     std::vector<pid_t> hosts() const {
         return test::processesRunning(test::hostExecutable(bundle));
     }
 
-    // The launcher's own records, without the prefix ("QuorvelLauncher[pid] subsystem category
-    // level: ").
-    std::vector<std::string> launcherLines() const {
-        std::vector<std::string> lines;
-        std::istringstream in(test::readFileText(logFile));
-        std::string line;
-        const std::string tag = " com.quorvel.desktop LoginLauncher ";
-        while (std::getline(in, line)) {
-            auto at = line.find(tag);
-            if (at == std::string::npos)
-                continue;
-            auto colon = line.find(": ", at);
-            if (colon != std::string::npos)
-                lines.push_back(line.substr(colon + 2));
-        }
-        return lines;
-    }
+    std::vector<std::string> launcherLines() const { return test::launcherRecords(logFile); }
     std::size_t count(const std::string& message) const {
         auto lines = launcherLines();
         return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), message));

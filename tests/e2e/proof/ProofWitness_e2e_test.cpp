@@ -8,6 +8,7 @@
 #include "base/Json.h"
 #include "support/ChildProcess.h"
 #include "support/HostBundle.h"
+#include "support/LauncherRun.h"
 #include "support/TemporaryDirectory.h"
 
 #include <algorithm>
@@ -59,32 +60,10 @@ protected:
         hostExe = fs::canonical(test::hostExecutable(bundle));
     }
 
-    ~ProofWitnessEndToEnd() override {
-        // Host apps first, while the launcher that started them is alive to reap them: killed
-        // after it, they would be left as zombies of an init that may not reap.
-        if (launcher && !hostExe.empty()) {
-            auto running = hosts();
-            for (pid_t pid : running)
-                ::kill(pid, SIGKILL);
-            waitUntil([&] {
-                return std::none_of(running.begin(), running.end(), [](pid_t pid) {
-                    return fs::exists("/proc/" + std::to_string(pid));
-                });
-            });
-        }
-        launcher.reset();
-        test::killProcessesRunningBelow(root.path());
-    }
+    ~ProofWitnessEndToEnd() override { test::endLauncherRun(launcher, root.path()); }
 
     void startLauncher(std::map<std::string, std::string> environment = {}) {
-        ChildProcess::Options options;
-        options.environment = std::move(environment);
-        options.environment.insert({{"HOME", home.string()},
-                                    {"XDG_DATA_HOME", dataHome.string()},
-                                    {"QUORVEL_LOG", "stderr"}});
-        options.outputFile = logFile.string();
-        launcher = std::make_unique<ChildProcess>(
-            std::vector<std::string>{test::launcherExecutable(bundle).string()}, options);
+        launcher = test::startLauncher(bundle, home, dataHome, logFile, std::move(environment));
     }
     void startLauncherWithProofLog() {
         startLauncher({{"QUORVEL_DEMO_PROOF_LOG", attestationLog.string()}});
@@ -92,23 +71,7 @@ protected:
 
     std::vector<pid_t> hosts() const { return test::processesRunning(hostExe); }
 
-    // The launcher's records, without the prefix ("QuorvelLauncher[pid] subsystem category
-    // level: ").
-    std::vector<std::string> launcherLines() const {
-        std::vector<std::string> result;
-        std::istringstream in(allOutput());
-        std::string line;
-        const std::string tag = " com.quorvel.desktop LoginLauncher ";
-        while (std::getline(in, line)) {
-            auto at = line.find(tag);
-            if (at == std::string::npos)
-                continue;
-            auto colon = line.find(": ", at);
-            if (colon != std::string::npos)
-                result.push_back(line.substr(colon + 2));
-        }
-        return result;
-    }
+    std::vector<std::string> launcherLines() const { return test::launcherRecords(logFile); }
     std::size_t count(const std::string& message) const {
         auto lines = launcherLines();
         return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), message));

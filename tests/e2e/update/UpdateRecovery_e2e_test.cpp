@@ -6,6 +6,7 @@
 #include "base/Bytes.h"
 #include "support/ChildProcess.h"
 #include "support/HostBundle.h"
+#include "support/LauncherRun.h"
 #include "support/TemporaryDirectory.h"
 #include "update/UpdateReceipt.h"
 
@@ -48,10 +49,7 @@ protected:
         ASSERT_EQ(verify(), 0) << "the freshly signed bundle does not verify";
     }
 
-    ~UpdateRecoveryEndToEnd() override {
-        launcher.reset();
-        test::killProcessesRunningBelow(root.path());
-    }
+    ~UpdateRecoveryEndToEnd() override { test::endLauncherRun(launcher, root.path()); }
 
     // The signing tool the launcher uses: the one beside it, with the key built into it.
     fs::path codesignTool() const {
@@ -95,36 +93,14 @@ protected:
         ASSERT_NE(verify(), 0) << "the broken bundle still verifies";
     }
 
-    void startLauncher() {
-        ChildProcess::Options options;
-        options.environment = {{"HOME", home.string()},
-                               {"XDG_DATA_HOME", dataHome.string()},
-                               {"QUORVEL_LOG", "stderr"}};
-        options.outputFile = logFile.string();
-        launcher = std::make_unique<ChildProcess>(
-            std::vector<std::string>{test::launcherExecutable(bundle).string()}, options);
-    }
+    void startLauncher() { launcher = test::startLauncher(bundle, home, dataHome, logFile); }
 
     std::vector<pid_t> hosts() const {
         return test::processesRunning(test::hostExecutable(bundle));
     }
 
-    // The records of one log category, without the prefix ("QuorvelLauncher[pid] subsystem
-    // category level: ").
     std::vector<std::string> lines(const std::string& category) const {
-        std::vector<std::string> result;
-        std::istringstream in(test::readFileText(logFile));
-        std::string line;
-        const std::string tag = " com.quorvel.desktop " + category + " ";
-        while (std::getline(in, line)) {
-            auto at = line.find(tag);
-            if (at == std::string::npos)
-                continue;
-            auto colon = line.find(": ", at);
-            if (colon != std::string::npos)
-                result.push_back(line.substr(colon + 2));
-        }
-        return result;
+        return test::launcherRecords(logFile, category);
     }
     std::vector<std::string> launcherLines() const { return lines("LoginLauncher"); }
     bool logged(const std::string& message) const {
