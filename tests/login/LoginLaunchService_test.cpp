@@ -1,5 +1,4 @@
 #include "login/LoginLaunchService.h"
-#include "platform/ApplicationSupport.h"
 #include "support/LogCapture.h"
 
 #include <deque>
@@ -235,11 +234,4 @@ TEST(LoginLaunchService, StatusMapsTheFourStatesWithoutLogging) {
     open.service().openLoginItems();
     EXPECT_EQ(open.item->openCalls, 1);
     EXPECT_TRUE(log.records().empty());
-}
-
-TEST(LoginLaunchService, MarkerLiesInTheApplicationSupportFolder) {
-    auto folder = quorvelApplicationSupportFolder();
-    EXPECT_EQ(LoginLaunchService::maintenanceStopURL(),
-              folder ? std::optional(folder->appendingPathComponent("maintenance.stop"))
-                     : std::nullopt);
 }
