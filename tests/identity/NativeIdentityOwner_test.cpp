@@ -24,7 +24,6 @@ namespace {
 
 constexpr const char* native = "com.zadovuzuzo.recorder://auth/callback";
 constexpr const char* issuer = "https://tenant.example/";
-constexpr const char* redirectPage = "https://app.quorvel.test/auth/desktop/callback";
 
 std::int64_t nowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
@@ -274,7 +273,7 @@ TEST(NativeIdentityOwner, EachLoginHasItsOwnWaitAndGeneration) {
     EXPECT_EQ(f.outcomes[1], LoginOutcome::timedOut);
 }
 
-TEST(NativeIdentityOwner, ABrowserThatDoesNotOpenFailsTheLogin) {
+TEST(NativeIdentityOwner, FailedAndUnreachableLoginsLogTheirHop) {
     Fixture f;
     f.configure();
     f.platform->openResult = false;
@@ -283,17 +282,8 @@ TEST(NativeIdentityOwner, ABrowserThatDoesNotOpenFailsTheLogin) {
     EXPECT_EQ(f.outcomes, std::vector<LoginOutcome>{LoginOutcome::failed});
     EXPECT_EQ(f.log.count(hopLine("webauth_result_failure")), 1u);
     EXPECT_EQ(f.loop->activeTimerCount(), 0u);
-}
 
-TEST(NativeIdentityOwner, AccessDeniedIsACancellationAndAnUnreachableProviderSaysSo) {
-    Fixture f;
-    f.configure();
-    ASSERT_EQ(f.begin(), 1);
-    f.loop->drain();
-    EXPECT_EQ(f.owner->resumeLogin(f.callback("?error=access_denied&state=" + f.state())), 1);
-    ASSERT_TRUE(f.waitForOutcome());
-    EXPECT_EQ(f.outcomes.back(), LoginOutcome::cancelled);
-
+    f.platform->openResult = true;
     ASSERT_EQ(f.begin(), 1);
     f.loop->drain();
     std::string url = f.callback("?code=c&state=" + f.state());
@@ -305,17 +295,6 @@ TEST(NativeIdentityOwner, AccessDeniedIsACancellationAndAnUnreachableProviderSay
     ASSERT_TRUE(f.waitForOutcome(2));
     EXPECT_EQ(f.outcomes.back(), LoginOutcome::unreachable);
     EXPECT_EQ(f.log.count(hopLine("webauth_result_unreachable")), 1u);
-
-    ASSERT_EQ(f.begin(), 1);
-    f.loop->drain();
-    url = f.callback("?code=c&state=" + f.state());
-    {
-        std::lock_guard lock(f.mutex);
-        f.tokenAnswer = jsonResponse(400, R"({"error":"invalid_grant"})");
-    }
-    EXPECT_EQ(f.owner->resumeLogin(url), 1);
-    ASSERT_TRUE(f.waitForOutcome(3));
-    EXPECT_EQ(f.outcomes.back(), LoginOutcome::failed);
 }
 
 TEST(NativeIdentityOwner, ACallbackTheClientRefusesLeavesTheLoginToTimeOut) {
@@ -331,27 +310,6 @@ TEST(NativeIdentityOwner, ACallbackTheClientRefusesLeavesTheLoginToTimeOut) {
     f.loop->advance(300);
     ASSERT_TRUE(f.waitForOutcome());
     EXPECT_EQ(f.outcomes, std::vector<LoginOutcome>{LoginOutcome::timedOut});
-}
-
-TEST(NativeIdentityOwner, WithABrowserRedirectTheResponseComesInTheFragment) {
-    Fixture f;
-    f.configure(std::string(redirectPage));
-    EXPECT_EQ(f.owner->configuration()->browserCallbackURL, redirectPage);
-    ASSERT_EQ(f.begin(), 1);
-    f.loop->drain();
-    std::string url = f.authorizeURL();
-    EXPECT_EQ(valueOf(url, "redirect_uri"), redirectPage);
-    EXPECT_EQ(valueOf(url, "response_mode"), "fragment");
-    // The redirect page hands the fragment on to the native callback.
-    EXPECT_EQ(f.owner->resumeLogin(f.callback("#code=c&state=" + f.state())), 1);
-    ASSERT_TRUE(f.waitForOutcome());
-    EXPECT_EQ(f.outcomes, std::vector<LoginOutcome>{LoginOutcome::succeeded});
-    std::string form;
-    for (const auto& request : f.session->requests()) {
-        if (request.url.ends_with("/oauth/token"))
-            form = request.body;
-    }
-    EXPECT_NE(form.find("redirect_uri=https%3A%2F%2Fapp.quorvel.test"), std::string::npos) << form;
 }
 
 TEST(NativeIdentityOwner, AnOwnerThatIsGoneLeavesNothingBehind) {

@@ -191,34 +191,6 @@ TEST(CredentialsManager, LargeMinTTLKeepsTheRenewedCredentials) {
     EXPECT_EQ(f.stored()->refreshToken, "rt-new");
 }
 
-TEST(CredentialsManager, StoreFailuresAreReported) {
-    Fixture f([](const HTTPRequest&) {
-        return tokenAnswer(R"({"access_token":"at-new","token_type":"Bearer","expires_in":3600})");
-    });
-    f.manager->store(credentials(std::chrono::seconds(10)));
-    f.storage->failWrites = true;
-    EXPECT_FALSE(f.manager->store(credentials(std::chrono::hours(1))));
-    auto result = f.get();
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind(), Kind::storeFailed);
-    EXPECT_EQ(result.error().message(), "Storing the renewed credentials failed.");
-
-    f.storage->failReads = true;
-    auto unreadable = f.get();
-    ASSERT_FALSE(unreadable);
-    EXPECT_EQ(unreadable.error().kind(), Kind::noCredentials);
-    EXPECT_NE(unreadable.error().cause(), nullptr);
-}
-
-TEST(CredentialsManager, AnItemItCannotReadCountsAsNoCredentialsAndStaysInPlace) {
-    Fixture f([](const HTTPRequest&) -> HTTPResult { return tokenAnswer("{}"); });
-    f.storage->items["credentials"] = bytesOf("from a future version");
-    auto result = f.get();
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind(), Kind::noCredentials);
-    EXPECT_EQ(f.storage->item("credentials"), bytesOf("from a future version"));
-}
-
 TEST(CredentialsManager, RenewalsNeverOverlap) {
     std::atomic<int> counter{0};
     Fixture f([&](const HTTPRequest&) {
@@ -268,18 +240,42 @@ TEST(CredentialsManager, ASignOutDuringARenewalIsNotUndone) {
     EXPECT_FALSE(f.storage->item("credentials"));
 }
 
-TEST(CredentialsManager, ClearRemovesTheItemAndReportsAStoreThatRefuses) {
-    Fixture f([](const HTTPRequest&) -> HTTPResult { return tokenAnswer("{}"); });
-    EXPECT_TRUE(f.manager->clear()); // nothing stored: nothing to fail
-    f.manager->store(credentials(std::chrono::hours(1)));
-    f.storage->items["dpop_thumbprint"] = bytesOf("old");
-    EXPECT_TRUE(f.manager->clear());
-    EXPECT_TRUE(f.storage->items.empty());
+TEST(CredentialsManager, StoreFailuresAreReportedAndNothingIsLost) {
+    Fixture f([](const HTTPRequest&) {
+        return tokenAnswer(R"({"access_token":"at-new","token_type":"Bearer","expires_in":3600})");
+    });
+    // An item it cannot read counts as no credentials and stays in place.
+    f.storage->items["credentials"] = bytesOf("from a future version");
+    auto unknown = f.get();
+    ASSERT_FALSE(unknown);
+    EXPECT_EQ(unknown.error().kind(), Kind::noCredentials);
+    EXPECT_EQ(f.storage->item("credentials"), bytesOf("from a future version"));
 
-    f.manager->store(credentials(std::chrono::hours(1)));
+    f.manager->store(credentials(std::chrono::seconds(10)));
+    f.storage->failWrites = true;
+    EXPECT_FALSE(f.manager->store(credentials(std::chrono::hours(1))));
+    auto result = f.get();
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error().kind(), Kind::storeFailed);
+    EXPECT_EQ(result.error().message(), "Storing the renewed credentials failed.");
+    EXPECT_EQ(f.stored()->accessToken, "at-old");
+
+    f.storage->failReads = true;
+    auto unreadable = f.get();
+    ASSERT_FALSE(unreadable);
+    EXPECT_EQ(unreadable.error().kind(), Kind::noCredentials);
+    EXPECT_NE(unreadable.error().cause(), nullptr);
+
+    // Clearing removes both items and reports a store that refuses.
+    f.storage->failWrites = f.storage->failReads = false;
+    f.storage->items["dpop_thumbprint"] = bytesOf("old");
     f.storage->failDeletes = true;
     auto failed = f.manager->clear();
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().kind(), Kind::clearFailed);
     EXPECT_EQ(failed.error().message(), "Clearing of the credentials failed");
+    f.storage->failDeletes = false;
+    EXPECT_TRUE(f.manager->clear());
+    EXPECT_TRUE(f.storage->items.empty());
+    EXPECT_TRUE(f.manager->clear()); // nothing stored: nothing to fail
 }

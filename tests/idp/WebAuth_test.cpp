@@ -139,17 +139,15 @@ TEST(WebAuth, BuildsTheAuthorizeURLInItsOrder) {
     EXPECT_EQ(f.agent->starts, 1);
     WebAuthentication::cancel();
     EXPECT_TRUE(delivery.waitFor(1));
-}
 
-TEST(WebAuth, DefaultScopeAndAnExplicitPortInTheDomain) {
-    Fixture f;
-    Delivery<Result> delivery;
-    f.builder("tenant.example:8443").start(delivery.callback());
-    std::string url = f.authorizeURL();
+    // Without a scope the default one; an explicit port in the domain is kept.
+    Delivery<Result> second;
+    f.builder("tenant.example:8443").start(second.callback());
+    url = f.authorizeURL();
     EXPECT_EQ(url.substr(0, url.find('?')), "https://tenant.example:8443/authorize");
     EXPECT_EQ(f.authorizeValue("scope"), "openid profile email offline_access");
     WebAuthentication::cancel();
-    EXPECT_TRUE(delivery.waitFor(1));
+    EXPECT_TRUE(second.waitFor(1));
 }
 
 TEST(WebAuth, CompletesTheCodeFlowAndStoresTheCredentialsFirst) {
@@ -197,7 +195,7 @@ TEST(WebAuth, OnlyTheTransactionsStateIsAccepted) {
     EXPECT_FALSE(WebAuthentication::resume(f.callback("?code=c&state=" + state)));
 }
 
-TEST(WebAuth, AnErrorInTheFragmentFailsWithItsValues) {
+TEST(WebAuth, AnErrorOrNoCodeInTheCallbackFailsWithItsValues) {
     Fixture f;
     Delivery<Result> delivery;
     f.builder().start(delivery.callback());
@@ -213,21 +211,17 @@ TEST(WebAuth, AnErrorInTheFragmentFailsWithItsValues) {
                       EXPECT_EQ(cause.info()["state"], state);
                   });
     EXPECT_TRUE(f.session->requests().empty());
-}
 
-TEST(WebAuth, ACallbackWithoutCodeFailsNamingItsValues) {
-    Fixture f;
-    Delivery<Result> delivery;
-    f.builder().start(delivery.callback());
-    std::string state = f.authorizeValue("state");
+    // A callback without a code fails naming the values it had.
+    Delivery<Result> second;
+    f.builder().start(second.callback());
+    state = f.authorizeValue("state");
     EXPECT_TRUE(WebAuthentication::resume(f.callback("?state=" + state + "&x=1")));
-    expectFailure(
-        delivery, WebAuthError::Kind::noAuthorizationCode, [&](const WebAuthError& error) {
-            EXPECT_EQ(
-                error.message(),
-                "Authorization code missing from callback URL query parameters ({\"state\":\"" +
-                    state + "\",\"x\":\"1\"})");
-        });
+    expectFailure(second, WebAuthError::Kind::noAuthorizationCode, [&](const WebAuthError& error) {
+        EXPECT_EQ(error.message(),
+                  "Authorization code missing from callback URL query parameters ({\"state\":\"" +
+                      state + "\",\"x\":\"1\"})");
+    });
 }
 
 TEST(WebAuth, ASecondStartIsRefusedAndTheFirstGoesOn) {
@@ -282,69 +276,58 @@ TEST(WebAuth, AUserAgentThatCannotStartFailsTheFlow) {
 }
 
 TEST(WebAuth, ExchangeAndValidationFailuresKeepTheirCause) {
-    {
+    // A login whose callback carries the right state, with the fixture changed first.
+    auto failedLogin = [](const std::function<void(Fixture&)>& change, WebAuthError::Kind kind,
+                          const std::function<void(const WebAuthError&)>& check) {
         Fixture f;
-        f.tokenAnswer = HTTPResult(HTTPResponse{503, {}, "Service Unavailable"});
+        change(f);
         Delivery<Result> delivery;
-        f.builder().start(delivery.callback());
+        f.builder().useCredentialsManager(f.manager).start(delivery.callback());
         WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
-        expectFailure(delivery, WebAuthError::Kind::codeExchangeFailed,
-                      [](const WebAuthError& error) {
-                          EXPECT_EQ(error.message(), "The authorization code exchange failed.");
-                          EXPECT_EQ(causeAs<AuthenticationError>(error.cause()).statusCode(), 503);
-                      });
-    }
-    {
-        Fixture f;
-        f.tokenAnswer = jsonResponse(
-            403, R"({"error":"unauthorized_client","error_description":"PKCE is not allowed"})");
-        Delivery<Result> delivery;
-        f.builder().start(delivery.callback());
-        WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
-        expectFailure(delivery, WebAuthError::Kind::pkceNotAllowed, [](const WebAuthError& error) {
+        expectFailure(delivery, kind, check);
+        EXPECT_TRUE(f.storage->items.empty());
+    };
+    failedLogin(
+        [](Fixture& f) {
+            f.tokenAnswer = HTTPResult(HTTPResponse{503, {}, "Service Unavailable"});
+        },
+        WebAuthError::Kind::codeExchangeFailed,
+        [](const WebAuthError& error) {
+            EXPECT_EQ(error.message(), "The authorization code exchange failed.");
+            EXPECT_EQ(causeAs<AuthenticationError>(error.cause()).statusCode(), 503);
+        });
+    failedLogin(
+        [](Fixture& f) {
+            f.tokenAnswer = jsonResponse(
+                403,
+                R"({"error":"unauthorized_client","error_description":"PKCE is not allowed"})");
+        },
+        WebAuthError::Kind::pkceNotAllowed,
+        [](const WebAuthError& error) {
             EXPECT_EQ(error.message(),
                       "PKCE not allowed - Application Type must be 'Native' and Token Endpoint "
                       "Authentication Method must be 'None'");
         });
-    }
-    {
-        Fixture f;
-        f.nonceOverride = "replayed";
-        Delivery<Result> delivery;
-        f.builder().useCredentialsManager(f.manager).start(delivery.callback());
-        WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
-        expectFailure(
-            delivery, WebAuthError::Kind::idTokenValidationFailed, [](const WebAuthError& error) {
-                EXPECT_EQ(error.message(),
-                          "The ID token validation performed after authentication failed.");
-                EXPECT_EQ(causeAs<IDTokenValidationError>(error.cause()).kind(),
-                          IDTokenValidationError::Kind::nonceMismatch);
-            });
-        EXPECT_TRUE(f.storage->items.empty());
-    }
-    {
-        Fixture f;
-        f.jwksAnswer = unexpected(URLError(URLError::Code::timedOut, "slow"));
-        Delivery<Result> delivery;
-        f.builder().start(delivery.callback());
-        WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
-        expectFailure(delivery, WebAuthError::Kind::idTokenValidationFailed,
-                      [](const WebAuthError& error) {
-                          EXPECT_TRUE(causeAs<AuthenticationError>(error.cause()).isNetworkError());
-                      });
-    }
-    {
-        Fixture f;
-        f.storage->failWrites = true;
-        Delivery<Result> delivery;
-        f.builder().useCredentialsManager(f.manager).start(delivery.callback());
-        WebAuthentication::resume(f.callback("?code=c&state=" + f.authorizeValue("state")));
-        expectFailure(
-            delivery, WebAuthError::Kind::credentialsManagerFailed, [](const WebAuthError& error) {
-                EXPECT_EQ(error.message(),
-                          "The credentials manager failed to store or clear credentials.");
-            });
-    }
+    failedLogin([](Fixture& f) { f.nonceOverride = "replayed"; },
+                WebAuthError::Kind::idTokenValidationFailed,
+                [](const WebAuthError& error) {
+                    EXPECT_EQ(error.message(),
+                              "The ID token validation performed after authentication failed.");
+                    EXPECT_EQ(causeAs<IDTokenValidationError>(error.cause()).kind(),
+                              IDTokenValidationError::Kind::nonceMismatch);
+                });
+    failedLogin(
+        [](Fixture& f) { f.jwksAnswer = unexpected(URLError(URLError::Code::timedOut, "slow")); },
+        WebAuthError::Kind::idTokenValidationFailed,
+        [](const WebAuthError& error) {
+            EXPECT_TRUE(causeAs<AuthenticationError>(error.cause()).isNetworkError());
+        });
+    failedLogin([](Fixture& f) { f.storage->failWrites = true; },
+                WebAuthError::Kind::credentialsManagerFailed,
+                [](const WebAuthError& error) {
+                    EXPECT_EQ(error.message(),
+                              "The credentials manager failed to store or clear credentials.");
+                });
 }
 
 TEST(WebAuth, RefusesWhatCannotBeBuilt) {

@@ -5,57 +5,48 @@
 namespace quorvel {
 namespace {
 
+using namespace std::chrono_literals;
+
 const TimePoint start = TimePoint(std::chrono::seconds(1'780'000'000));
 
-TEST(LaunchRecoveryPolicy, HandsOutTheDelayTableAndKeepsCountingPastItsEnd) {
-    LaunchRecoveryPolicy policy;
-    EXPECT_EQ(policy.nextDelay(start), 2.0);
-    EXPECT_EQ(policy.consecutiveFailures, 1);
-    std::vector<double> delays;
-    for (int i = 0; i < 5; ++i)
-        delays.push_back(policy.nextDelay(start));
-    EXPECT_EQ(delays, (std::vector<double>{5.0, 15.0, 60.0, 60.0, 60.0}));
-    EXPECT_EQ(policy.consecutiveFailures, 6);
-    EXPECT_FALSE(policy.lastLaunchAt);
-}
-
-TEST(LaunchRecoveryPolicy, ShortRunsKeepGrowingTheDelay) {
-    LaunchRecoveryPolicy policy;
-    std::vector<double> delays;
+TEST(LaunchRecoveryPolicy, DelaysGrowThroughFailuresAndShortRunsAndStayAtTheirLastValue) {
+    LaunchRecoveryPolicy failing;   // launches that never bring the host app up
+    LaunchRecoveryPolicy shortRuns; // launches whose host app lives 299 s
+    std::vector<double> failingDelays, shortRunDelays;
     TimePoint now = start;
-    for (int i = 0; i < 5; ++i) {
-        policy.launched(now);
+    for (int i = 0; i < 6; ++i) {
+        failingDelays.push_back(failing.nextDelay(start));
+        shortRuns.launched(now);
         now = addingSeconds(now, 299.0);
-        delays.push_back(policy.nextDelay(now));
+        shortRunDelays.push_back(shortRuns.nextDelay(now));
     }
-    EXPECT_EQ(delays, (std::vector<double>{2.0, 5.0, 15.0, 60.0, 60.0}));
+    const std::vector<double> expected{2, 5, 15, 60, 60, 60};
+    EXPECT_EQ(failingDelays, expected);
+    EXPECT_EQ(shortRunDelays, expected);
+    EXPECT_EQ(failing.consecutiveFailures, 6);
+    EXPECT_FALSE(failing.lastLaunchAt);
 }
 
-TEST(LaunchRecoveryPolicy, ResetsAtExactlyTheStableRuntimeAndNotBefore) {
+TEST(LaunchRecoveryPolicy, ResetsAtExactlyTheStableRuntimeButNotForAClockSetBack) {
     LaunchRecoveryPolicy policy;
     for (int i = 0; i < 4; ++i)
         policy.nextDelay(start);
     policy.launched(start);
-
-    LaunchRecoveryPolicy almost = policy;
-    EXPECT_EQ(almost.nextDelay(start + std::chrono::milliseconds(299'999)), 60.0);
-    EXPECT_EQ(almost.consecutiveFailures, 5);
-
-    LaunchRecoveryPolicy exactly = policy;
-    EXPECT_EQ(exactly.nextDelay(start + std::chrono::seconds(300)), 2.0);
-    EXPECT_EQ(exactly.consecutiveFailures, 1);
+    struct Case {
+        TimePoint at;
+        double delay;
+        std::int64_t failures;
+    };
+    for (const auto& [at, delay, failures] :
+         {Case{start + 299'999ms, 60.0, 5}, Case{start + 300s, 2.0, 1}, Case{start - 1h, 60, 5}}) {
+        LaunchRecoveryPolicy copy = policy;
+        EXPECT_EQ(copy.nextDelay(at), delay);
+        EXPECT_EQ(copy.consecutiveFailures, failures);
+    }
     // The last successful launch stays old: every further request resets again.
-    EXPECT_EQ(exactly.nextDelay(start + std::chrono::seconds(600)), 2.0);
-    EXPECT_EQ(exactly.nextDelay(start + std::chrono::seconds(601)), 2.0);
-}
-
-TEST(LaunchRecoveryPolicy, AClockSetBackDoesNotReset) {
-    LaunchRecoveryPolicy policy;
-    for (int i = 0; i < 3; ++i)
-        policy.nextDelay(start);
-    policy.launched(start);
-    EXPECT_EQ(policy.nextDelay(start - std::chrono::seconds(3600)), 60.0);
-    EXPECT_EQ(policy.consecutiveFailures, 4);
+    policy.nextDelay(start + 300s);
+    EXPECT_EQ(policy.nextDelay(start + 601s), 2.0);
+    EXPECT_EQ(policy.consecutiveFailures, 1);
 }
 
 } // namespace

@@ -1,10 +1,11 @@
 #include "launcher/LauncherMaintenanceMarker.h"
 #include "launcher/QuorvelLauncherLocation.h"
+#include "platform/ApplicationSupport.h"
 #include "support/TemporaryDirectory.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <initializer_list>
 #include <sys/stat.h>
 
 namespace quorvel {
@@ -13,74 +14,80 @@ namespace {
 using test::TemporaryDirectory;
 using test::writeFileText;
 using State = UpdateReceiptState;
+using Release = MaintenanceMarkerFile::Release;
 
 TEST(LauncherMaintenanceMarker, SuppressesLaunchTable) {
-    const std::optional<std::string> stop = "maintenance\n";
-    const std::optional<std::string> installer = "update-install 2.0.1\n";
-    EXPECT_FALSE(LauncherMaintenanceMarker::suppressesLaunch(false, stop, std::nullopt));
-    EXPECT_FALSE(
-        LauncherMaintenanceMarker::suppressesLaunch(false, std::nullopt, State::installing));
-    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::nullopt, State::installing));
-    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, stop, State::installing));
-    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string(""), std::nullopt));
-    // The trailing blank is part of the prefix.
-    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string("update-install"),
-                                                            State::installing));
-    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string(" update-install x"),
-                                                            State::installing));
-    EXPECT_FALSE(LauncherMaintenanceMarker::suppressesLaunch(true, installer, State::installing));
-    EXPECT_FALSE(LauncherMaintenanceMarker::suppressesLaunch(true, std::string("update-install "),
-                                                             State::installing));
-    for (auto state : {State::installed, State::failed, State::rolledBack, State::cleaned}) {
-        EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, installer, state));
+    struct Row {
+        bool exists;
+        std::optional<std::string> contents;
+        std::optional<State> receipt;
+        bool suppresses;
+    };
+    // Unreadable contents count as a stop marker; the blank belongs to the installer prefix.
+    const std::string installer = "update-install 2.0.1\n";
+    const Row rows[] = {
+        {false, "maintenance\n", std::nullopt, false},
+        {false, std::nullopt, State::installing, false},
+        {true, std::nullopt, State::installing, true},
+        {true, "maintenance\n", State::installing, true},
+        {true, "", std::nullopt, true},
+        {true, "update-install", State::installing, true},
+        {true, " update-install x", State::installing, true},
+        {true, "update-install ", State::installing, false},
+        {true, installer, State::installing, false},
+        {true, installer, State::installed, true},
+        {true, installer, State::failed, true},
+        {true, installer, State::rolledBack, true},
+        {true, installer, State::cleaned, true},
+        {true, installer, std::nullopt, true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(
+            LauncherMaintenanceMarker::suppressesLaunch(row.exists, row.contents, row.receipt),
+            row.suppresses)
+            << row.exists << " " << row.contents.value_or("<none>") << " "
+            << (row.receipt ? toString(*row.receipt) : "<no receipt>");
     }
-    EXPECT_TRUE(LauncherMaintenanceMarker::suppressesLaunch(true, installer, std::nullopt));
 }
 
 TEST(MaintenanceMarkerFile, ReadsTextAndTreatsEverythingElseAsUnreadable) {
     TemporaryDirectory dir;
     FileURL marker{(dir / "maintenance.stop").string()};
+    const MaintenanceMarkerFile unreadable{true, std::nullopt};
     EXPECT_EQ(MaintenanceMarkerFile::read(marker), MaintenanceMarkerFile{});
 
-    writeFileText(marker.path, "maintenance\n");
-    EXPECT_EQ(MaintenanceMarkerFile::read(marker), (MaintenanceMarkerFile{true, "maintenance\n"}));
     writeFileText(marker.path, "update-install caf\xc3\xa9\n");
-    EXPECT_EQ(MaintenanceMarkerFile::read(marker).contents, "update-install caf\xc3\xa9\n");
-
-    // Not UTF-8: an overlong form, a lone continuation byte, a surrogate, a cut sequence.
-    for (std::string bad : {"update-install \xc0\xaf", "update-install \x80",
-                            "update-install \xed\xa0\x80", "update-install \xe2\x82"}) {
+    EXPECT_EQ(MaintenanceMarkerFile::read(marker),
+              (MaintenanceMarkerFile{true, "update-install caf\xc3\xa9\n"}));
+    // Not UTF-8 (an overlong form, a lone continuation byte, a surrogate, a cut
+    // sequence), or too large to be a marker.
+    for (const std::string& bad : std::initializer_list<std::string>{
+             "update-install \xc0\xaf", "update-install \x80", "update-install \xed\xa0\x80",
+             "update-install \xe2\x82",
+             "update-install " + std::string(MaintenanceMarkerFile::maximumSize, 'x')}) {
         writeFileText(marker.path, bad);
-        EXPECT_EQ(MaintenanceMarkerFile::read(marker), (MaintenanceMarkerFile{true, std::nullopt}));
+        EXPECT_EQ(MaintenanceMarkerFile::read(marker), unreadable);
     }
-    // Too large to be a marker.
-    writeFileText(marker.path,
-                  "update-install " + std::string(MaintenanceMarkerFile::maximumSize, 'x'));
-    EXPECT_EQ(MaintenanceMarkerFile::read(marker), (MaintenanceMarkerFile{true, std::nullopt}));
-
-    // A folder or a pipe exists but has no contents; reading the pipe must not block.
+    // A folder or a pipe exists but has no contents; reading the pipe must not
+    // block.
     std::filesystem::remove(marker.path);
     std::filesystem::create_directory(marker.path);
-    EXPECT_EQ(MaintenanceMarkerFile::read(marker), (MaintenanceMarkerFile{true, std::nullopt}));
+    EXPECT_EQ(MaintenanceMarkerFile::read(marker), unreadable);
     std::filesystem::remove(marker.path);
     ASSERT_EQ(::mkfifo(marker.path.c_str(), 0600), 0);
-    EXPECT_EQ(MaintenanceMarkerFile::read(marker), (MaintenanceMarkerFile{true, std::nullopt}));
+    EXPECT_EQ(MaintenanceMarkerFile::read(marker), unreadable);
 }
 
-TEST(MaintenanceMarkerFile, ReleasesOnlyInstallerMarkers) {
+TEST(MaintenanceMarkerFile, ReleasesOnlyTheInstallerMarkerThatWasRead) {
     TemporaryDirectory dir;
     FileURL marker{(dir / "maintenance.stop").string()};
-    using Release = MaintenanceMarkerFile::Release;
     EXPECT_EQ(MaintenanceMarkerFile::releaseInstallerMarker(marker), Release::notInstallerMarker);
-
-    writeFileText(marker.path, "maintenance\n");
-    EXPECT_EQ(MaintenanceMarkerFile::releaseInstallerMarker(marker), Release::notInstallerMarker);
-    EXPECT_TRUE(std::filesystem::exists(marker.path));
-
-    writeFileText(marker.path, "update-install \xff");
-    EXPECT_EQ(MaintenanceMarkerFile::releaseInstallerMarker(marker), Release::notInstallerMarker);
-    EXPECT_TRUE(std::filesystem::exists(marker.path));
-
+    for (const char* other : {"maintenance\n", "update-install \xff"}) {
+        writeFileText(marker.path, other);
+        EXPECT_EQ(MaintenanceMarkerFile::releaseInstallerMarker(marker),
+                  Release::notInstallerMarker);
+        EXPECT_TRUE(std::filesystem::exists(marker.path));
+    }
     writeFileText(marker.path, "update-install 3.1\n");
     EXPECT_EQ(MaintenanceMarkerFile::releaseInstallerMarker(marker), Release::removed);
     EXPECT_FALSE(std::filesystem::exists(marker.path));
@@ -93,14 +100,9 @@ TEST(MaintenanceMarkerFile, ReleasesOnlyInstallerMarkers) {
     std::filesystem::rename(dir / "stop.new", marker.path);
     EXPECT_EQ(MaintenanceMarkerFile::removeIfUnchanged(marker, *read), Release::replaced);
     EXPECT_EQ(MaintenanceMarkerFile::read(marker).contents, "maintenance\n");
-    // Unchanged: removed.
-    writeFileText(marker.path, "update-install 3.3\n");
-    read = readSmallRegularFile(marker, MaintenanceMarkerFile::maximumSize);
-    ASSERT_TRUE(read);
-    EXPECT_EQ(MaintenanceMarkerFile::removeIfUnchanged(marker, *read), Release::removed);
-    EXPECT_FALSE(std::filesystem::exists(marker.path));
 
-    // A marker in a folder that refuses removal: handled, the failure is reported, not thrown.
+    // A marker in a folder that refuses removal: the failure is reported, not
+    // thrown.
     if (::geteuid() != 0) {
         writeFileText(marker.path, "update-install 3.1\n");
         std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read |
@@ -110,28 +112,16 @@ TEST(MaintenanceMarkerFile, ReleasesOnlyInstallerMarkers) {
     }
 }
 
-TEST(QuorvelLauncherLocation, ParentIsFourComponentsUpAndTheMarkerFollowsXdgDataHome) {
-    EXPECT_EQ(QuorvelLauncherLocation::parentApplication(
-                  FileURL{"/opt/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app"}),
-              FileURL{"/opt/Quorvel.app"});
-    EXPECT_EQ(QuorvelLauncherLocation::parentApplication(
-                  FileURL{"/opt/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app/"}),
-              FileURL{"/opt/Quorvel.app"});
-
-    std::string savedData = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
-    std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("XDG_DATA_HOME", "/data/u", 1);
-    EXPECT_EQ(maintenanceStopURL(), FileURL{"/data/u/com.quorvel.desktop/maintenance.stop"});
-    ::setenv("XDG_DATA_HOME", "relative", 1);
-    ::setenv("HOME", "/home/u", 1);
+TEST(QuorvelLauncherLocation, ParentIsFourComponentsUpAndTheMarkerInTheSupportFolder) {
+    for (const char* launcher : {"/opt/Quorvel.app/Contents/Library/LoginItems/QuorvelLauncher.app",
+                                 "/opt/Quorvel.app/Contents/Library/LoginItems/L.app/"}) {
+        EXPECT_EQ(QuorvelLauncherLocation::parentApplication(FileURL{launcher}),
+                  FileURL{"/opt/Quorvel.app"});
+    }
+    auto folder = quorvelApplicationSupportFolder();
     EXPECT_EQ(maintenanceStopURL(),
-              FileURL{"/home/u/.local/share/com.quorvel.desktop/maintenance.stop"});
-    ::unsetenv("XDG_DATA_HOME");
-    ::unsetenv("HOME");
-    EXPECT_FALSE(maintenanceStopURL());
-    savedData.empty() ? ::unsetenv("XDG_DATA_HOME")
-                      : ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-    savedHome.empty() ? ::unsetenv("HOME") : ::setenv("HOME", savedHome.c_str(), 1);
+              folder ? std::optional(folder->appendingPathComponent("maintenance.stop"))
+                     : std::nullopt);
 }
 
 } // namespace

@@ -15,17 +15,6 @@ LauncherParentMonitor monitor() {
     return LauncherParentMonitor(expected);
 }
 
-TEST(LauncherParentExitSource, RawValuesRoundTrip) {
-    EXPECT_EQ(rawValue(LauncherParentExitSource::notification), "notification");
-    EXPECT_EQ(rawValue(LauncherParentExitSource::healthCheck), "health_check");
-    EXPECT_EQ(launcherParentExitSourceFromRawValue("health_check"),
-              LauncherParentExitSource::healthCheck);
-    EXPECT_EQ(launcherParentExitSourceFromRawValue("notification"),
-              LauncherParentExitSource::notification);
-    EXPECT_FALSE(launcherParentExitSourceFromRawValue("healthCheck"));
-    EXPECT_FALSE(launcherParentExitSourceFromRawValue(""));
-}
-
 TEST(LauncherParentMonitor, OneExitSeenByBothSignalsYieldsOneExit) {
     // Notification first, then the health check.
     auto m = monitor();
@@ -113,7 +102,7 @@ TEST(LauncherParentMonitor, OpenedApplicationIsAcceptedWithoutAnExecutable) {
     EXPECT_EQ(m, before);
 }
 
-TEST(LauncherParentMonitor, MaintenanceSuppressesBothObservations) {
+TEST(LauncherParentMonitor, MaintenanceOrNoExpectedExecutableObservesNothing) {
     auto m = monitor();
     m.observeHealthCheck({host(40)}, false);
     auto before = m;
@@ -124,17 +113,14 @@ TEST(LauncherParentMonitor, MaintenanceSuppressesBothObservations) {
     auto fresh = monitor();
     fresh.observeHealthCheck({host(41)}, true);
     EXPECT_FALSE(fresh.liveParent);
-}
 
-TEST(LauncherParentMonitor, WithoutAnExpectedExecutableNothingIsAParent) {
-    LauncherParentMonitor m(std::nullopt);
-    EXPECT_FALSE(m.expectedExecutablePath());
-    EXPECT_FALSE(m.isParent(host(50)));
-    EXPECT_FALSE(m.observeReplacement(host(50)));
-    EXPECT_FALSE(m.observeReplacement(host(50, std::nullopt)));
-    EXPECT_FALSE(m.observeTermination(host(50), false));
-    m.observeHealthCheck({host(50)}, false);
-    EXPECT_FALSE(m.liveParent);
+    LauncherParentMonitor none(std::nullopt);
+    EXPECT_FALSE(none.isParent(host(50)));
+    EXPECT_FALSE(none.observeReplacement(host(50)));
+    EXPECT_FALSE(none.observeReplacement(host(50, std::nullopt)));
+    EXPECT_FALSE(none.observeTermination(host(50), false));
+    none.observeHealthCheck({host(50)}, false);
+    EXPECT_FALSE(none.liveParent);
 }
 
 TEST(LauncherParentMonitor, UnrelatedExitsAreIgnoredAndAReplacementIsTracked) {

@@ -82,42 +82,6 @@ RunningApplication copyWithPid(std::int32_t pid) {
 
 } // namespace
 
-TEST_F(LifecycleBridgeTest, InstallDeliversTheInitialCodeInsideTheCallAndKeepsTheFirstCallback) {
-    Received first, second;
-    EXPECT_EQ(quorvel_lifecycle_install(record, &first), 1);
-    ASSERT_EQ(first.calls.size(), 1u);
-    EXPECT_EQ(first.calls[0], std::make_tuple(1u, 7u, static_cast<void*>(&first)));
-
-    EXPECT_EQ(quorvel_lifecycle_install(record, &second), 1);
-    EXPECT_EQ(platformsMade, 1);
-    workspace->post(lifecycleNotification::willSleep);
-    distributed->post(lifecycleNotification::focusExisting);
-    loop->advance(30.0);
-    EXPECT_TRUE(second.calls.empty());
-    ASSERT_EQ(first.calls.size(), 3u);
-    EXPECT_EQ(std::get<0>(first.calls[1]), 2u);
-    EXPECT_EQ(std::get<0>(first.calls[2]), 9u);
-    EXPECT_EQ(loop->activeTimerCount(), 1u);
-}
-
-TEST_F(LifecycleBridgeTest, InstallOffTheMainThreadDoesNothing) {
-    Received received;
-    loop->setMainThreadOverride(false);
-    EXPECT_EQ(quorvel_lifecycle_install(record, &received), 0);
-    std::int32_t fromThread = -1;
-    loop->setMainThreadOverride(std::nullopt);
-    std::thread worker([&] { fromThread = quorvel_lifecycle_install(record, &received); });
-    worker.join();
-    EXPECT_EQ(fromThread, 0);
-    EXPECT_EQ(platformsMade, 0);
-    EXPECT_TRUE(received.calls.empty());
-    EXPECT_EQ(installedLifecycleMonitor(), nullptr);
-
-    // A later call on the main thread still installs.
-    EXPECT_EQ(quorvel_lifecycle_install(record, &received), 1);
-    EXPECT_EQ(received.calls.size(), 1u);
-}
-
 TEST_F(LifecycleBridgeTest, ANullCallbackInstallsNothing) {
     EXPECT_EQ(quorvel_lifecycle_install(nullptr, nullptr), 0);
     EXPECT_EQ(installedLifecycleMonitor(), nullptr);

@@ -1,19 +1,8 @@
 #include "lifecycle/LoginSession.h"
-#include "lifecycle/SystemLifecycleCode.h"
 
 #include <gtest/gtest.h>
 
 using namespace quorvel;
-
-TEST(SystemLifecycleCode, AcceptsExactlyOneToNine) {
-    EXPECT_EQ(systemLifecycleCode(0), std::nullopt);
-    EXPECT_EQ(systemLifecycleCode(1), SystemLifecycleCode::initial);
-    EXPECT_EQ(systemLifecycleCode(5), SystemLifecycleCode::screenUnlocked);
-    EXPECT_EQ(systemLifecycleCode(9), SystemLifecycleCode::focusExistingApplication);
-    EXPECT_EQ(systemLifecycleCode(10), std::nullopt);
-    EXPECT_EQ(systemLifecycleCode(0xffffffffu), std::nullopt);
-    EXPECT_EQ(rawValue(SystemLifecycleCode::willPowerOff), 8u);
-}
 
 TEST(LoginSession, ReadsBooleansStrictly) {
     EXPECT_EQ(readSessionBoolean(true), true);

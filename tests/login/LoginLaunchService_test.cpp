@@ -1,10 +1,6 @@
-#include "launcher/QuorvelLauncherLocation.h"
-#include "login/LoginLaunchBridge.h"
 #include "login/LoginLaunchService.h"
-#include "quorvel_shell_bridge.h"
 #include "support/LogCapture.h"
 
-#include <cstdlib>
 #include <deque>
 #include <gtest/gtest.h>
 #include <map>
@@ -102,34 +98,6 @@ struct Harness {
 constexpr auto unknownState = static_cast<LoginItemStatus>(7);
 
 } // namespace
-
-TEST(LoginItemStatus, LogNames) {
-    EXPECT_EQ(loginItemStatusLogName(LoginItemStatus::notRegistered), "not_registered");
-    EXPECT_EQ(loginItemStatusLogName(LoginItemStatus::enabled), "enabled");
-    EXPECT_EQ(loginItemStatusLogName(LoginItemStatus::requiresApproval), "requires_approval");
-    EXPECT_EQ(loginItemStatusLogName(LoginItemStatus::notFound), "not_found");
-    EXPECT_EQ(loginItemStatusLogName(unknownState), "unknown");
-}
-
-TEST(LoginLaunchService, EnsureLeavesAnEnabledOrSwitchedOffItemAloneAndRemovesTheMarker) {
-    test::LogCapture log;
-    Harness enabled(LoginItemStatus::enabled);
-    enabled.files->files[markerPath] = "maintenance\n";
-    EXPECT_EQ(enabled.service().ensure(), 1);
-    EXPECT_TRUE(enabled.files->files.empty());
-    EXPECT_EQ(enabled.item->registerCalls, 0);
-    EXPECT_EQ(enabled.identifiers, std::vector<std::string>{"com.quorvel.desktop.launcher"});
-
-    Harness approval(LoginItemStatus::requiresApproval);
-    EXPECT_EQ(approval.service().ensure(), 2);
-    EXPECT_EQ(approval.item->registerCalls, 0);
-    EXPECT_EQ(approval.files->removed, std::vector<std::string>{markerPath});
-
-    EXPECT_EQ(log.messages(), (std::vector<std::string>{
-                                  "ensure status=enabled registration=not_needed result=enabled",
-                                  "ensure status=requires_approval registration=not_needed "
-                                  "result=requires_approval"}));
-}
 
 TEST(LoginLaunchService, EnsureRegistersEveryOtherStateAndReportsTheStateAfterwards) {
     struct Case {
@@ -266,64 +234,4 @@ TEST(LoginLaunchService, StatusMapsTheFourStatesWithoutLogging) {
     open.service().openLoginItems();
     EXPECT_EQ(open.item->openCalls, 1);
     EXPECT_TRUE(log.records().empty());
-}
-
-TEST(LoginLaunchService, RefusesEveryOperationOffTheMainThread) {
-    test::LogCapture log;
-    Harness harness(LoginItemStatus::notRegistered);
-    harness.mainThread = false;
-    harness.files->files[markerPath] = "maintenance\n";
-    auto service = harness.service();
-    EXPECT_EQ(service.ensure(), 0);
-    EXPECT_EQ(service.stopForMaintenance(), 0);
-    EXPECT_EQ(service.status(), 0);
-    service.openLoginItems();
-    EXPECT_TRUE(harness.identifiers.empty());
-    EXPECT_TRUE(harness.journal.empty());
-    EXPECT_TRUE(harness.files->removed.empty());
-    EXPECT_TRUE(harness.files->directories.empty());
-    EXPECT_EQ(log.records(),
-              (std::vector<LogRecord>{{"com.quorvel.desktop", "LoginLauncher", LogLevel::error,
-                                       "ensure unexpected=off_main_thread"},
-                                      {"com.quorvel.desktop", "LoginLauncher", LogLevel::error,
-                                       "maintenance unexpected=off_main_thread"}}));
-}
-
-TEST(LoginLaunchBridge, CFunctionsRunTheServiceOfTheProcess) {
-    test::LogCapture log;
-    Harness harness(LoginItemStatus::notRegistered);
-    harness.item->states.push_back(LoginItemStatus::enabled);
-    setLoginLaunchEnvironmentForTesting(harness.environment());
-    EXPECT_EQ(quorvel_login_launch_ensure(), 1);
-    EXPECT_EQ(quorvel_login_launch_status(), 1);
-    EXPECT_EQ(quorvel_login_launch_stop_for_maintenance(), 1);
-    quorvel_login_items_open();
-    EXPECT_EQ(harness.item->openCalls, 1);
-    EXPECT_EQ(harness.item->unregisterCalls, 1);
-    EXPECT_EQ(harness.files->files.at(markerPath), "maintenance\n");
-    setLoginLaunchEnvironmentForTesting(std::nullopt);
-}
-
-TEST(LoginLaunchService, MarkerLiesInTheApplicationSupportFolder) {
-    auto saved = [](const char* name) -> std::optional<std::string> {
-        const char* value = std::getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    };
-    auto restore = [](const char* name, const std::optional<std::string>& value) {
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    };
-    auto dataHome = saved("XDG_DATA_HOME"), home = saved("HOME");
-    ::setenv("XDG_DATA_HOME", "/data/home", 1);
-    EXPECT_EQ(maintenanceStopURL(), FileURL{"/data/home/com.quorvel.desktop/maintenance.stop"});
-    ::unsetenv("XDG_DATA_HOME");
-    ::setenv("HOME", "/home/someone", 1);
-    EXPECT_EQ(maintenanceStopURL(),
-              FileURL{"/home/someone/.local/share/com.quorvel.desktop/maintenance.stop"});
-    ::setenv("HOME", "relative", 1);
-    EXPECT_EQ(maintenanceStopURL(), std::nullopt);
-    restore("XDG_DATA_HOME", dataHome);
-    restore("HOME", home);
 }

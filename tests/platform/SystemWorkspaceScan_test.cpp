@@ -96,9 +96,11 @@ TEST_F(WorkspaceScanTest, FollowsChangesOfTheInformationDictionary) {
 
     std::filesystem::remove(host + "/Contents/Info.plist");
     EXPECT_TRUE(pids("com.quorvel.renamed").empty());
-}
 
-TEST_F(WorkspaceScanTest, AMissingProcessTableReportsNothing) {
+    // No process table at all reports nothing.
+    auto copy = bundle("B/Quorvel.app", "com.quorvel.desktop");
+    process(11, copy + "/Contents/MacOS/Quorvel");
+    ASSERT_EQ(pids("com.quorvel.desktop"), std::vector<std::int32_t>{11});
     workspace->setProcRoot((dir / "nothing").string());
     EXPECT_TRUE(pids("com.quorvel.desktop").empty());
 }

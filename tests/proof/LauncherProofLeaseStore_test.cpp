@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace quorvel {
 namespace {
@@ -76,17 +77,20 @@ protected:
 };
 
 TEST_F(LeaseStoreTest, ValidLeaseIsClaimedAndStaysHiddenBesideItsPath) {
-    Json json = lease();
-    writeBytes(leasePath, bytesOf(json.dump()));
+    writeBytes(leasePath, bytesOf(lease().dump()));
     auto active = store.claimActiveLease(leaseTestNow(), pid, FileURL::fromPath(executable));
     ASSERT_TRUE(active);
-    EXPECT_EQ(active->lease.schemaVersion, 3);
-    EXPECT_EQ(active->lease.proofRunId, "run-2026.01_a");
-    EXPECT_EQ(active->lease.attestationLogPath, directory.string() + "/attestation.jsonl");
-    EXPECT_EQ(active->lease.executablePath, executable);
-    EXPECT_EQ(active->lease.appPid, pid);
-    EXPECT_EQ(active->lease.expiresAt, *parseInternetDateTime("2026-01-31T12:04:50Z"));
-    EXPECT_FALSE(active->lease.localE2ERunId);
+    LauncherProofLease expected{3,
+                                "run-2026.01_a",
+                                directory.string() + "/attestation.jsonl",
+                                directory.string() + "/snapshot.jsonl",
+                                std::nullopt,
+                                std::nullopt,
+                                executable,
+                                pid,
+                                *parseInternetDateTime("2026-01-31T11:59:50Z"),
+                                *parseInternetDateTime("2026-01-31T12:04:50Z")};
+    EXPECT_EQ(active->lease, expected);
     EXPECT_FALSE(pathExists(leasePath));
     EXPECT_EQ(countNamesContaining(folder, ".launcher-proof-lease.json.claimed."), 1u);
     EXPECT_TRUE(pathExists(active->claim.claimedURL.path));
@@ -175,15 +179,13 @@ TEST_F(LeaseStoreTest, KeySetsAndTypes) {
     otherRun["localE2ERunId"] = "run-2026.01_b";
     EXPECT_EQ(claim(otherRun), Outcome::deleted);
 
-    EXPECT_EQ(claimWith("schemaVersion", 2), Outcome::deleted);
-    EXPECT_EQ(claimWith("schemaVersion", 4), Outcome::deleted);
-    EXPECT_EQ(claimWith("schemaVersion", "3"), Outcome::deleted);
-    EXPECT_EQ(claimWith("appPid", std::to_string(pid)), Outcome::deleted);
-    EXPECT_EQ(claimWith("appPid", 2147483648LL), Outcome::deleted);
-    EXPECT_EQ(claimWith("appPid", -2147483649LL), Outcome::deleted);
-    EXPECT_EQ(claimWith("appPid", 42.5), Outcome::deleted);
-    EXPECT_EQ(claimWith("proofRunId", 7), Outcome::deleted);
-
+    const Json wrongValues = {{"schemaVersion", {2, 4, "3"}},
+                              {"appPid", {std::to_string(pid), 2147483648LL, -2147483649LL, 42.5}},
+                              {"proofRunId", {7}}};
+    for (const auto& [key, values] : wrongValues.items()) {
+        for (const auto& value : values)
+            EXPECT_EQ(claimWith(key.c_str(), value), Outcome::deleted) << key << " " << value;
+    }
     for (const char* text :
          {"", "{", "[]", "3", "null", "\"lease\"", "{\"schemaVersion\":3} trailing"}) {
         EXPECT_EQ(claim(bytesOf(text)), Outcome::deleted) << text;
@@ -253,31 +255,20 @@ TEST_F(LeaseStoreTest, FaultControllerURLs) {
                                  "http://LocalHost:65535/fault"}) {
         EXPECT_EQ(relay(accepted), Outcome::claimed) << accepted;
     }
-    for (const char* refused : {"https://localhost:8080/fault",
-                                "HTTP://localhost:8080/fault",
-                                "http://localhost:8080/fault?",
-                                "http://localhost:8080/fault?x=1",
-                                "http://localhost:8080/fault#",
-                                "http://localhost:8080/fault/",
-                                "http://localhost:8080/Fault",
-                                "http://localhost:8080/%66ault",
-                                "http://localhost:0/fault",
-                                "http://localhost:65536/fault",
-                                "http://localhost:08080/fault",
-                                "http://localhost:/fault",
-                                "http://localhost/fault",
-                                "http://[::1]:8080/fault",
-                                "http://user@localhost:8080/fault",
-                                "http://user:pw@localhost:8080/fault",
-                                "http://@localhost:8080/fault",
-                                "http://example.com:8080/fault",
-                                "http://127.0.0.2:8080/fault",
-                                "http:/fault",
-                                "/fault",
-                                "http://localhost:8080/fault "}) {
-        EXPECT_EQ(relay(refused), Outcome::deleted) << refused;
-        EXPECT_FALSE(LauncherProofLeaseStore::validFaultControllerURL(refused)) << refused;
+    std::istringstream refused(
+        "https://localhost:8080/fault HTTP://localhost:8080/fault http://localhost:8080/fault? "
+        "http://localhost:8080/fault?x=1 http://localhost:8080/fault# "
+        "http://localhost:8080/fault/ http://localhost:8080/Fault http://localhost:8080/%66ault "
+        "http://localhost:0/fault http://localhost:65536/fault http://localhost:08080/fault "
+        "http://localhost:/fault http://localhost/fault http://[::1]:8080/fault "
+        "http://user@localhost:8080/fault http://user:pw@localhost:8080/fault "
+        "http://@localhost:8080/fault http://example.com:8080/fault http://127.0.0.2:8080/fault "
+        "http:/fault /fault");
+    for (std::string url; refused >> url;) {
+        EXPECT_EQ(relay(url), Outcome::deleted) << url;
+        EXPECT_FALSE(LauncherProofLeaseStore::validFaultControllerURL(url)) << url;
     }
+    EXPECT_EQ(relay("http://localhost:8080/fault "), Outcome::deleted);
     std::string padded = "http://localhost:8080/fault";
     EXPECT_FALSE(LauncherProofLeaseStore::validFaultControllerURL(padded + std::string(2048, ' ')));
 }
@@ -307,34 +298,17 @@ TEST_F(LeaseStoreTest, UnreadableLeasesAndMissingStore) {
 }
 
 TEST(LauncherProofLeaseStoreProduction, LivesInTheApplicationSupportFolder) {
-    auto saved = [](const char* name) -> std::optional<std::string> {
-        const char* value = std::getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    };
-    auto restore = [](const char* name, const std::optional<std::string>& value) {
-        if (value)
-            ::setenv(name, value->c_str(), 1);
-        else
-            ::unsetenv(name);
-    };
-    auto dataHome = saved("XDG_DATA_HOME");
-    auto home = saved("HOME");
-
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string savedValue = saved ? saved : "";
     TemporaryDirectory directory;
     ::setenv("XDG_DATA_HOME", directory.string().c_str(), 1);
     auto store = LauncherProofLeaseStore::production();
-    ::unsetenv("XDG_DATA_HOME");
-    ::unsetenv("HOME");
-    auto none = LauncherProofLeaseStore::production();
-    restore("XDG_DATA_HOME", dataHome);
-    restore("HOME", home);
-
+    saved ? ::setenv("XDG_DATA_HOME", savedValue.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
     ASSERT_TRUE(store);
     EXPECT_EQ(store->leaseURL.path,
               directory.string() + "/com.quorvel.desktop/launcher-proof-lease.json");
     EXPECT_NE(dynamic_cast<const SystemLauncherProofFileSystem*>(store->fileSystem.get()), nullptr);
     EXPECT_FALSE(pathExists(directory / "com.quorvel.desktop")); // nothing is created
-    EXPECT_FALSE(none);
 }
 
 } // namespace

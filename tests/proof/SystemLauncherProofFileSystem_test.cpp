@@ -18,14 +18,21 @@ using test::pathExists;
 using test::readBytes;
 using test::TemporaryDirectory;
 using test::writeBytes;
+using Stage = LauncherProofAtomicReplaceStage;
 
 constexpr std::size_t sixteenMiB = 16 * 1024 * 1024;
+const std::error_code corrupt = make_error_code(LauncherProofFileError::fileReadCorruptFile);
+const std::error_code outOfSpace = make_error_code(LauncherProofFileError::fileWriteOutOfSpace);
+const std::error_code badRecord =
+    make_error_code(LauncherProofFileError::fileWriteInapplicableStringEncoding);
 
-std::error_code fileError(LauncherProofFileError error) {
-    return make_error_code(error);
-}
 std::error_code posix(int value) {
     return {value, std::generic_category()};
+}
+
+// The error of a failed operation; no error for one that succeeded.
+template <class T> std::error_code errorOf(const Expected<T, std::error_code>& result) {
+    return result ? std::error_code() : result.error();
 }
 
 FileURL urlOf(const std::filesystem::path& path) {
@@ -42,58 +49,46 @@ mode_t modeOf(const std::filesystem::path& path) {
     return status.st_mode & 07777;
 }
 
-TEST(SystemLauncherProofFileSystem, AppendKeepsTheSixteenMebibyteEdges) {
+struct FileSystemTest : ::testing::Test {
     TemporaryDirectory directory;
+    std::filesystem::path log = directory / "log.jsonl";
     SystemLauncherProofFileSystem files;
-    auto log = directory / "log.jsonl";
 
+    std::size_t stagedFiles() const { return countNamesContaining(directory.path(), ".staged."); }
+};
+
+TEST_F(FileSystemTest, AppendKeepsTheSixteenMebibyteEdges) {
     Bytes record(sixteenMiB, 'a');
     record.back() = '\n';
     ASSERT_TRUE(files.append(record, urlOf(log)));
     EXPECT_EQ(readBytes(log).size(), sixteenMiB);
     // The log is full: not even one more line fits, and the full log stays as it is.
-    auto full = files.append(line(""), urlOf(log));
-    ASSERT_FALSE(full);
-    EXPECT_EQ(full.error(), fileError(LauncherProofFileError::fileWriteOutOfSpace));
+    EXPECT_EQ(errorOf(files.append(line(""), urlOf(log))), outOfSpace);
     EXPECT_EQ(readBytes(log).size(), sixteenMiB);
 
     auto other = directory / "other.jsonl";
     record.push_back('\n');
-    auto oversized = files.append(record, urlOf(other));
-    ASSERT_FALSE(oversized);
-    EXPECT_EQ(oversized.error(), fileError(LauncherProofFileError::fileWriteOutOfSpace));
+    EXPECT_EQ(errorOf(files.append(record, urlOf(other))), outOfSpace);
     EXPECT_FALSE(pathExists(other));
 
     // An existing log that the record fills to exactly 16 MiB, and one byte more.
     Bytes existing(sixteenMiB - 10, 'b');
     existing.back() = '\n';
     writeBytes(other, existing);
-    auto oneTooMany = files.append(line("0123456789"), urlOf(other));
-    ASSERT_FALSE(oneTooMany);
-    EXPECT_EQ(oneTooMany.error(), fileError(LauncherProofFileError::fileWriteOutOfSpace));
+    EXPECT_EQ(errorOf(files.append(line("0123456789"), urlOf(other))), outOfSpace);
     EXPECT_EQ(readBytes(other), existing);
     ASSERT_TRUE(files.append(line("012345678"), urlOf(other)));
     EXPECT_EQ(readBytes(other).size(), sixteenMiB);
 
     // A log that is already above the cap is refused as corrupt.
-    Bytes huge(sixteenMiB + 1, '\n');
-    writeBytes(other, huge);
-    auto above = files.append(line("x"), urlOf(other));
-    ASSERT_FALSE(above);
-    EXPECT_EQ(above.error(), fileError(LauncherProofFileError::fileReadCorruptFile));
+    writeBytes(other, Bytes(sixteenMiB + 1, '\n'));
+    EXPECT_EQ(errorOf(files.append(line("x"), urlOf(other))), corrupt);
 }
 
-TEST(SystemLauncherProofFileSystem, AppendRefusesTornLogsAndRecordsWithoutNewline) {
-    TemporaryDirectory directory;
-    SystemLauncherProofFileSystem files;
-    auto log = directory / "log.jsonl";
-
+TEST_F(FileSystemTest, AppendRefusesTornLogsRecordsWithoutNewlineAndOddTargets) {
     writeBytes(log, bytesOf("{\"a\":1}\n{\"b\""));
-    auto torn = files.append(line("{}"), urlOf(log));
-    ASSERT_FALSE(torn);
-    EXPECT_EQ(torn.error(), fileError(LauncherProofFileError::fileReadCorruptFile));
+    EXPECT_EQ(errorOf(files.append(line("{}"), urlOf(log))), corrupt);
     EXPECT_EQ(readBytes(log), bytesOf("{\"a\":1}\n{\"b\""));
-
     writeBytes(log, {});
     ASSERT_TRUE(files.append(line("{}"), urlOf(log)));
     ASSERT_TRUE(files.append(line("[]"), urlOf(log)));
@@ -101,27 +96,16 @@ TEST(SystemLauncherProofFileSystem, AppendRefusesTornLogsAndRecordsWithoutNewlin
 
     // A bad record fails before anything is touched: not even the folder or the lock file appear.
     auto folder = directory / "not-yet";
-    for (const Bytes& record : {bytesOf("x"), Bytes{}, bytesOf("{}\n ")}) {
-        auto refused = files.append(record, urlOf(folder / "log.jsonl"));
-        ASSERT_FALSE(refused);
-        EXPECT_EQ(refused.error(),
-                  fileError(LauncherProofFileError::fileWriteInapplicableStringEncoding));
-    }
+    for (const Bytes& record : {bytesOf("x"), Bytes{}, bytesOf("{}\n ")})
+        EXPECT_EQ(errorOf(files.append(record, urlOf(folder / "log.jsonl"))), badRecord);
     EXPECT_FALSE(pathExists(folder));
-}
-
-TEST(SystemLauncherProofFileSystem, AppendThroughLinksAndOddTargets) {
-    TemporaryDirectory directory;
-    SystemLauncherProofFileSystem files;
 
     // A symbolic link at the log path is refused and stays what it was.
     auto real = directory / "real.jsonl";
     writeBytes(real, line("kept"));
     auto link = directory / "link.jsonl";
     std::filesystem::create_symlink(real, link);
-    auto throughLink = files.append(line("new"), urlOf(link));
-    ASSERT_FALSE(throughLink);
-    EXPECT_EQ(throughLink.error(), fileError(LauncherProofFileError::fileReadCorruptFile));
+    EXPECT_EQ(errorOf(files.append(line("new"), urlOf(link))), corrupt);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_EQ(readBytes(real), line("kept"));
 
@@ -136,27 +120,20 @@ TEST(SystemLauncherProofFileSystem, AppendThroughLinksAndOddTargets) {
     // A symbolic link at the lock path makes the lock, and so the append, fail.
     auto locked = directory / "locked.jsonl";
     std::filesystem::create_symlink(directory / "elsewhere", directory / "locked.jsonl.lock");
-    auto noLock = files.append(line("x"), urlOf(locked));
-    ASSERT_FALSE(noLock);
-    EXPECT_EQ(noLock.error(), posix(ELOOP));
+    EXPECT_EQ(errorOf(files.append(line("x"), urlOf(locked))), posix(ELOOP));
     EXPECT_FALSE(pathExists(locked));
     EXPECT_FALSE(pathExists(directory / "elsewhere"));
 
     // A parent that is a file: the folder cannot be made.
     writeBytes(directory / "plain", line("file"));
-    auto noFolder = files.append(line("x"), urlOf(directory / "plain" / "log.jsonl"));
-    ASSERT_FALSE(noFolder);
-    EXPECT_EQ(noFolder.error(), posix(ENOTDIR));
+    EXPECT_EQ(errorOf(files.append(line("x"), urlOf(directory / "plain" / "log.jsonl"))),
+              posix(ENOTDIR));
 }
 
-TEST(SystemLauncherProofFileSystem, ReplacementCreatesFolderLockAndAPrivateFile) {
-    TemporaryDirectory directory;
-    SystemLauncherProofFileSystem files;
+TEST_F(FileSystemTest, ReplacementCreatesFolderLockAndAPrivateFile) {
     auto folder = directory / "a" / "b";
-    auto log = folder / "log.jsonl";
-
     mode_t previous = ::umask(0);
-    auto appended = files.append(line("one"), urlOf(log));
+    auto appended = files.append(line("one"), urlOf(folder / "log.jsonl"));
     writeBytes(folder / "open.jsonl", line("old"));
     ::chmod((folder / "open.jsonl").c_str(), 0666);
     auto replaced = files.append(line("two"), urlOf(folder / "open.jsonl"));
@@ -164,7 +141,7 @@ TEST(SystemLauncherProofFileSystem, ReplacementCreatesFolderLockAndAPrivateFile)
 
     ASSERT_TRUE(appended);
     ASSERT_TRUE(replaced);
-    EXPECT_EQ(modeOf(log), 0600u);
+    EXPECT_EQ(modeOf(folder / "log.jsonl"), 0600u);
     EXPECT_EQ(modeOf(folder / "open.jsonl"), 0600u);
     EXPECT_EQ(readBytes(folder / "open.jsonl"), bytesOf("old\ntwo\n"));
     EXPECT_EQ(modeOf(folder / "log.jsonl.lock"), 0600u);
@@ -172,61 +149,57 @@ TEST(SystemLauncherProofFileSystem, ReplacementCreatesFolderLockAndAPrivateFile)
     EXPECT_EQ(countNamesContaining(folder, ".staged."), 0u);
 }
 
-TEST(SystemLauncherProofFileSystem, FaultAtEitherStageLeavesTargetAndNoStagedFile) {
-    TemporaryDirectory directory;
-    auto log = directory / "log.jsonl";
+TEST_F(FileSystemTest, AFaultAtEitherStageLeavesTheTargetAndNoStagedFile) {
     writeBytes(log, line("before"));
-
-    for (auto failing : {LauncherProofAtomicReplaceStage::stagedWrite,
-                         LauncherProofAtomicReplaceStage::stagedSync}) {
-        SystemLauncherProofFileSystem files;
-        std::vector<LauncherProofAtomicReplaceStage> asked;
-        files.atomicReplaceFault =
-            [&](LauncherProofAtomicReplaceStage stage) -> std::optional<std::error_code> {
-            asked.push_back(stage);
-            if (stage == failing)
-                return posix(EDQUOT);
-            return std::nullopt;
-        };
-        auto result = files.append(line("after"), urlOf(log));
-        ASSERT_FALSE(result);
-        EXPECT_EQ(result.error(), posix(EDQUOT));
-        EXPECT_EQ(asked.back(), failing);
-        EXPECT_EQ(readBytes(log), line("before"));
-        EXPECT_EQ(countNamesContaining(directory.path(), ".staged."), 0u);
-    }
-
-    SystemLauncherProofFileSystem files;
-    std::vector<LauncherProofAtomicReplaceStage> asked;
-    files.atomicReplaceFault =
-        [&](LauncherProofAtomicReplaceStage stage) -> std::optional<std::error_code> {
+    std::vector<Stage> asked;
+    std::optional<Stage> failing;
+    files.atomicReplaceFault = [&](Stage stage) -> std::optional<std::error_code> {
         asked.push_back(stage);
-        return std::nullopt;
+        return stage == failing ? std::optional(posix(EDQUOT)) : std::nullopt;
     };
+    for (Stage stage : {Stage::stagedWrite, Stage::stagedSync}) {
+        failing = stage;
+        EXPECT_EQ(errorOf(files.append(line("after"), urlOf(log))), posix(EDQUOT));
+        EXPECT_EQ(asked.back(), stage);
+        EXPECT_EQ(readBytes(log), line("before"));
+        EXPECT_EQ(stagedFiles(), 0u);
+    }
+    failing.reset();
+    asked.clear();
     ASSERT_TRUE(files.append(line("after"), urlOf(log)));
-    EXPECT_EQ(asked, (std::vector{LauncherProofAtomicReplaceStage::stagedWrite,
-                                  LauncherProofAtomicReplaceStage::stagedSync}));
+    EXPECT_EQ(asked, (std::vector{Stage::stagedWrite, Stage::stagedSync}));
     EXPECT_EQ(readBytes(log), bytesOf("before\nafter\n"));
+
+    // Somebody replaces our staged file by their own before a failure is cleaned up: theirs stays.
+    std::filesystem::path stranger;
+    files.atomicReplaceFault = [&](Stage) -> std::optional<std::error_code> {
+        for (const auto& name : test::directoryNames(directory.path())) {
+            if (name.find(".staged.") != std::string::npos)
+                stranger = directory / name;
+        }
+        std::filesystem::remove(stranger);
+        writeBytes(stranger, line("theirs"));
+        return posix(EIO);
+    };
+    ASSERT_FALSE(files.append(line("ours"), urlOf(directory / "new.jsonl")));
+    ASSERT_FALSE(stranger.empty());
+    EXPECT_EQ(readBytes(stranger), line("theirs"));
+    EXPECT_FALSE(pathExists(directory / "new.jsonl"));
 }
 
-TEST(SystemLauncherProofFileSystem, InterruptedAndShortWritesAreCompleted) {
-    TemporaryDirectory directory;
-    auto log = directory / "log.jsonl";
+TEST_F(FileSystemTest, InterruptedAndShortWritesAreCompletedAndOtherFailuresCleanUp) {
     writeBytes(log, line("before"));
-
-    SystemLauncherProofFileSystem files;
     int calls = 0;
     files.systemCalls.write = [&](int fd, const void* bytes, std::size_t count) -> ssize_t {
-        ++calls;
-        if (calls % 2 == 1) {
+        if (++calls % 2 == 1) {
             errno = EINTR;
             return -1;
         }
-        // Every other call writes at most three bytes.
-        return ::write(fd, bytes, std::min<std::size_t>(count, 3));
+        return ::write(fd, bytes, std::min<std::size_t>(count, 3)); // at most three bytes
     };
     ASSERT_TRUE(files.append(line("after the interruptions"), urlOf(log)));
-    EXPECT_EQ(readBytes(log), bytesOf("before\nafter the interruptions\n"));
+    const Bytes expected = bytesOf("before\nafter the interruptions\n");
+    EXPECT_EQ(readBytes(log), expected);
     EXPECT_GT(calls, 10);
 
     // Any other write failure, or a write that makes no progress, aborts and cleans up.
@@ -235,26 +208,28 @@ TEST(SystemLauncherProofFileSystem, InterruptedAndShortWritesAreCompleted) {
             errno = ENOSPC;
             return outcome;
         };
-        auto result = files.append(line("lost"), urlOf(log));
-        ASSERT_FALSE(result);
-        EXPECT_EQ(result.error(), posix(outcome < 0 ? ENOSPC : EIO));
-        EXPECT_EQ(readBytes(log), bytesOf("before\nafter the interruptions\n"));
-        EXPECT_EQ(countNamesContaining(directory.path(), ".staged."), 0u);
+        EXPECT_EQ(errorOf(files.append(line("lost"), urlOf(log))),
+                  posix(outcome < 0 ? ENOSPC : EIO));
+        EXPECT_EQ(readBytes(log), expected);
+        EXPECT_EQ(stagedFiles(), 0u);
     }
 }
 
-TEST(SystemLauncherProofFileSystem, OldLogIsCopiedAlsoWhereTheKernelCannotCopy) {
-    TemporaryDirectory directory;
-    auto log = directory / "log.jsonl";
-    Bytes existing;
-    for (int i = 0; existing.size() < 3 * 1024 * 1024; ++i) {
+TEST_F(FileSystemTest, OldLogIsCopiedAlsoWhereTheKernelCannotCopy) {
+    Bytes expected;
+    for (int i = 0; expected.size() < 3 * 1024 * 1024; ++i) {
         auto text = "{\"line\":" + std::to_string(i) + "}\n";
-        existing.insert(existing.end(), text.begin(), text.end());
+        expected.insert(expected.end(), text.begin(), text.end());
     }
-    writeBytes(log, existing);
-    Bytes expected = existing;
+    writeBytes(log, expected);
+    auto appendAndExpect = [&](SystemLauncherProofFileSystem& through, const char* record) {
+        ASSERT_TRUE(through.append(line(record), urlOf(log)));
+        auto tail = line(record);
+        expected.insert(expected.end(), tail.begin(), tail.end());
+        EXPECT_EQ(readBytes(log), expected);
+    };
 
-    SystemLauncherProofFileSystem files;
+    // No in-kernel copy: copied by interrupted writes of at most 700 KiB.
     int interruptions = 0;
     files.systemCalls.copyFileRange = [](int, off_t*, int, std::size_t) -> ssize_t {
         errno = EXDEV;
@@ -267,10 +242,7 @@ TEST(SystemLauncherProofFileSystem, OldLogIsCopiedAlsoWhereTheKernelCannotCopy) 
         }
         return ::write(fd, bytes, std::min<std::size_t>(count, 700 * 1024));
     };
-    ASSERT_TRUE(files.append(line("{\"last\":1}"), urlOf(log)));
-    auto tail = line("{\"last\":1}");
-    expected.insert(expected.end(), tail.begin(), tail.end());
-    EXPECT_EQ(readBytes(log), expected);
+    appendAndExpect(files, "{\"last\":1}");
 
     // An in-kernel copy that is interrupted and copies in pieces still copies everything.
     SystemLauncherProofFileSystem pieces;
@@ -284,10 +256,7 @@ TEST(SystemLauncherProofFileSystem, OldLogIsCopiedAlsoWhereTheKernelCannotCopy) 
         return ::copy_file_range(source, offset, destination, nullptr,
                                  std::min<std::size_t>(count, 1000), 0);
     };
-    ASSERT_TRUE(pieces.append(line("{\"last\":2}"), urlOf(log)));
-    tail = line("{\"last\":2}");
-    expected.insert(expected.end(), tail.begin(), tail.end());
-    EXPECT_EQ(readBytes(log), expected);
+    appendAndExpect(pieces, "{\"last\":2}");
     EXPECT_GT(copies, 100);
 
     // A copy that fails otherwise leaves the log as it was.
@@ -295,31 +264,25 @@ TEST(SystemLauncherProofFileSystem, OldLogIsCopiedAlsoWhereTheKernelCannotCopy) 
         errno = EIO;
         return -1;
     };
-    auto failed = pieces.append(line("{\"lost\":3}"), urlOf(log));
-    ASSERT_FALSE(failed);
-    EXPECT_EQ(failed.error(), posix(EIO));
+    EXPECT_EQ(errorOf(pieces.append(line("{\"lost\":3}"), urlOf(log))), posix(EIO));
     EXPECT_EQ(readBytes(log), expected);
-    EXPECT_EQ(countNamesContaining(directory.path(), ".staged."), 0u);
+    EXPECT_EQ(stagedFiles(), 0u);
 }
 
-TEST(SystemLauncherProofFileSystem, TheRenameIsMadeDurableByADirectorySync) {
-    TemporaryDirectory directory;
-    auto log = directory / "log.jsonl";
-    SystemLauncherProofFileSystem files;
-    std::vector<std::string> synced; // "file:<content>" or "directory"
+TEST_F(FileSystemTest, TheRenameIsMadeDurableByADirectorySync) {
+    std::vector<std::string> synced;
     bool failDirectory = false;
     files.systemCalls.fsync = [&](int fd) {
         struct stat status {};
         ::fstat(fd, &status);
-        if (S_ISDIR(status.st_mode)) {
-            synced.push_back(pathExists(log) ? "directory after rename"
-                                             : "directory before rename");
+        if (!S_ISDIR(status.st_mode)) {
+            synced.push_back("file");
+        } else {
+            synced.push_back(pathExists(log) ? "directory after rename" : "directory before");
             if (failDirectory) {
                 errno = EIO;
                 return -1;
             }
-        } else {
-            synced.push_back("file");
         }
         return ::fsync(fd);
     };
@@ -328,11 +291,9 @@ TEST(SystemLauncherProofFileSystem, TheRenameIsMadeDurableByADirectorySync) {
 
     // The new content is in place but not known to be durable: that is reported.
     failDirectory = true;
-    auto result = files.append(line("two"), urlOf(log));
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error(), posix(EIO));
+    EXPECT_EQ(errorOf(files.append(line("two"), urlOf(log))), posix(EIO));
     EXPECT_EQ(readBytes(log), bytesOf("one\ntwo\n"));
-    EXPECT_EQ(countNamesContaining(directory.path(), ".staged."), 0u);
+    EXPECT_EQ(stagedFiles(), 0u);
 
     // A failing sync of the staged file leaves the old content.
     files.systemCalls.fsync = [](int) {
@@ -341,84 +302,41 @@ TEST(SystemLauncherProofFileSystem, TheRenameIsMadeDurableByADirectorySync) {
     };
     ASSERT_FALSE(files.append(line("three"), urlOf(log)));
     EXPECT_EQ(readBytes(log), bytesOf("one\ntwo\n"));
-    EXPECT_EQ(countNamesContaining(directory.path(), ".staged."), 0u);
+    EXPECT_EQ(stagedFiles(), 0u);
 }
 
-TEST(SystemLauncherProofFileSystem, FailedReplacementSparesAFileThatTookTheStagedName) {
-    TemporaryDirectory directory;
-    auto log = directory / "log.jsonl";
-    SystemLauncherProofFileSystem files;
-    std::filesystem::path stranger;
-    files.atomicReplaceFault =
-        [&](LauncherProofAtomicReplaceStage) -> std::optional<std::error_code> {
-        // Somebody replaces our staged file by their own before the failure is cleaned up.
-        for (const auto& name : test::directoryNames(directory.path())) {
-            if (name.find(".staged.") != std::string::npos)
-                stranger = directory / name;
-        }
-        std::filesystem::remove(stranger);
-        writeBytes(stranger, line("theirs"));
-        return posix(EIO);
-    };
-    ASSERT_FALSE(files.append(line("ours"), urlOf(log)));
-    ASSERT_FALSE(stranger.empty());
-    EXPECT_EQ(readBytes(stranger), line("theirs"));
-    EXPECT_FALSE(pathExists(log));
-}
-
-TEST(SystemLauncherProofFileSystem, ReadDataKeepsItsCap) {
-    TemporaryDirectory directory;
-    SystemLauncherProofFileSystem files;
+TEST_F(FileSystemTest, ReadDataKeepsItsCapAndReadsOnlyRegularFiles) {
     auto file = directory / "lease.json";
-
+    auto read = [&](const std::filesystem::path& path) {
+        return files.readData(urlOf(path), 16384);
+    };
     writeBytes(file, Bytes(16384, 'x'));
-    auto atCap = files.readData(urlOf(file), 16384);
+    auto atCap = read(file);
     ASSERT_TRUE(atCap);
     EXPECT_EQ(atCap->size(), 16384u);
-
     writeBytes(file, Bytes(16385, 'x'));
-    auto aboveCap = files.readData(urlOf(file), 16384);
-    ASSERT_FALSE(aboveCap);
-    EXPECT_EQ(aboveCap.error(), fileError(LauncherProofFileError::fileReadCorruptFile));
-
+    EXPECT_EQ(errorOf(read(file)), corrupt);
     writeBytes(file, {});
-    auto empty = files.readData(urlOf(file), 16384);
+    auto empty = read(file);
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->empty());
 
     writeBytes(file, bytesOf("small"));
-    auto link = directory / "link.json";
-    std::filesystem::create_symlink(file, link);
-    auto throughLink = files.readData(urlOf(link), 16384);
-    ASSERT_FALSE(throughLink);
-    EXPECT_EQ(throughLink.error(), fileError(LauncherProofFileError::fileReadCorruptFile));
-
-    auto missing = files.readData(urlOf(directory / "missing.json"), 16384);
-    ASSERT_FALSE(missing);
-    EXPECT_EQ(missing.error(), posix(ENOENT));
-
+    std::filesystem::create_symlink(file, directory / "link.json");
+    EXPECT_EQ(errorOf(read(directory / "link.json")), corrupt);
+    EXPECT_EQ(errorOf(read(directory / "missing.json")), posix(ENOENT));
+    EXPECT_EQ(errorOf(read(directory.path())), posix(EISDIR));
     // A FIFO with no writer would block an ordinary open for ever; it is refused at once.
-    auto fifo = directory / "fifo.json";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto fromFifo = files.readData(urlOf(fifo), 16384);
-    ASSERT_FALSE(fromFifo);
-    EXPECT_EQ(fromFifo.error(), fileError(LauncherProofFileError::fileReadCorruptFile));
-
-    auto fromDirectory = files.readData(urlOf(directory.path()), 16384);
-    ASSERT_FALSE(fromDirectory);
-    EXPECT_EQ(fromDirectory.error(), posix(EISDIR));
+    ASSERT_EQ(::mkfifo((directory / "fifo.json").c_str(), 0600), 0);
+    EXPECT_EQ(errorOf(read(directory / "fifo.json")), corrupt);
 }
 
-TEST(SystemLauncherProofFileSystem, ClaimTakesTheFileAwayOnce) {
-    TemporaryDirectory directory;
-    SystemLauncherProofFileSystem files;
+TEST_F(FileSystemTest, ClaimTakesTheFileAwayOnceAndPutsItBackUnlessANewerOneCame) {
     auto folder = directory / "support" / "com.quorvel.desktop";
     auto lease = folder / "launcher-proof-lease.json";
 
     // Nothing to claim: ENOENT, but the folder and the lock file now exist.
-    auto nothing = files.claimItem(urlOf(lease), 16384);
-    ASSERT_FALSE(nothing);
-    EXPECT_EQ(nothing.error(), posix(ENOENT));
+    EXPECT_EQ(errorOf(files.claimItem(urlOf(lease), 16384)), posix(ENOENT));
     EXPECT_TRUE(std::filesystem::is_directory(folder));
     EXPECT_TRUE(pathExists(folder / "launcher-proof-lease.json.lock"));
 
@@ -461,15 +379,10 @@ TEST(SystemLauncherProofFileSystem, ClaimTakesTheFileAwayOnce) {
     EXPECT_EQ(countNamesContaining(folder, ".claimed."), 0u);
 }
 
-TEST(SystemLauncherProofFileSystem, ClaimDestroysWhatItCannotRead) {
-    TemporaryDirectory directory;
-    SystemLauncherProofFileSystem files;
+TEST_F(FileSystemTest, ClaimDestroysWhatItCannotRead) {
     auto lease = directory / "lease.json";
-
     writeBytes(lease, Bytes(16385, ' '));
-    auto oversize = files.claimItem(urlOf(lease), 16384);
-    ASSERT_FALSE(oversize);
-    EXPECT_EQ(oversize.error(), fileError(LauncherProofFileError::fileReadCorruptFile));
+    EXPECT_EQ(errorOf(files.claimItem(urlOf(lease), 16384)), corrupt);
     EXPECT_FALSE(pathExists(lease));
 
     auto target = directory / "target.json";
@@ -484,25 +397,6 @@ TEST(SystemLauncherProofFileSystem, ClaimDestroysWhatItCannotRead) {
     EXPECT_FALSE(files.claimItem(urlOf(lease), 16384));
     EXPECT_FALSE(pathExists(lease));
     EXPECT_EQ(countNamesContaining(directory.path(), ".claimed."), 0u);
-}
-
-TEST(SystemLauncherProofFileSystem, RemoveIfIdentityMatchesChecksTheIdentity) {
-    TemporaryDirectory directory;
-    auto path = directory / "file";
-    writeBytes(path, bytesOf("x"));
-    struct stat status {};
-    ASSERT_EQ(::lstat(path.c_str(), &status), 0);
-    LauncherProofFileIdentity wrongInode{static_cast<std::uint64_t>(status.st_dev),
-                                         static_cast<std::uint64_t>(status.st_ino) + 1,
-                                         std::nullopt};
-    SystemLauncherProofFileSystem::removeIfIdentityMatches(urlOf(path), wrongInode);
-    EXPECT_TRUE(pathExists(path));
-    LauncherProofFileIdentity same{static_cast<std::uint64_t>(status.st_dev),
-                                   static_cast<std::uint64_t>(status.st_ino), std::nullopt};
-    SystemLauncherProofFileSystem::removeIfIdentityMatches(urlOf(path), same);
-    EXPECT_FALSE(pathExists(path));
-    SystemLauncherProofFileSystem::removeIfIdentityMatches(urlOf(path),
-                                                           same); // nothing there: no-op
 }
 
 } // namespace

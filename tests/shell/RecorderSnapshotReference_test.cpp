@@ -6,6 +6,8 @@
 #include "shell/RecorderSnapshot.h"
 
 #include <gtest/gtest.h>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,99 +36,36 @@ void expectAgreement(const std::string& text) {
         << testing::PrintToString(text);
 }
 
-const std::vector<std::string> scalarKeys{"seq",
-                                          "issuedAtMs",
-                                          "state",
-                                          "source",
-                                          "proofRunId",
-                                          "sessionId",
-                                          "elapsedSecs",
-                                          "captureLive",
-                                          "sealedSegments",
-                                          "localBytes",
-                                          "uploadBacklog",
-                                          "uploadBacklogUnknown",
-                                          "uploadBacklogBytes",
-                                          "uploadConnectivity",
-                                          "uploadLauncherHealth",
-                                          "uploadWorkFingerprint",
-                                          "captureSupervisorState",
-                                          "captureSupervisorReason",
-                                          "captureLauncherHealth",
-                                          "captureInterruption",
-                                          "humanAttention",
-                                          "updatePending",
-                                          "sessions",
-                                          "backlog",
-                                          "backlogUnknown",
-                                          "backlogBytes",
-                                          "connectivity",
-                                          "retryAvailable",
-                                          "counter",
-                                          "head",
-                                          "code",
-                                          "message",
-                                          "version",
-                                          "status",
-                                          "scope"};
+// Every scalar key of the full document, top level and nested.
+const char* const scalarKeys =
+    "seq issuedAtMs state source proofRunId sessionId elapsedSecs captureLive sealedSegments "
+    "localBytes uploadBacklog uploadBacklogUnknown uploadBacklogBytes uploadConnectivity "
+    "uploadLauncherHealth uploadWorkFingerprint captureSupervisorState captureSupervisorReason "
+    "captureLauncherHealth captureInterruption humanAttention updatePending sessions backlog "
+    "backlogUnknown backlogBytes connectivity retryAvailable counter head code message version "
+    "status scope";
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
 
 } // namespace
 
 TEST(RecorderSnapshotReference, EveryFieldAgreesOnTrickyValues) {
     const std::string full = dumpCompact(test::fullSnapshotDocument());
-    const std::vector<std::string> values{"0",
-                                          "-0",
-                                          "-0.0",
-                                          "0.0",
-                                          "1.0",
-                                          "1e2",
-                                          "1E+2",
-                                          "100e-2",
-                                          "1.5",
-                                          "-1",
-                                          "4294967295",
-                                          "4294967296",
-                                          "4294967295.0",
-                                          "4294967295.0000000000001",
-                                          "18446744073709551615",
-                                          "18446744073709551616",
-                                          "18446744073709551615.0",
-                                          "-9223372036854775809",
-                                          "1e400",
-                                          "1e-400",
-                                          "-1e-400",
-                                          "1e-320",
-                                          "true",
-                                          "false",
-                                          "null",
-                                          "\"\"",
-                                          "\"x\"",
-                                          "\"live\"",
-                                          "\"LIVE\"",
-                                          "\"ready\"",
-                                          "\"recording\"",
-                                          "\"\\u0072eady\"",
-                                          "\"rec\\u006Frding\"",
-                                          "\"\\ud83d\\ude00\"",
-                                          "\"\\uD800\"",
-                                          "\"caf\\u00e9\"",
-                                          "\"caf\xC3\xA9\"",
-                                          "\"\xC3\x28\"",
-                                          "\"\\u0000\"",
-                                          "\"checking\"",
-                                          "\"offline\"",
-                                          "\"backlogGrowing\"",
-                                          "\"screenLock\"",
-                                          "\"running\"",
-                                          "\"enabled\"",
-                                          "[]",
-                                          "{}",
-                                          "[1]",
-                                          "01",
-                                          "1.",
-                                          "\"\\x\""};
+    // Numbers at and beyond every range edge, and every kind of JSON value and string spelling.
+    const auto values = words(
+        R"(0 -0 -0.0 0.0 1.0 1e2 1E+2 100e-2 1.5 -1 4294967295 4294967296 4294967295.0 )"
+        R"(4294967295.0000000000001 18446744073709551615 18446744073709551616 )"
+        R"(18446744073709551615.0 -9223372036854775809 1e400 1e-400 -1e-400 1e-320 true false )"
+        R"(null "" "x" "live" "LIVE" "ready" "recording" "\u0072eady" "rec\u006Frding" )"
+        R"("\ud83d\ude00" "\uD800" "caf\u00e9" )"
+        "\"caf\xC3\xA9\" \"\xC3\x28\" " // raw bytes: UTF-8 and not
+        R"("\u0000" "checking" "offline" "backlogGrowing" "screenLock" "running" "enabled" )"
+        R"([] {} [1] 01 1. "\x")");
     int accepted = 0;
-    for (const auto& key : scalarKeys) {
+    for (const auto& key : words(scalarKeys)) {
         for (const auto& value : values) {
             auto text = replacingValue(full, key, value);
             ASSERT_FALSE(text.empty()) << key;

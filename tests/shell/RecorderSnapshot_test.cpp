@@ -13,14 +13,15 @@ std::optional<RecorderSnapshot> decoded(const Json& document) {
     return RecorderSnapshot::decode(dumpCompact(document));
 }
 
-Json with(Json document, const Json::json_pointer& pointer, Json value) {
-    document[pointer] = std::move(value);
-    return document;
-}
-
-Json without(Json document, const Json::json_pointer& pointer) {
-    document[pointer.parent_pointer()].erase(pointer.back());
-    return document;
+// The full document with the value at `pointer` set, or removed when there is no value.
+std::optional<RecorderSnapshot> changed(const std::string& pointer, std::optional<Json> value) {
+    Json document = fullSnapshotDocument();
+    Json::json_pointer at(pointer);
+    if (value)
+        document[at] = *value;
+    else
+        document[at.parent_pointer()].erase(at.back());
+    return decoded(document);
 }
 
 } // namespace
@@ -46,123 +47,80 @@ TEST(RecorderSnapshot, DecodesTheMinimalAndTheFullDocument) {
     EXPECT_EQ(full->captureSupervisorReason, CaptureSupervisorReason::checkingPrerequisites);
     EXPECT_EQ(full->captureInterruption, CaptureInterruption::screenLock);
     EXPECT_EQ(full->updatePending, "2.4.1");
-    // Key order is free and records compare by value.
+    // Key order is free, extra keys are ignored, and records compare by value.
     EXPECT_EQ(RecorderSnapshot::decode(fullSnapshotDocument().dump(2)), full);
+    Json extra = fullSnapshotDocument();
+    extra["future"] = {{"nested", {1, 2, 3}}};
+    extra["policy"]["extra"] = "x";
+    extra["currentUpload"]["extra"] = nullptr;
+    EXPECT_EQ(decoded(extra), full);
 }
 
-TEST(RecorderSnapshot, LenientEnumerationsTakeTheirFallback) {
-    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/state"_json_pointer, "sleeping"))->state,
-              RecorderState::unknown);
-    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/state"_json_pointer, "Recording"))->state,
-              RecorderState::unknown);
-    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/source"_json_pointer, "SIMULATED"))->source,
-              CaptureSource::simulated);
-    EXPECT_EQ(decoded(with(minimalSnapshotDocument(), "/source"_json_pointer, "LIVE"))->source,
-              CaptureSource::simulated);
-    // Lenient about the word, not about the type.
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/state"_json_pointer, 3)));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/source"_json_pointer, true)));
+TEST(RecorderSnapshot, LenientWordsNullOptionalsAndRangeEdges) {
+    EXPECT_EQ(changed("/state", "sleeping")->state, RecorderState::unknown);
+    EXPECT_EQ(changed("/state", "Recording")->state, RecorderState::unknown);
+    EXPECT_EQ(changed("/source", "SIMULATED")->source, CaptureSource::simulated);
+    EXPECT_EQ(changed("/source", "LIVE")->source, CaptureSource::simulated);
+    EXPECT_TRUE(changed("/attention/code", "anything at all")); // free text
+    EXPECT_FALSE(changed("/uploadConnectivity", nullptr)->uploadConnectivity);
+    EXPECT_FALSE(changed("/currentUpload/backlogBytes", nullptr)->currentUpload->backlogBytes);
+    EXPECT_EQ(changed("/sealedSegments", 4294967295ULL)->sealedSegments, 4294967295u);
+    EXPECT_EQ(changed("/seq", 18446744073709551615ULL)->seq, 18446744073709551615ULL);
 }
 
-TEST(RecorderSnapshot, StrictEnumerationsRejectUnlistedWordsAlsoWhenOptional) {
-    EXPECT_FALSE(decoded(
-        with(minimalSnapshotDocument(), "/captureSupervisorState"_json_pointer, "sleeping")));
-    EXPECT_FALSE(
-        decoded(with(minimalSnapshotDocument(), "/captureLauncherHealth"_json_pointer, "Enabled")));
-    EXPECT_FALSE(
-        decoded(with(minimalSnapshotDocument(), "/uploadConnectivity"_json_pointer, "satellite")));
-    EXPECT_FALSE(
-        decoded(with(minimalSnapshotDocument(), "/captureSupervisorReason"_json_pointer, "tired")));
-    EXPECT_FALSE(
-        decoded(with(minimalSnapshotDocument(), "/uploadLauncherHealth"_json_pointer, "ok")));
-    EXPECT_FALSE(decoded(
-        with(fullSnapshotDocument(), "/uploadAttention/code"_json_pointer, "somethingElse")));
-    EXPECT_FALSE(decoded(
-        with(fullSnapshotDocument(), "/currentUpload/connectivity"_json_pointer, "satellite")));
-    // Attention's code is free text.
-    EXPECT_TRUE(
-        decoded(with(fullSnapshotDocument(), "/attention/code"_json_pointer, "anything at all")));
-}
+TEST(RecorderSnapshot, RefusesWrongTypesOutOfRangeNumbersUnlistedWordsAndMissingKeys) {
+    const std::vector<std::pair<std::string, Json>> refused = {
+        // Lenient about the word, not about the type; strict enumerations also when optional.
+        {"/state", 3},
+        {"/source", true},
+        {"/captureSupervisorState", "sleeping"},
+        {"/captureLauncherHealth", "Enabled"},
+        {"/uploadConnectivity", "satellite"},
+        {"/captureSupervisorReason", "tired"},
+        {"/uploadLauncherHealth", "ok"},
+        {"/uploadAttention/code", "somethingElse"},
+        {"/currentUpload/connectivity", "satellite"},
+        // Required values given as null.
+        {"/seq", nullptr},
+        {"/policy", nullptr},
+        {"/currentUpload/retryAvailable", nullptr},
+        {"/policy", Json::array()},
+        // Whole non-negative numbers in range, booleans and strings of their own type.
+        {"/seq", -1},
+        {"/seq", 1.5},
+        {"/seq", "1"},
+        {"/seq", true},
+        {"/sealedSegments", 4294967296ULL},
+        {"/uploadBacklog", 4294967296ULL},
+        {"/policy/version", 4294967296ULL},
+        {"/uploadBacklogBytes", -5},
+        {"/captureLive", 1},
+        {"/humanAttention", "true"},
+        {"/uploadBacklogUnknown", 0},
+        {"/sessionId", 12},
+        {"/updatePending", false},
+    };
+    for (const auto& [pointer, value] : refused)
+        EXPECT_FALSE(changed(pointer, value)) << pointer << " = " << value;
 
-TEST(RecorderSnapshot, NullOptionalsAreAbsentAndNullRequiredKeysReject) {
-    auto snapshot =
-        decoded(with(fullSnapshotDocument(), "/uploadConnectivity"_json_pointer, nullptr));
-    ASSERT_TRUE(snapshot);
-    EXPECT_FALSE(snapshot->uploadConnectivity);
-    EXPECT_FALSE(
-        decoded(with(fullSnapshotDocument(), "/currentUpload/backlogBytes"_json_pointer, nullptr))
-            ->currentUpload->backlogBytes);
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/seq"_json_pointer, nullptr)));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/policy"_json_pointer, nullptr)));
-    EXPECT_FALSE(decoded(
-        with(fullSnapshotDocument(), "/currentUpload/retryAvailable"_json_pointer, nullptr)));
-}
-
-TEST(RecorderSnapshot, IntegersMustBeWholeNonNegativeNumbersInRange) {
-    auto doc = minimalSnapshotDocument;
-    EXPECT_FALSE(decoded(with(doc(), "/seq"_json_pointer, -1)));
-    EXPECT_FALSE(decoded(with(doc(), "/seq"_json_pointer, 1.5)));
-    EXPECT_FALSE(decoded(with(doc(), "/seq"_json_pointer, "1")));
-    EXPECT_FALSE(decoded(with(doc(), "/seq"_json_pointer, true)));
-    EXPECT_FALSE(decoded(with(doc(), "/sealedSegments"_json_pointer, 4294967296ULL)));
-    EXPECT_FALSE(decoded(with(doc(), "/uploadBacklog"_json_pointer, 4294967296ULL)));
-    EXPECT_FALSE(decoded(with(doc(), "/policy/version"_json_pointer, 4294967296ULL)));
-    EXPECT_EQ(decoded(with(doc(), "/sealedSegments"_json_pointer, 4294967295ULL))->sealedSegments,
-              4294967295u);
-    EXPECT_EQ(decoded(with(doc(), "/seq"_json_pointer, 18446744073709551615ULL))->seq,
-              18446744073709551615ULL);
-    EXPECT_FALSE(
-        RecorderSnapshot::decode(std::string(R"({"seq":18446744073709551616,)") +
-                                 dumpCompact(without(doc(), "/seq"_json_pointer)).substr(1)));
-    EXPECT_FALSE(decoded(with(doc(), "/uploadBacklogBytes"_json_pointer, -5)));
-}
-
-TEST(RecorderSnapshot, BooleansMustBeJsonBooleans) {
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/captureLive"_json_pointer, 1)));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/humanAttention"_json_pointer, "true")));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/uploadBacklogUnknown"_json_pointer, 0)));
-}
-
-TEST(RecorderSnapshot, EveryRequiredKeyIsNeeded) {
-    for (const auto& key :
-         {"seq", "issuedAtMs", "state", "source", "elapsedSecs", "captureLive", "sealedSegments",
-          "localBytes", "uploadBacklog", "captureSupervisorState", "captureLauncherHealth",
-          "humanAttention", "policy"}) {
-        Json document = minimalSnapshotDocument();
-        document.erase(key);
-        EXPECT_FALSE(decoded(document)) << key;
+    for (const char* key :
+         {"/seq", "/issuedAtMs", "/state", "/source", "/elapsedSecs", "/captureLive",
+          "/sealedSegments", "/localBytes", "/uploadBacklog", "/captureSupervisorState",
+          "/captureLauncherHealth", "/humanAttention", "/policy", "/policy/scope",
+          "/uploadConfirmedFrontier/head", "/uploadAttention/message", "/pendingUpload/sessions"}) {
+        EXPECT_FALSE(changed(key, std::nullopt)) << key << " missing";
     }
-    EXPECT_FALSE(decoded(without(minimalSnapshotDocument(), "/policy/scope"_json_pointer)));
-    EXPECT_FALSE(
-        decoded(without(fullSnapshotDocument(), "/uploadConfirmedFrontier/head"_json_pointer)));
-    EXPECT_FALSE(decoded(without(fullSnapshotDocument(), "/uploadAttention/message"_json_pointer)));
-    EXPECT_FALSE(decoded(without(fullSnapshotDocument(), "/pendingUpload/sessions"_json_pointer)));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/policy"_json_pointer, Json::array())));
-}
 
-TEST(RecorderSnapshot, ExtraKeysAreIgnoredAndTheDocumentMustBeAnObject) {
-    Json document = fullSnapshotDocument();
-    document["future"] = {{"nested", {1, 2, 3}}};
-    document["policy"]["extra"] = "x";
-    document["currentUpload"]["extra"] = nullptr;
-    EXPECT_EQ(decoded(document), decoded(fullSnapshotDocument()));
-
-    EXPECT_FALSE(RecorderSnapshot::decode("{}"));
-    EXPECT_FALSE(RecorderSnapshot::decode("[]"));
-    EXPECT_FALSE(RecorderSnapshot::decode("[" + dumpCompact(minimalSnapshotDocument()) + "]"));
-    EXPECT_FALSE(RecorderSnapshot::decode(""));
-    EXPECT_FALSE(RecorderSnapshot::decode("null"));
-    std::string text = dumpCompact(minimalSnapshotDocument());
-    EXPECT_FALSE(RecorderSnapshot::decode(text.substr(0, text.size() - 1)));
-    EXPECT_FALSE(RecorderSnapshot::decode(text + std::string(1, '\0')));
-    EXPECT_FALSE(RecorderSnapshot::decode(text + "{}"));
-}
-
-TEST(RecorderSnapshot, StringsMustBeStringsAndValidUtf8) {
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/sessionId"_json_pointer, 12)));
-    EXPECT_FALSE(decoded(with(minimalSnapshotDocument(), "/updatePending"_json_pointer, false)));
-    std::string text =
-        dumpCompact(with(minimalSnapshotDocument(), "/sessionId"_json_pointer, "AB"));
-    text.replace(text.find("AB"), 2, "\xC3\x28");
-    EXPECT_FALSE(RecorderSnapshot::decode(text));
+    // What only a text can carry: a number beyond 64 bits, bytes that are not UTF-8, framing.
+    const std::string text = dumpCompact(minimalSnapshotDocument());
+    std::string huge = text;
+    huge.replace(huge.find("\"seq\":1"), 7, "\"seq\":18446744073709551616");
+    std::string notUtf8 = text;
+    notUtf8.replace(notUtf8.find("\"ready\""), 7, "\"\xC3\x28\"");
+    for (const std::string& bad :
+         {huge, notUtf8, std::string("{}"), std::string("[]"), "[" + text + "]", std::string(),
+          std::string("null"), text.substr(0, text.size() - 1), text + std::string(1, '\0'),
+          text + "{}"}) {
+        EXPECT_FALSE(RecorderSnapshot::decode(bad)) << testing::PrintToString(bad);
+    }
 }

@@ -161,37 +161,35 @@ TEST(StatusPresentation, UploadPhraseRules) {
     EXPECT_EQ(uploadPhrase(s), "upload degraded");
 }
 
-TEST(StatusPresentation, DurationsAndByteCounts) {
-    EXPECT_EQ(duration(0), "0 seconds");
-    EXPECT_EQ(duration(1), "1 second");
-    EXPECT_EQ(duration(59), "59 seconds");
-    EXPECT_EQ(duration(60), "1 minute");
-    EXPECT_EQ(duration(3599), "59 minutes");
-    EXPECT_EQ(duration(3600), "1 hour");
-    EXPECT_EQ(duration(3660), "1 hour 1 minute");
-    EXPECT_EQ(duration(7320), "2 hours 2 minutes");
-    EXPECT_EQ(coarseDuration(59), "59 seconds");
-    EXPECT_EQ(coarseDuration(120), "2 minutes");
-    EXPECT_EQ(coarseDuration(5399), "1 hour");
-    EXPECT_EQ(coarseDuration(7200), "2 hours");
+TEST(StatusPresentation, DurationsAndByteCountsWhateverTheLocale) {
+    const std::pair<std::uint64_t, const char*> durations[] = {
+        {0, "0 seconds"},          {1, "1 second"},
+        {59, "59 seconds"},        {60, "1 minute"},
+        {3599, "59 minutes"},      {3600, "1 hour"},
+        {3660, "1 hour 1 minute"}, {7320, "2 hours 2 minutes"}};
+    for (auto [seconds, text] : durations)
+        EXPECT_EQ(duration(seconds), text);
+    const std::pair<std::uint64_t, const char*> coarse[] = {
+        {59, "59 seconds"}, {120, "2 minutes"}, {5399, "1 hour"}, {7200, "2 hours"}};
+    for (auto [seconds, text] : coarse)
+        EXPECT_EQ(coarseDuration(seconds), text);
 
-    EXPECT_EQ(bytes(0), "0 bytes");
-    EXPECT_EQ(bytes(1), "1 bytes");
-    EXPECT_EQ(bytes(1023), "1023 bytes");
-    EXPECT_EQ(bytes(1024), "1.0 KB");
-    EXPECT_EQ(bytes(1536), "1.5 KB");
-    EXPECT_EQ(bytes(1048575), "1024.0 KB"); // the unit is chosen before rounding
-    EXPECT_EQ(bytes(1048576), "1.0 MB");
-    EXPECT_EQ(bytes(1073741824), "1.0 GB");
-    EXPECT_EQ(bytes(2199023255552ULL), "2048.0 GB"); // no larger unit
-    EXPECT_EQ(bytes(std::numeric_limits<std::uint64_t>::max()), "17179869184.0 GB");
-}
-
-TEST(StatusPresentation, ByteCountsIgnoreTheLocale) {
-    const char* german = std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
-    if (!german)
-        german = std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
-    EXPECT_EQ(bytes(1536), "1.5 KB");
+    // A locale with a decimal comma must not reach the byte counts.
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8"))
+        std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+    const std::pair<std::uint64_t, const char*> counts[] = {
+        {0, "0 bytes"},
+        {1, "1 bytes"},
+        {1023, "1023 bytes"},
+        {1024, "1.0 KB"},
+        {1536, "1.5 KB"},
+        {1048575, "1024.0 KB"}, // the unit is chosen before rounding
+        {1048576, "1.0 MB"},
+        {1073741824, "1.0 GB"},
+        {2199023255552ULL, "2048.0 GB"}, // no larger unit
+        {std::numeric_limits<std::uint64_t>::max(), "17179869184.0 GB"}};
+    for (auto [count, text] : counts)
+        EXPECT_EQ(bytes(count), text);
     std::setlocale(LC_NUMERIC, "C");
 }
 

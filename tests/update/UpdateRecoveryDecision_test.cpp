@@ -2,6 +2,7 @@
 #include "update/UpdateRecoveryOutcome.h"
 
 #include <gtest/gtest.h>
+#include <initializer_list>
 
 namespace quorvel {
 namespace {
@@ -23,38 +24,28 @@ UpdateReceipt receipt(UpdateReceiptState state, std::string snapshot) {
 }
 
 TEST(UpdateRecoveryPaths, RemovableUpdateFileRule) {
-    auto removable = [](const std::string& path) {
-        return paths.isRemovableUpdateFile(FileURL::fromPath(path));
+    auto removable = [](const UpdateRecoveryPaths& in, const std::string& path) {
+        return in.isRemovableUpdateFile(FileURL::fromPath(path));
     };
-    EXPECT_TRUE(removable(updates + "/snapshot.tar.gz"));
-    EXPECT_TRUE(removable(updates + "/./snapshot.tar.gz"));
-    EXPECT_TRUE(removable(updates + "/sub/../snapshot.tar.gz"));
-    EXPECT_FALSE(removable("/tmp/snapshot.tar.gz"));                  // outside the updates folder
-    EXPECT_FALSE(removable(updates + "/sub/snapshot.tar.gz"));        // in a subfolder
-    EXPECT_FALSE(removable(updates + "/recordings"));                 // a recordings entry
-    EXPECT_FALSE(removable(updates + "/recordings/../snapshot.zip")); // aimed through recordings
-    EXPECT_FALSE(removable(updates + "/receipt.json"));
-    EXPECT_FALSE(removable(updates + "/QUORVEL_UPDATE_HOLD"));
-    EXPECT_FALSE(removable(updates + "/.."));
-    EXPECT_FALSE(removable(updates + "/x/.."));
-    EXPECT_FALSE(removable(updates + "/."));
-    EXPECT_FALSE(removable(updates));
-    EXPECT_FALSE(removable(""));
-    EXPECT_FALSE(removable("snapshot.tar.gz")); // relative: not below the updates folder
-
-    // The updates directory itself must be named "updates".
-    UpdateRecoveryPaths elsewhere{paths.applicationBundle, FileURL::fromPath("/home/u/downloads")};
+    for (const char* inside : {"/snapshot.tar.gz", "/./snapshot.tar.gz", "/sub/../snapshot.tar.gz"})
+        EXPECT_TRUE(removable(paths, updates + inside)) << inside;
+    // Outside the folder, in a subfolder, recordings (also as a way through), the receipt, the
+    // hold marker, the folder itself or above it, relative paths.
+    for (const std::string& refused : std::initializer_list<std::string>{
+             "/tmp/snapshot.tar.gz", updates + "/sub/snapshot.tar.gz", updates + "/recordings",
+             updates + "/recordings/../snapshot.zip", updates + "/receipt.json",
+             updates + "/QUORVEL_UPDATE_HOLD", updates + "/..", updates + "/x/..", updates + "/.",
+             updates, std::string(), std::string("snapshot.tar.gz")}) {
+        EXPECT_FALSE(removable(paths, refused)) << refused;
+    }
+    // The updates directory itself must be named "updates" and lie below no "recordings".
+    const auto bundle = paths.applicationBundle;
+    EXPECT_FALSE(removable({bundle, FileURL::fromPath("/home/u/downloads")},
+                           "/home/u/downloads/snapshot.tar.gz"));
     EXPECT_FALSE(
-        elsewhere.isRemovableUpdateFile(FileURL::fromPath("/home/u/downloads/snapshot.tar.gz")));
-    UpdateRecoveryPaths unstandardized{paths.applicationBundle,
-                                       FileURL::fromPath(updates + "/x/../")};
+        removable({bundle, FileURL::fromPath("/recordings/updates")}, "/recordings/updates/s.zip"));
     EXPECT_TRUE(
-        unstandardized.isRemovableUpdateFile(FileURL::fromPath(updates + "/snapshot.tar.gz")));
-    // "recordings" anywhere in the path, even above the updates folder.
-    UpdateRecoveryPaths underRecordings{paths.applicationBundle,
-                                        FileURL::fromPath("/recordings/updates")};
-    EXPECT_FALSE(
-        underRecordings.isRemovableUpdateFile(FileURL::fromPath("/recordings/updates/s.zip")));
+        removable({bundle, FileURL::fromPath(updates + "/x/../")}, updates + "/snapshot.tar.gz"));
 }
 
 TEST(UpdateRecoveryPaths, StagedArtifact) {
@@ -138,21 +129,22 @@ TEST(UpdateRecoveryDecision, TableRowByRow) {
 }
 
 TEST(UpdateRecoveryOutcome, TextualForm) {
-    EXPECT_EQ(UpdateRecoveryOutcome{}.description(), "idle");
-    EXPECT_EQ(UpdateRecoveryOutcome::idle(), UpdateRecoveryOutcome{});
-    EXPECT_EQ(UpdateRecoveryOutcome::cleaned().description(), "cleaned");
-    EXPECT_EQ(UpdateRecoveryOutcome::unrecoverable().description(), "unrecoverable");
-    EXPECT_EQ(UpdateRecoveryOutcome::rolledBack("2.0.1", UpdateRollbackReason::bundleMissing)
-                  .description(),
-              "rolledBack(version: \"2.0.1\", reason: bundle_missing)");
-    EXPECT_EQ(UpdateRecoveryOutcome::rolledBack("2.0.1", UpdateRollbackReason::diedMidInstall)
-                  .description(),
-              "rolledBack(version: \"2.0.1\", reason: died_mid_install)");
-    EXPECT_EQ(UpdateRecoveryOutcome::rollbackFailed("2.0.1").description(),
-              "rollbackFailed(version: \"2.0.1\")");
-    // The version is outside input: it cannot break the quoting or the line.
-    EXPECT_EQ(UpdateRecoveryOutcome::rollbackFailed("1\"\\\n\x01").description(),
-              "rollbackFailed(version: \"1\\\"\\\\\\n\\u{1}\")");
+    using O = UpdateRecoveryOutcome;
+    EXPECT_EQ(O{}, O::idle());
+    for (const auto& [outcome, text] : std::vector<std::pair<O, std::string>>{
+             {O::idle(), "idle"},
+             {O::cleaned(), "cleaned"},
+             {O::unrecoverable(), "unrecoverable"},
+             {O::rolledBack("2.0.1", UpdateRollbackReason::bundleMissing),
+              "rolledBack(version: \"2.0.1\", reason: bundle_missing)"},
+             {O::rolledBack("2.0.1", UpdateRollbackReason::diedMidInstall),
+              "rolledBack(version: \"2.0.1\", reason: died_mid_install)"},
+             {O::rollbackFailed("2.0.1"), "rollbackFailed(version: \"2.0.1\")"},
+             // The version is outside input: it cannot break the quoting or the line.
+             {O::rollbackFailed("1\"\\\n\x01"), "rollbackFailed(version: \"1\\\"\\\\\\n\\u{1}\")"},
+         }) {
+        EXPECT_EQ(outcome.description(), text);
+    }
 }
 
 } // namespace

@@ -119,33 +119,32 @@ struct UpdateRecoveryEngine : ::testing::Test {
     }
 };
 
-TEST_F(UpdateRecoveryEngine, NoReceiptAndHealthyBundleTouchesNothing) {
-    host->conditions[bundlePath] = UpdateBundleCondition::verified;
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
-    EXPECT_EQ(host->calls,
-              (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath}));
+TEST_F(UpdateRecoveryEngine, NothingToDoTouchesNothingAndLogsNothing) {
+    // No receipt, an unreadable one, or an installed one without a snapshot, beside a healthy
+    // bundle.
+    for (const std::optional<std::string>& receipt :
+         {std::optional<std::string>(), std::optional(receiptText("paused")),
+          std::optional<std::string>("{\"schema\":2}"),
+          std::optional(receiptText("installed", ""))}) {
+        auto h = std::make_shared<RecordingHost>();
+        h->conditions[bundlePath] = UpdateBundleCondition::verified;
+        if (receipt)
+            h->files[receiptPath] = *receipt;
+        EXPECT_EQ(UpdateRecovery(recovery.paths(), h).recover(now), UpdateRecoveryOutcome::idle());
+        EXPECT_EQ(h->calls,
+                  (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath}));
+    }
     EXPECT_TRUE(messages().empty());
 }
 
-TEST_F(UpdateRecoveryEngine, UnreadableReceiptCountsAsNone) {
-    host->conditions[bundlePath] = UpdateBundleCondition::verified;
-    host->files[receiptPath] = receiptText("paused");
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
-    host->files[receiptPath] = "{\"schema\":2}";
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
-    EXPECT_TRUE(messages().empty());
-}
-
-TEST_F(UpdateRecoveryEngine, NoReceiptAndNoBundleIsUnrecoverableWithoutHoldMarker) {
+TEST_F(UpdateRecoveryEngine, WithoutAUsableSnapshotTheBundleIsUnrecoverable) {
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::unrecoverable());
-    EXPECT_TRUE(host->written.empty());
+    EXPECT_TRUE(host->written.empty()); // no receipt: no version to hold
     ASSERT_EQ(errors().size(), 1u);
-    EXPECT_EQ(errors()[0].message, "recovery result=unrecoverable reason=no_snapshot");
-    EXPECT_EQ(errors()[0].subsystem, "com.quorvel.desktop");
-    EXPECT_EQ(errors()[0].category, "UpdateRecovery");
-}
+    EXPECT_EQ(errors()[0], (LogRecord{"com.quorvel.desktop", "UpdateRecovery", LogLevel::error,
+                                      "recovery result=unrecoverable reason=no_snapshot"}));
 
-TEST_F(UpdateRecoveryEngine, SnapshotOutsideUpdatesIsUnrecoverableAndHoldsTheVersion) {
+    log.clear();
     host->conditions[bundlePath] = UpdateBundleCondition::unverified;
     host->files[receiptPath] = receiptText("installed", "/tmp/snapshot.tar.gz");
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::unrecoverable());
@@ -182,46 +181,52 @@ TEST_F(UpdateRecoveryEngine, SuccessfulRollbackOfAHealthyBundleStillInstalling) 
     EXPECT_TRUE(errors().empty());
 }
 
-TEST_F(UpdateRecoveryEngine, MissingBundleIsMovedInDirectlyWithoutSetAside) {
+TEST_F(UpdateRecoveryEngine, AMissingBundleIsMovedInDirectlyWithoutSetAside) {
     host->conditions[candidatePath] = UpdateBundleCondition::verified;
     host->files[receiptPath] = receiptText("cleaned");
     EXPECT_EQ(recovery.recover(now),
               UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleMissing));
     EXPECT_EQ(host->setAside(), "");
-    int moves = 0;
-    for (const auto& call : host->calls)
-        moves += call.rfind("move ", 0) == 0;
-    EXPECT_EQ(moves, 1);
+    EXPECT_EQ(std::count_if(host->calls.begin(), host->calls.end(),
+                            [](const std::string& call) { return call.starts_with("move "); }),
+              1);
     EXPECT_NE(std::find(host->calls.begin(), host->calls.end(),
                         "move " + candidatePath + " " + bundlePath),
               host->calls.end());
     EXPECT_NE(host->written[receiptPath].find("\"rollback_reason\":\"bundle_missing\""),
               std::string::npos);
+
+    // The move in fails: nothing was set aside, so nothing is put back.
+    auto failing = std::make_shared<RecordingHost>();
+    failing->conditions[candidatePath] = UpdateBundleCondition::verified;
+    failing->files[receiptPath] = receiptText("installing");
+    failing->failingMoveSources.insert(candidatePath);
+    log.clear();
+    EXPECT_EQ(UpdateRecovery(recovery.paths(), failing).recover(now),
+              UpdateRecoveryOutcome::rollbackFailed("1.5.0"));
+    EXPECT_EQ(failing->setAside(), "");
+    EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written",
+                                                    "restore result=failed reason=move_in"}));
 }
 
-TEST_F(UpdateRecoveryEngine, HoldMarkerFailureIsLoggedAndDoesNotStopTheRollback) {
-    host->conditions[bundlePath] = UpdateBundleCondition::unverified;
-    host->conditions[candidatePath] = UpdateBundleCondition::verified;
-    host->files[receiptPath] = receiptText("failed");
-    host->failingWrites.insert(holdPath);
-    EXPECT_EQ(recovery.recover(now),
-              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
-    EXPECT_EQ(messages(),
-              (std::vector<std::string>{"hold action=failed",
-                                        "restore result=succeeded reason=bundle_unverified"}));
-    EXPECT_EQ(log.records()[0].level, LogLevel::error);
-}
-
-TEST_F(UpdateRecoveryEngine, ReceiptWriteFailureChangesNothing) {
-    host->conditions[bundlePath] = UpdateBundleCondition::unverified;
-    host->conditions[candidatePath] = UpdateBundleCondition::verified;
-    host->files[receiptPath] = receiptText("installed");
-    host->failingWrites.insert(receiptPath);
-    EXPECT_EQ(recovery.recover(now),
-              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
-    EXPECT_EQ(messages(),
-              (std::vector<std::string>{"hold action=written",
-                                        "restore result=succeeded reason=bundle_unverified"}));
+TEST_F(UpdateRecoveryEngine, FailingHoldOrReceiptWritesAreLoggedAndDoNotStopTheRollback) {
+    for (const std::string& failingWrite : {holdPath, receiptPath}) {
+        SCOPED_TRACE(failingWrite);
+        auto h = std::make_shared<RecordingHost>();
+        h->conditions[bundlePath] = UpdateBundleCondition::unverified;
+        h->conditions[candidatePath] = UpdateBundleCondition::verified;
+        h->files[receiptPath] = receiptText("failed");
+        h->failingWrites.insert(failingWrite);
+        log.clear();
+        EXPECT_EQ(
+            UpdateRecovery(recovery.paths(), h).recover(now),
+            UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
+        bool holdFailed = failingWrite == holdPath;
+        EXPECT_EQ(messages(), (std::vector<std::string>{
+                                  holdFailed ? "hold action=failed" : "hold action=written",
+                                  "restore result=succeeded reason=bundle_unverified"}));
+        EXPECT_EQ(log.records()[0].level, holdFailed ? LogLevel::error : LogLevel::info);
+    }
 }
 
 // Every failed step: the hold marker went out before the attempt, the receipt is never rewritten,
@@ -282,32 +287,17 @@ TEST_F(UpdateRecoveryEngine, EveryFailedRollbackStep) {
                 EXPECT_EQ(call, "remove " + scratchPath);
             }
         }
+        // A failed move in puts the broken bundle back from where it was set aside.
+        if (std::string(failure.name) == "move in") {
+            std::string aside = h->setAside();
+            ASSERT_FALSE(aside.empty());
+            EXPECT_EQ(std::vector<std::string>(h->calls.end() - 4, h->calls.end()),
+                      (std::vector<std::string>{"move " + bundlePath + " " + aside,
+                                                "move " + candidatePath + " " + bundlePath,
+                                                "move " + aside + " " + bundlePath,
+                                                "remove " + scratchPath}));
+        }
     }
-}
-
-TEST_F(UpdateRecoveryEngine, FailedMoveInPutsTheBrokenBundleBack) {
-    host->conditions[bundlePath] = UpdateBundleCondition::unverified;
-    host->conditions[candidatePath] = UpdateBundleCondition::verified;
-    host->files[receiptPath] = receiptText("installing");
-    host->failingMoveSources.insert(candidatePath);
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rollbackFailed("1.5.0"));
-    std::string aside = host->setAside();
-    ASSERT_FALSE(aside.empty());
-    auto tail = std::vector<std::string>(host->calls.end() - 4, host->calls.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"move " + bundlePath + " " + aside,
-                                              "move " + candidatePath + " " + bundlePath,
-                                              "move " + aside + " " + bundlePath,
-                                              "remove " + scratchPath}));
-}
-
-TEST_F(UpdateRecoveryEngine, MissingBundleWithFailedMoveIn) {
-    host->conditions[candidatePath] = UpdateBundleCondition::verified;
-    host->files[receiptPath] = receiptText("installing");
-    host->failingMoveSources.insert(candidatePath);
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rollbackFailed("1.5.0"));
-    EXPECT_EQ(host->setAside(), "");
-    EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written",
-                                                    "restore result=failed reason=move_in"}));
 }
 
 TEST_F(UpdateRecoveryEngine, CleanupDeletesRemovableLeftoversAndMarksTheReceipt) {
@@ -339,13 +329,6 @@ TEST_F(UpdateRecoveryEngine, CleanupSkipsADefaultArtifactNameThatLeavesTheFolder
               (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath,
                                         "remove " + snapshot, "write " + receiptPath}));
     EXPECT_EQ(messages(), (std::vector<std::string>{"cleanup result=succeeded"}));
-}
-
-TEST_F(UpdateRecoveryEngine, InstalledWithoutSnapshotIsIdle) {
-    host->conditions[bundlePath] = UpdateBundleCondition::verified;
-    host->files[receiptPath] = receiptText("installed", "");
-    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
-    EXPECT_EQ(host->calls.size(), 2u);
 }
 
 } // namespace

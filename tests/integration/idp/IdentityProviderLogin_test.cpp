@@ -120,21 +120,17 @@ TEST(IdentityProviderLogin, SignsInOverHTTPSWithFormEncodedTokenRequests) {
     // The provider listens on its own port; every request reached it there.
     EXPECT_EQ(login.requestsTo("/authorize").size(), 1u);
     EXPECT_NE(login.provider.port(), 443);
-}
 
-TEST(IdentityProviderLogin, ReadsAResponseDeliveredInTheFragment) {
-    Login login;
-    auto result = login.signIn({{"response_mode", "fragment"}});
-    ASSERT_TRUE(result) << result.error().message();
-    EXPECT_EQ(login.requestsTo("/authorize")
-                      .at(0)["query"]
-                      .get<std::string>()
-                      .find("response_mode=fragment") != std::string::npos,
-              true);
-}
+    // A response delivered in the fragment is read as well.
+    auto fragment = login.signIn({{"response_mode", "fragment"}});
+    ASSERT_TRUE(fragment) << fragment.error().message();
+    EXPECT_NE(login.requestsTo("/authorize")
+                  .at(1)["query"]
+                  .get<std::string>()
+                  .find("response_mode=fragment"),
+              std::string::npos);
 
-TEST(IdentityProviderLogin, TheProviderRefusesATokenRequestThatIsNotFormEncoded) {
-    Login login;
+    // The provider refuses a token request that is not form-encoded, as real providers do.
     Delivery<HTTPResult> delivery;
     login.session->send(
         HTTPRequest{
@@ -152,83 +148,69 @@ TEST(IdentityProviderLogin, TheProviderRefusesATokenRequestThatIsNotFormEncoded)
               "only application/x-www-form-urlencoded content-type bodies are supported");
 }
 
-TEST(IdentityProviderLogin, RenewsAndStoresTheRotatedRefreshToken) {
+TEST(IdentityProviderLogin, RenewalsRotateOrKeepTheRefreshTokenAndFailuresLoseNothing) {
     Login login;
-    login.provider.setControl(R"({"access_token_lifetime": 30})");
-    auto signedIn = login.signIn();
-    ASSERT_TRUE(signedIn) << signedIn.error().message();
+    // Signed in with a token that needs renewing within the next minute.
+    auto signInShortLived = [&] {
+        login.provider.setControl(R"({"access_token_lifetime": 30})");
+        auto signedIn = login.signIn();
+        EXPECT_TRUE(signedIn) << signedIn.error().message();
+        return signedIn ? *signedIn : Credentials{};
+    };
+    auto signedIn = signInShortLived();
     login.provider.setControl(R"({"access_token_lifetime": 3600})");
-
     auto renewed = login.token(60);
     ASSERT_TRUE(renewed) << renewed.error().message();
-    EXPECT_NE(renewed->accessToken, signedIn->accessToken);
-    EXPECT_NE(renewed->refreshToken, signedIn->refreshToken);
-    EXPECT_NE(renewed->idToken, signedIn->idToken);
+    EXPECT_NE(renewed->accessToken, signedIn.accessToken);
+    EXPECT_NE(renewed->refreshToken, signedIn.refreshToken);
+    EXPECT_NE(renewed->idToken, signedIn.idToken);
     EXPECT_EQ(login.manager->storedCredentials(), *renewed);
-
     auto refresh = login.requestsTo("/oauth/token").back();
     EXPECT_EQ(refresh["content_type"], "application/x-www-form-urlencoded");
     EXPECT_EQ(refresh["form"]["grant_type"], "refresh_token");
-    EXPECT_EQ(refresh["form"]["refresh_token"], *signedIn->refreshToken);
+    EXPECT_EQ(refresh["form"]["refresh_token"], *signedIn.refreshToken);
     EXPECT_EQ(refresh["form"]["client_id"], login.provider.clientId());
-
     // Valid long enough now: answered from the store, no further request.
+    auto requestsBefore = login.requestsTo("/oauth/token").size();
     auto cached = login.token(60);
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->accessToken, renewed->accessToken);
-    EXPECT_EQ(login.requestsTo("/oauth/token").size(), 2u);
-}
+    EXPECT_EQ(login.requestsTo("/oauth/token").size(), requestsBefore);
 
-TEST(IdentityProviderLogin, ARenewalWithoutANewRefreshTokenKeepsTheOldOne) {
-    Login login;
-    login.provider.setControl(R"({"access_token_lifetime": 30})");
-    auto signedIn = login.signIn();
-    ASSERT_TRUE(signedIn) << signedIn.error().message();
+    // An answer without a new refresh token or ID token keeps the old ones.
+    signedIn = signInShortLived();
     login.provider.setControl(
         R"({"access_token_lifetime": 3600, "refresh_rotation": "keep", "refresh_id_token": false})");
-    auto renewed = login.token(60);
+    renewed = login.token(60);
     ASSERT_TRUE(renewed) << renewed.error().message();
-    EXPECT_EQ(renewed->refreshToken, signedIn->refreshToken);
-    EXPECT_EQ(renewed->idToken, signedIn->idToken);
-    EXPECT_EQ(login.manager->storedCredentials()->refreshToken, signedIn->refreshToken);
-}
+    EXPECT_EQ(renewed->refreshToken, signedIn.refreshToken);
+    EXPECT_EQ(renewed->idToken, signedIn.idToken);
+    EXPECT_EQ(login.manager->storedCredentials()->refreshToken, signedIn.refreshToken);
 
-TEST(IdentityProviderLogin, AskingForMoreLifetimeThanTheProviderGivesNamesBoth) {
-    Login login;
-    login.provider.setControl(R"({"access_token_lifetime": 30})");
-    ASSERT_TRUE(login.signIn());
-    auto result = login.token(120);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind(), CredentialsManagerError::Kind::largeMinTTL);
-    EXPECT_EQ(result.error().message(), "The minTTL requested (120s) is greater than the lifetime "
-                                        "of the renewed access token (30s). Request a "
-                                        "lower minTTL or increase the 'Token Expiration' value in "
-                                        "the settings of your identity provider's API.");
-}
+    // Asking for more lifetime than the provider gives names both.
+    signInShortLived();
+    auto tooLong = login.token(120);
+    ASSERT_FALSE(tooLong);
+    EXPECT_EQ(tooLong.error().kind(), CredentialsManagerError::Kind::largeMinTTL);
+    EXPECT_EQ(tooLong.error().message(),
+              "The minTTL requested (120s) is greater than the lifetime of the renewed access "
+              "token (30s). Request a lower minTTL or increase the 'Token Expiration' value in "
+              "the settings of your identity provider's API.");
 
-TEST(IdentityProviderLogin, RenewalFailuresReachTheCallerAsTheirKind) {
-    Login login;
-    login.provider.setControl(R"({"access_token_lifetime": 30})");
-    ASSERT_TRUE(login.signIn());
-
+    // A 503, a dropped connection and a refusal reach the caller as their kind.
     login.provider.setControl(R"({"token_status": 503})");
     auto failed = login.token();
-    const auto& unavailable = renewalCause(failed);
-    EXPECT_EQ(unavailable.statusCode(), 503);
-    EXPECT_FALSE(unavailable.isNetworkError());
-
+    EXPECT_EQ(renewalCause(failed).statusCode(), 503);
+    EXPECT_FALSE(renewalCause(failed).isNetworkError());
     login.provider.setControl(R"({"token_drop": true})");
     auto dropped = login.token();
-    const auto& lost = renewalCause(dropped);
-    EXPECT_TRUE(lost.isNetworkError());
-    EXPECT_EQ(lost.statusCode(), 0);
-
+    EXPECT_TRUE(renewalCause(dropped).isNetworkError());
+    EXPECT_EQ(renewalCause(dropped).statusCode(), 0);
     login.provider.setControl(R"({"token_refuse": true})");
     auto refusal = login.token();
-    const auto& refused = renewalCause(refusal);
-    EXPECT_EQ(refused.statusCode(), 400);
-    EXPECT_EQ(refused.code(), "invalid_grant");
-    EXPECT_FALSE(refused.isNetworkError());
+    EXPECT_EQ(renewalCause(refusal).statusCode(), 400);
+    EXPECT_EQ(renewalCause(refusal).code(), "invalid_grant");
+    EXPECT_FALSE(renewalCause(refusal).isNetworkError());
 
     // Nothing listening at all.
     auto closed = CredentialsManager::make(

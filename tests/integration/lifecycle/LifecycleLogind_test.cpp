@@ -37,6 +37,12 @@ protected:
     }
 
     Codes take() { return std::exchange(received, {}); }
+    // The initial code of a fresh installation in the session as it is now.
+    Codes installAgain() {
+        resetLifecycleInstallationForTesting();
+        EXPECT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+        return take(); // delivered inside the call
+    }
     // Waits for the count of codes, then makes sure nothing else was on its way.
     Codes awaitCodes(std::size_t count) {
         EXPECT_TRUE(pumpUntil([&] { return received.size() >= count; })) << logind.log();
@@ -49,145 +55,84 @@ protected:
 
 } // namespace
 
-TEST_F(LifecycleLogind, InitialDetailOfAnUnlockedConsoleSession) {
+TEST_F(LifecycleLogind, InitialDetailFollowsTheSession) {
+    EXPECT_EQ(installAgain(), (Codes{{1, 1}})); // no session
     logind.addSession(true);
-    EXPECT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    // Delivered inside the call.
-    EXPECT_EQ(take(), (Codes{{1, 7}}));
-}
-
-TEST_F(LifecycleLogind, InitialDetailWithoutASession) {
-    EXPECT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    EXPECT_EQ(take(), (Codes{{1, 1}}));
-}
-
-TEST_F(LifecycleLogind, InitialDetailOfALockedOrInactiveSession) {
-    logind.addSession(false);
+    EXPECT_EQ(installAgain(), (Codes{{1, 7}})); // an unlocked console session
+    logind.setSessionProperty("LockedHint", g_variant_new_int32(2));
+    EXPECT_EQ(installAgain(), (Codes{{1, 5}})); // a lock value that is no boolean
     logind.setLockedHint(true);
-    EXPECT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    EXPECT_EQ(take(), (Codes{{1, 1}}));
+    logind.setSessionProperty("Active", g_variant_new_boolean(FALSE));
+    EXPECT_EQ(installAgain(), (Codes{{1, 1}})); // locked and inactive
 }
 
-TEST_F(LifecycleLogind, SleepThenWakeFollowedByTheLockState) {
+TEST_F(LifecycleLogind, SleepWakeLockSessionAndPowerOffEachBecomeTheirCode) {
     logind.addSession(true);
     ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    take();
+    EXPECT_EQ(take(), (Codes{{1, 7}}));
+
+    // Sleep, then wake followed by the lock state.
     logind.emitManagerSignal("PrepareForSleep", true);
     EXPECT_EQ(awaitCodes(1), (Codes{{2, 0}}));
     logind.emitManagerSignal("PrepareForSleep", false);
     EXPECT_EQ(awaitCodes(2), (Codes{{3, 0}, {5, 0}}));
 
-    logind.setLockedHint(true);
-    EXPECT_EQ(awaitCodes(1), (Codes{{4, 0}}));
-    logind.emitManagerSignal("PrepareForSleep", false);
-    EXPECT_EQ(awaitCodes(2), (Codes{{3, 0}, {4, 0}}));
-
-    logind.emitManagerSignal("PrepareForShutdown", false);
-    logind.emitManagerSignal("PrepareForShutdown", true);
-    EXPECT_EQ(awaitCodes(1), (Codes{{8, 0}}));
-}
-
-TEST_F(LifecycleLogind, SessionActiveAndResigned) {
-    logind.addSession(true);
-    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    take();
+    // Session resigned and active again; a property set to what it was is no change.
     logind.setSessionProperty("Active", g_variant_new_boolean(FALSE));
     EXPECT_EQ(awaitCodes(1), (Codes{{7, 0}}));
-    logind.setSessionProperty("Active", g_variant_new_boolean(FALSE)); // no change, no code
+    logind.setSessionProperty("Active", g_variant_new_boolean(FALSE));
     logind.setSessionProperty("Active", g_variant_new_boolean(TRUE));
     EXPECT_EQ(awaitCodes(1), (Codes{{6, 0}}));
-}
 
-TEST_F(LifecycleLogind, LockAndUnlockOnceEachWithThePollSilentAfter) {
-    logind.addSession(true);
-    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    take();
-
-    // As a desktop locks on request: logind's Lock signal, then the locker's hint.
+    // Lock and unlock once each, as a desktop does on request: logind's signal, then the hint.
     logind.call(LogindMock::sessionPath, "org.freedesktop.login1.Session", "Lock", nullptr);
     logind.setLockedHint(true);
     EXPECT_EQ(awaitCodes(1), (Codes{{4, 0}}));
     logind.call(LogindMock::sessionPath, "org.freedesktop.login1.Session", "Unlock", nullptr);
     logind.setLockedHint(false);
     EXPECT_EQ(awaitCodes(1), (Codes{{5, 0}}));
-
-    // A locker that only sets the hint (an idle lock).
+    // A locker that only sets the hint (an idle lock); waking reports the lock state.
     logind.setLockedHint(true);
     EXPECT_EQ(awaitCodes(1), (Codes{{4, 0}}));
-
+    logind.emitManagerSignal("PrepareForSleep", false);
+    EXPECT_EQ(awaitCodes(2), (Codes{{3, 0}, {4, 0}}));
     // Two polls later nothing more has come.
     pumpFor(11s);
     EXPECT_TRUE(take().empty());
-}
 
-TEST_F(LifecycleLogind, ALockValueThatIsNoBooleanGivesNoReading) {
-    logind.addSession(true);
-    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    EXPECT_EQ(take(), (Codes{{1, 7}}));
+    // A lock value that is no boolean gives no reading, neither on waking nor to the poll.
+    for (GVariant* unreadable : {g_variant_new_int32(2), g_variant_new_string("locked")}) {
+        logind.setSessionProperty("LockedHint", unreadable);
+        logind.emitManagerSignal("PrepareForSleep", false);
+        EXPECT_EQ(awaitCodes(1), (Codes{{3, 0}}));
+        pumpFor(5500ms);
+        EXPECT_TRUE(take().empty());
+    }
+    // Readable again: the change of the hint is an unlock like any other.
+    logind.setSessionProperty("LockedHint", g_variant_new_boolean(FALSE));
+    EXPECT_EQ(awaitCodes(1), (Codes{{5, 0}}));
 
-    logind.setSessionProperty("LockedHint", g_variant_new_int32(2));
-    logind.emitManagerSignal("PrepareForSleep", false);
-    EXPECT_EQ(awaitCodes(1), (Codes{{3, 0}}));
-    pumpFor(5500ms);
-    EXPECT_TRUE(take().empty());
+    logind.emitManagerSignal("PrepareForShutdown", false);
+    logind.emitManagerSignal("PrepareForShutdown", true);
+    EXPECT_EQ(awaitCodes(1), (Codes{{8, 0}}));
 
-    logind.setSessionProperty("LockedHint", g_variant_new_string("locked"));
-    logind.emitManagerSignal("PrepareForSleep", false);
-    EXPECT_EQ(awaitCodes(1), (Codes{{3, 0}}));
-    pumpFor(5500ms);
-    EXPECT_TRUE(take().empty());
-
-    // Readable again: the change of the hint is a lock like any other.
-    logind.setSessionProperty("LockedHint", g_variant_new_boolean(TRUE));
-    EXPECT_EQ(awaitCodes(1), (Codes{{4, 0}}));
-}
-
-TEST_F(LifecycleLogind, InitialDetailWithAnUnreadableLockValue) {
-    logind.addSession(true);
-    logind.setSessionProperty("LockedHint", g_variant_new_int32(2));
-    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    EXPECT_EQ(take(), (Codes{{1, 5}}));
-}
-
-TEST_F(LifecycleLogind, SignalsFromAnyoneButLogindAreIgnored) {
-    logind.addSession(true);
-    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    take();
-    // Another program on the system bus pretends to be logind.
+    // Others pretending to be logind on the system bus, or posting a screen lock on the session
+    // bus, are not heard; a focus request from anyone is.
     g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::managerPath,
                                   "org.freedesktop.login1.Manager", "PrepareForSleep",
                                   g_variant_new("(b)", TRUE), nullptr);
     g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::sessionPath,
                                   "org.freedesktop.login1.Session", "Lock", nullptr, nullptr);
-    // And another on the session bus posts a screen lock.
-    g_dbus_connection_emit_signal(logind.sessionDriver, nullptr,
-                                  "/com/quorvel/desktop/Notifications",
-                                  "com.quorvel.desktop.Notifications", "Posted",
-                                  g_variant_new("(s)", "screen-is-locked"), nullptr);
-    g_dbus_connection_emit_signal(
-        logind.sessionDriver, nullptr, "/com/quorvel/desktop/Notifications",
-        "com.quorvel.desktop.Notifications", "Posted",
-        g_variant_new("(s)", "com.quorvel.desktop.focus-existing"), nullptr);
+    for (const char* name : {"screen-is-locked", "com.quorvel.desktop.focus-existing"}) {
+        g_dbus_connection_emit_signal(
+            logind.sessionDriver, nullptr, "/com/quorvel/desktop/Notifications",
+            "com.quorvel.desktop.Notifications", "Posted", g_variant_new("(s)", name), nullptr);
+    }
     g_dbus_connection_flush_sync(logind.driver, nullptr, nullptr);
     EXPECT_EQ(awaitCodes(1), (Codes{{9, 0}}));
 }
 
-TEST_F(LifecycleLogind, InstallTwiceKeepsTheFirstCallback) {
-    logind.addSession(true);
-    static Codes second;
-    second.clear();
-    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    EXPECT_EQ(quorvel_lifecycle_install([](std::uint32_t code, std::uint32_t detail,
-                                           void*) { second.emplace_back(code, detail); },
-                                        nullptr),
-              1);
-    EXPECT_EQ(take(), (Codes{{1, 7}}));
-    logind.emitManagerSignal("PrepareForSleep", true);
-    EXPECT_EQ(awaitCodes(1), (Codes{{2, 0}}));
-    EXPECT_TRUE(second.empty());
-}
-
-TEST_F(LifecycleLogind, InstallOffTheMainThreadDoesNothingUntilTheMainThreadInstalls) {
+TEST_F(LifecycleLogind, InstalledOnceOnTheMainThreadWithTheFirstCallback) {
     logind.addSession(true);
     std::int32_t result = -1;
     std::thread worker([&] { result = quorvel_lifecycle_install(record, nullptr); });
@@ -198,18 +143,22 @@ TEST_F(LifecycleLogind, InstallOffTheMainThreadDoesNothingUntilTheMainThreadInst
     logind.barrier();
     EXPECT_TRUE(take().empty());
 
-    EXPECT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    static Codes second;
+    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
+    EXPECT_EQ(quorvel_lifecycle_install([](std::uint32_t code, std::uint32_t detail,
+                                           void*) { second.emplace_back(code, detail); },
+                                        nullptr),
+              1);
     EXPECT_EQ(take(), (Codes{{1, 7}}));
-}
+    logind.emitManagerSignal("PrepareForSleep", true);
+    EXPECT_EQ(awaitCodes(1), (Codes{{2, 0}}));
+    EXPECT_TRUE(second.empty());
 
-TEST_F(LifecycleLogind, FocusHandOffPostedInThisProcessReachesItsOwnMonitor) {
-    logind.addSession(true);
+    // A focus hand-off posted in this process, from any thread, reaches its own monitor.
     setFocusHandOffPlatformFactoryForTesting(
         [this] { return makeSystemFocusHandOffPlatform(logind.sessionConnection); });
-    ASSERT_EQ(quorvel_lifecycle_install(record, nullptr), 1);
-    take();
-    std::thread worker([] { quorvel_application_focus_existing(); });
-    worker.join();
+    std::thread asking([] { quorvel_application_focus_existing(); });
+    asking.join();
     EXPECT_TRUE(pumpUntil([] { return !received.empty(); }));
     EXPECT_EQ(take(), (Codes{{9, 0}}));
     setFocusHandOffPlatformFactoryForTesting({});

@@ -1,7 +1,12 @@
+// The login item against real files: a host app bundle with its launcher laid out by the test, a
+// temporary XDG_CONFIG_HOME and XDG_DATA_HOME, the C functions of this process, and a probe program
+// inside a host app bundle that loads the shared library as the host app does.
+
 #include "login/LoginLaunchBridge.h"
 #include "login/XdgAutostartLoginItemService.h"
 #include "quorvel_shell_bridge.h"
 #include "support/ChildProcess.h"
+#include "support/GLibPump.h"
 #include "support/LogCapture.h"
 #include "support/TemporaryDirectory.h"
 
@@ -37,54 +42,39 @@ void writeExecutable(const fs::path& path, const std::string& text) {
                               fs::perms::others_read | fs::perms::others_exec);
 }
 
+constexpr uid_t unprivilegedUser = 65534;
+
 // A host app bundle with its launcher inside, and the user's configuration and data folders, all
 // in a temporary directory. The process's XDG_CONFIG_HOME and XDG_DATA_HOME point there while it
-// lives.
+// lives. The host app's executable is the probe program, which runs with the same folders.
 struct HostBundle {
-    TemporaryDirectory root;
-    fs::path bundle = root / "Applications/Quorvel.app";
-    fs::path launcherBundle = bundle / "Contents/Library/LoginItems/QuorvelLauncher.app";
-    fs::path launcherExecutable = launcherBundle / "Contents/MacOS/QuorvelLauncher";
-    fs::path configHome = root / "config";
-    fs::path dataHome = root / "data";
-    fs::path autostart = configHome / "autostart";
-    fs::path entry = autostart / "com.quorvel.desktop.launcher.desktop";
-    fs::path marker = dataHome / "com.quorvel.desktop/maintenance.stop";
-    std::optional<std::string> savedConfig, savedData;
-
-    HostBundle() {
-        fs::create_directories(bundle / "Contents/MacOS");
+    explicit HostBundle(const std::string& name = "Applications/Quorvel.app")
+        : bundle(root / name) {
         writeFileText(bundle / "Contents/Info.plist", infoPlist("com.quorvel.desktop", "Quorvel"));
-        fs::create_directories(launcherBundle / "Contents");
         writeFileText(launcherBundle / "Contents/Info.plist",
                       infoPlist("com.quorvel.desktop.launcher", "QuorvelLauncher"));
         writeExecutable(launcherExecutable, "#!/bin/sh\nexit 0\n");
-        fs::create_directories(configHome);
-        fs::create_directories(dataHome);
-        savedConfig = variable("XDG_CONFIG_HOME");
-        savedData = variable("XDG_DATA_HOME");
+        fs::create_directories(bundle / "Contents/MacOS");
+        // The probe comes from the build; ctest names it (QUORVEL_BUILD_DIR).
+        if (const char* build = std::getenv("QUORVEL_BUILD_DIR"))
+            fs::copy_file(fs::path(build) / "bin/quorvel-login-probe",
+                          bundle / "Contents/MacOS/Quorvel");
+        for (const auto& folder : {configHome, dataHome, bin})
+            fs::create_directories(folder);
+        for (const char* variable : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+            const char* value = std::getenv(variable);
+            saved.emplace_back(variable, value ? std::optional<std::string>(value) : std::nullopt);
+        }
         ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
         ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
     }
     ~HostBundle() {
-        restore("XDG_CONFIG_HOME", savedConfig);
-        restore("XDG_DATA_HOME", savedData);
+        for (const auto& [variable, value] : saved)
+            value ? ::setenv(variable, value->c_str(), 1) : ::unsetenv(variable);
         setLoginLaunchEnvironmentForTesting(std::nullopt);
         // Folders made read-only by a test must be writable again to be removed.
         std::error_code ignored;
         fs::permissions(autostart, fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-
-    static std::optional<std::string> variable(const char* name) {
-        const char* value = std::getenv(name);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    }
-    static void restore(const char* name, const std::optional<std::string>& value) {
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
     }
 
     // The C functions of this process, with the login item of this bundle's launcher.
@@ -101,6 +91,21 @@ struct HostBundle {
         setLoginLaunchEnvironmentForTesting(environment);
     }
 
+    // Runs the probe, as the host app, with these commands.
+    CommandResult run(const std::vector<std::string>& commands,
+                      std::map<std::string, std::string> environment = {},
+                      bool unprivileged = false) {
+        std::vector<std::string> argv{(bundle / "Contents/MacOS/Quorvel").string()};
+        if (unprivileged)
+            argv.insert(argv.end(), {"--user", std::to_string(unprivilegedUser)});
+        argv.insert(argv.end(), commands.begin(), commands.end());
+        environment.emplace("XDG_CONFIG_HOME", configHome.string());
+        environment.emplace("XDG_DATA_HOME", dataHome.string());
+        environment.emplace("HOME", root.string());
+        environment.emplace("QUORVEL_LOG", "stderr");
+        return runCommand(argv, environment);
+    }
+
     std::string expectedEntry() const {
         return "[Desktop Entry]\nType=Application\nName=Quorvel\n"
                "Comment=Starts Quorvel at login and keeps it running\n"
@@ -109,9 +114,20 @@ struct HostBundle {
                "\nTerminal=false\n";
     }
     void switchOff(const std::string& line) {
-        std::string text = readFileText(entry);
-        writeFileText(entry, text + line + "\n");
+        writeFileText(entry, readFileText(entry) + line + "\n");
     }
+
+    TemporaryDirectory root;
+    fs::path bundle;
+    fs::path launcherBundle = bundle / "Contents/Library/LoginItems/QuorvelLauncher.app";
+    fs::path launcherExecutable = launcherBundle / "Contents/MacOS/QuorvelLauncher";
+    fs::path configHome = root / "config";
+    fs::path dataHome = root / "data";
+    fs::path bin = root / "bin";
+    fs::path autostart = configHome / "autostart";
+    fs::path entry = autostart / "com.quorvel.desktop.launcher.desktop";
+    fs::path marker = dataHome / "com.quorvel.desktop/maintenance.stop";
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
 };
 
 struct FileIdentity {
@@ -133,6 +149,30 @@ std::vector<std::string> folderNames(const fs::path& folder) {
         names.push_back(item.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The probe's results ("ensure=1" ...), without the log lines between them.
+std::string results(const std::string& output) {
+    std::string kept;
+    std::size_t start = 0;
+    while (start < output.size()) {
+        std::size_t end = output.find('\n', start);
+        if (end == std::string::npos)
+            end = output.size();
+        std::string line = output.substr(start, end - start);
+        if (line.find(' ') == std::string::npos && line.find('=') != std::string::npos)
+            kept += line + "\n";
+        start = end + 1;
+    }
+    return kept;
+}
+
+bool waitForFile(const fs::path& path) {
+    return pumpUntil([&] { return fs::exists(path) && fs::file_size(path) > 0; });
 }
 
 } // namespace
@@ -173,9 +213,14 @@ TEST(LoginItem, AnItemTheUserSwitchedOffStaysOff) {
         EXPECT_EQ(quorvel_login_launch_status(), 2) << line;
         EXPECT_EQ(quorvel_login_launch_ensure(), 2) << line;
         EXPECT_EQ(readFileText(host.entry), text);
+        // Stopping for maintenance unregisters it all the same.
+        EXPECT_EQ(quorvel_login_launch_stop_for_maintenance(), 1);
+        EXPECT_FALSE(fs::exists(host.entry));
         EXPECT_EQ(log.messages(),
-                  std::vector<std::string>{"ensure status=requires_approval "
-                                           "registration=not_needed result=requires_approval"});
+                  (std::vector<std::string>{
+                      "ensure status=requires_approval registration=not_needed "
+                      "result=requires_approval",
+                      "maintenance status=requires_approval unregistration=succeeded"}));
     }
 }
 
@@ -204,18 +249,6 @@ TEST(LoginItem, StopForMaintenanceTwiceThenEnsureAgain) {
                   "maintenance status=enabled unregistration=succeeded",
                   "maintenance status=not_registered action=marker_only",
                   "ensure status=not_registered registration=succeeded result=enabled"}));
-}
-
-TEST(LoginItem, StopForMaintenanceUnregistersASwitchedOffItemToo) {
-    HostBundle host;
-    host.useThisBundle();
-    ASSERT_EQ(quorvel_login_launch_ensure(), 1);
-    host.switchOff("Hidden=true");
-    LogCapture log;
-    EXPECT_EQ(quorvel_login_launch_stop_for_maintenance(), 1);
-    EXPECT_FALSE(fs::exists(host.entry));
-    EXPECT_EQ(log.messages(), std::vector<std::string>{
-                                  "maintenance status=requires_approval unregistration=succeeded"});
 }
 
 TEST(LoginItem, AMissingLauncherIsNotFound) {
@@ -285,26 +318,90 @@ TEST(LoginItem, EveryFunctionRefusesToWorkOffTheMainThread) {
                                        "maintenance unexpected=off_main_thread"}}));
 }
 
-TEST(LoginItem, AnAutostartFolderThatCannotBeMadeFailsTheRegistration) {
-    HostBundle host;
-    host.useThisBundle();
-    // A file where the folder should be: no user, not even root, can register there.
-    writeFileText(host.autostart, "in the way");
-    LogCapture log;
-    EXPECT_EQ(quorvel_login_launch_ensure(), 0);
-    EXPECT_EQ(quorvel_login_launch_status(), 3);
-    EXPECT_EQ(log.messages(),
-              std::vector<std::string>{"ensure status=not_registered registration=failed"});
-    fs::remove(host.autostart);
+TEST(LoginProbe, TheHostAppRegistersTheLauncherOfItsOwnBundle) {
+    HostBundle probe("Apps/Quorvel Recorder.app"); // a blank in the path on purpose
+    auto result = probe.run({"status", "ensure", "status", "ensure"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(results(result.output), "status=3\nensure=1\nstatus=1\nensure=1\n") << result.output;
+    EXPECT_TRUE(contains(result.output, "LoginLauncher info: ensure status=not_registered "
+                                        "registration=succeeded result=enabled"))
+        << result.output;
+    std::string text = readFileText(probe.entry);
+    EXPECT_TRUE(contains(text, "\nExec=\"" + probe.launcherExecutable.string() + "\"\n")) << text;
+
+    result = probe.run({"stop", "status", "stop"});
+    EXPECT_EQ(results(result.output), "stop=1\nstatus=3\nstop=1\n") << result.output;
+    EXPECT_EQ(readFileText(probe.marker), "maintenance\n");
+    EXPECT_FALSE(fs::exists(probe.entry));
 }
 
-TEST(LoginItem, AMarkerThatCannotBeWrittenLeavesTheLoginItemAlone) {
-    HostBundle host;
-    host.useThisBundle();
-    ASSERT_EQ(quorvel_login_launch_ensure(), 1);
-    writeFileText(host.dataHome / "com.quorvel.desktop", "in the way");
-    LogCapture log;
-    EXPECT_EQ(quorvel_login_launch_stop_for_maintenance(), 0);
-    EXPECT_TRUE(fs::exists(host.entry));
-    EXPECT_EQ(log.messages(), std::vector<std::string>{"maintenance marker=failed"});
+TEST(LoginProbe, AnEntryThatCannotBeRemovedLeavesTheMarkerWritten) {
+    HostBundle probe("Apps/Quorvel Recorder.app"); // a blank in the path on purpose
+    bool asRoot = ::geteuid() == 0;
+    if (asRoot) {
+        // Root ignores file permissions, so the probe drops to an ordinary user first.
+        for (const auto& item : fs::recursive_directory_iterator(probe.root.path())) {
+            ASSERT_EQ(::lchown(item.path().c_str(), unprivilegedUser, unprivilegedUser), 0);
+        }
+        ASSERT_EQ(::chown(probe.root.path().c_str(), unprivilegedUser, unprivilegedUser), 0);
+    }
+    auto result = probe.run({"ensure"}, {}, asRoot);
+    ASSERT_EQ(results(result.output), "ensure=1\n") << result.output;
+
+    fs::path autostart = probe.entry.parent_path();
+    fs::permissions(autostart, fs::perms::owner_read | fs::perms::owner_exec);
+    result = probe.run({"stop", "status"}, {}, asRoot);
+    EXPECT_EQ(results(result.output), "stop=0\nstatus=1\n") << result.output;
+    EXPECT_TRUE(contains(result.output,
+                         "LoginLauncher error: maintenance status=enabled unregistration=failed"))
+        << result.output;
+    EXPECT_EQ(readFileText(probe.marker), "maintenance\n");
+    EXPECT_TRUE(fs::exists(probe.entry));
+
+    // The same folder refuses a new registration.
+    fs::permissions(autostart, fs::perms::owner_all);
+    fs::remove(probe.entry);
+    fs::permissions(autostart, fs::perms::owner_read | fs::perms::owner_exec);
+    result = probe.run({"ensure"}, {}, asRoot);
+    EXPECT_EQ(results(result.output), "ensure=0\n") << result.output;
+    EXPECT_TRUE(contains(result.output,
+                         "LoginLauncher error: ensure status=not_registered registration=failed"))
+        << result.output;
+    // The marker goes whether or not the registration works.
+    EXPECT_FALSE(fs::exists(probe.marker));
+    fs::permissions(autostart, fs::perms::owner_all);
+}
+
+TEST(LoginProbe, OpeningTheSettingsStartsTheStartupToolElseShowsTheAutostartFolder) {
+    HostBundle probe("Apps/Quorvel Recorder.app"); // a blank in the path on purpose
+    auto openWith = [&](std::map<std::string, std::string> environment, const fs::path& out) {
+        environment.emplace("PATH", probe.bin.string() + ":/usr/bin:/bin");
+        environment.emplace("QUORVEL_TEST_OUT", out.string());
+        auto result = probe.run({"open"}, environment);
+        EXPECT_TRUE(contains(result.output, "open=done")) << result.output;
+        EXPECT_TRUE(waitForFile(out)) << result.output;
+        return fs::exists(out) ? readFileText(out) : std::string();
+    };
+    // The desktop's own startup tool.
+    writeExecutable(probe.bin / "xfce4-session-settings",
+                    "#!/bin/sh\necho \"tool $*\" > \"$QUORVEL_TEST_OUT\"\n");
+    EXPECT_EQ(openWith({{"XDG_CURRENT_DESKTOP", "XFCE"}}, probe.root / "tool.out"), "tool \n");
+
+    // A desktop without one: the folder handler shows the autostart folder.
+    writeExecutable(probe.bin / "file-manager", "#!/bin/sh\necho \"$1\" > \"$QUORVEL_TEST_OUT\"\n");
+    fs::create_directories(probe.dataHome / "applications");
+    writeFileText(probe.dataHome / "applications/quorvel-test-files.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Files\nExec=" +
+                      (probe.bin / "file-manager").string() + " %u\nMimeType=inode/directory;\n");
+    writeFileText(probe.configHome / "mimeapps.list",
+                  "[Default Applications]\ninode/directory=quorvel-test-files.desktop\n"
+                  "x-scheme-handler/file=quorvel-test-files.desktop\n");
+    std::string shown = openWith(
+        {{"XDG_CURRENT_DESKTOP", "Nowhere"}, {"XDG_DATA_DIRS", (probe.root / "nothing").string()}},
+        probe.root / "files.out");
+    // The handler gets the folder as a URI or, for a local file, as a path.
+    if (shown.rfind("file://", 0) == 0)
+        shown.erase(0, 7);
+    EXPECT_EQ(shown, (probe.configHome / "autostart").string() + "\n");
+    EXPECT_TRUE(fs::is_directory(probe.configHome / "autostart"));
 }

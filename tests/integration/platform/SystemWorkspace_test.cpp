@@ -122,6 +122,9 @@ TEST_F(SystemWorkspaceTest, OpensABundleWithArgumentsAndEnvironmentInItsOwnSessi
     ASSERT_TRUE(again);
     EXPECT_EQ(again->processIdentifier, pid);
     EXPECT_EQ(test::processesRunning(test::hostExecutable(bundleA)), std::vector<pid_t>{pid});
+
+    // A bundle that cannot be read is an error, answered once and later as well.
+    EXPECT_FALSE(open(root->path() / "missing/Nothing.app", {}));
 }
 
 TEST_F(SystemWorkspaceTest, FindsRunningBundlesByIdentifierAndOpensItsOwnCopyBesideAnother) {
@@ -224,11 +227,6 @@ TEST_F(SystemWorkspaceTest, NeverReportsAZombie) {
                std::string::npos;
     }));
     EXPECT_TRUE(ours("com.quorvel.desktop").empty());
-}
-
-TEST_F(SystemWorkspaceTest, AnUnreadableBundleIsAnError) {
-    auto answer = open(root->path() / "missing/Nothing.app", {});
-    EXPECT_FALSE(answer);
 }
 
 } // namespace

@@ -69,6 +69,24 @@ protected:
         return entries;
     }
 
+    // A call on the item's menu that must succeed; its reply is dropped.
+    void menuCall(const char* method, GVariant* parameters, const char* replyType = nullptr) {
+        GVariant* reply =
+            call(itemName(), "/MenuBar", "com.canonical.dbusmenu", method, parameters, replyType);
+        ASSERT_TRUE(reply) << method;
+        g_variant_unref(reply);
+    }
+    // The number of elements of the reply's child at `index` (the error ids of group calls).
+    std::size_t childCount(GVariant* reply, gsize index) {
+        if (!reply)
+            return 0;
+        GVariant* child = g_variant_get_child_value(reply, index);
+        std::size_t count = g_variant_n_children(child);
+        g_variant_unref(child);
+        g_variant_unref(reply);
+        return count;
+    }
+
     int idOf(const std::string& label) {
         for (const auto& entry : menu()) {
             if (entry.label == label)
@@ -128,12 +146,11 @@ protected:
 
 } // namespace
 
-TEST_F(TrayItemTest, InstallShowsTheItemAndItsMenuAsAHostReadsThem) {
+TEST_F(TrayItemTest, AHostReadsTheItemItsMenuAndTheUpdateItemUntilTheStatusGoesStale) {
     startViewer();
     ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
     EXPECT_TRUE(commands.codes.empty());
     EXPECT_EQ(quorvel_shell_is_visible(), 1);
-    EXPECT_EQ(quorvel_shell_is_installed(), 1);
     ASSERT_FALSE(itemName().empty());
     ASSERT_TRUE(waitForViewer("label=\"Quit Quorvel\"")) << viewerText();
     EXPECT_NE(viewerText().find("badge=questionmark.circle"), std::string::npos) << viewerText();
@@ -152,15 +169,13 @@ TEST_F(TrayItemTest, InstallShowsTheItemAndItsMenuAsAHostReadsThem) {
               (std::vector<std::string>{"Status unknown", "Not reporting", "-", "Restart to Update",
                                         "-", "Open Quorvel", "Open Recordings Folder", "-",
                                         "Check for Updates\u2026", "-", "Quit Quorvel"}));
-    EXPECT_FALSE(entries[0].enabled);
-    EXPECT_FALSE(entries[1].enabled);
+    EXPECT_FALSE(entries[0].enabled || entries[1].enabled);
     EXPECT_FALSE(entries[2].visible || entries[3].visible || entries[4].visible);
     EXPECT_TRUE(entries[5].enabled && entries[5].visible);
-
-    GVariant* value = itemProperty("IconPixmap");
-    ASSERT_TRUE(value);
-    EXPECT_EQ(g_variant_n_children(value), 3u);
-    g_variant_unref(value);
+    GVariant* pixmaps = itemProperty("IconPixmap");
+    ASSERT_TRUE(pixmaps);
+    EXPECT_EQ(g_variant_n_children(pixmaps), 3u);
+    g_variant_unref(pixmaps);
     EXPECT_EQ(maxAlpha(), 255);
     for (const char* name : {"Id", "Category", "Status", "IconName"}) {
         GVariant* text = itemProperty(name);
@@ -168,127 +183,49 @@ TEST_F(TrayItemTest, InstallShowsTheItemAndItsMenuAsAHostReadsThem) {
         g_variant_unref(text);
     }
 
+    // While nothing changes, nothing is sent: two refresh ticks with the same presentation.
     Json document = minimalSnapshotDocument();
-    document["state"] = "recording";
-    document["captureLive"] = true;
-    document["sessionId"] = "s1";
-    document["elapsedSecs"] = 720;
-    document["uploadBacklog"] = 3;
+    ASSERT_EQ(apply(document), 1);
+    ASSERT_TRUE(waitForViewer("label=\"Ready\"")) << viewerText();
+    int signals = 0;
+    guint subscription = g_dbus_connection_signal_subscribe(
+        reader, nullptr, nullptr, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const char* sender, const char*, const char*, const char*, GVariant*,
+           gpointer data) {
+            if (std::string(sender) != "org.freedesktop.DBus")
+                ++*static_cast<int*>(data);
+        },
+        &signals, nullptr);
+    pumpFor(std::chrono::milliseconds(2100));
+    g_dbus_connection_signal_unsubscribe(reader, subscription);
+    EXPECT_EQ(signals, 0);
+
+    document.update({{"seq", 2},
+                     {"state", "recording"},
+                     {"captureLive", true},
+                     {"sessionId", "s1"},
+                     {"elapsedSecs", 720},
+                     {"uploadBacklog", 3}});
     ASSERT_EQ(apply(document), 1);
     ASSERT_TRUE(waitForViewer("label=\"12 minutes \u00B7 3 to upload\"")) << viewerText();
     ASSERT_TRUE(waitForViewer("badge=record.circle.fill")) << viewerText();
     EXPECT_EQ(toolTipText(), "Quorvel, recording, 12 minutes");
+    EXPECT_EQ(menu()[0].label, "Recording");
+
+    // The update item appears with its badge, goes, and comes back.
+    document.update({{"seq", 3}, {"updatePending", "2.4.1"}});
+    ASSERT_EQ(apply(document), 1);
     entries = menu();
-    EXPECT_EQ(entries[0].label, "Recording");
-    EXPECT_EQ(entries[1].label, "12 minutes \u00B7 3 to upload");
-}
-
-TEST_F(TrayItemTest, EachCommandItemClickedArrivesAsItsCode) {
-    startViewer();
-    ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
-    Json document = minimalSnapshotDocument();
-    document["updatePending"] = "2.4.1";
-    ASSERT_EQ(apply(document), 1);
-
-    // Single events as some hosts send them, and grouped ones as others do.
-    const std::vector<std::pair<std::string, std::uint32_t>> items{{"Open Quorvel", 3},
-                                                                   {"Open Recordings Folder", 6},
-                                                                   {"Check for Updates\u2026", 8},
-                                                                   {"Restart to Update (2.4.1)", 9},
-                                                                   {"Quit Quorvel", 10}};
-    std::vector<std::uint32_t> expected;
-    for (const auto& [label, code] : items) {
-        int id = idOf(label);
-        ASSERT_GT(id, 0) << label;
-        GVariant* reply =
-            call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "Event",
-                 g_variant_new("(isvu)", id, "clicked", g_variant_new_string(""), 0u));
-        ASSERT_TRUE(reply) << label;
-        g_variant_unref(reply);
-        expected.push_back(code);
-        ASSERT_TRUE(pumpUntil([&] { return commands.codes.size() == expected.size(); })) << label;
-
-        GVariantBuilder events;
-        g_variant_builder_init(&events, G_VARIANT_TYPE("a(isvu)"));
-        g_variant_builder_add(&events, "(isvu)", id, "clicked", g_variant_new_int32(0), 12345u);
-        g_variant_builder_add(&events, "(isvu)", id, "hovered", g_variant_new_int32(0), 12345u);
-        g_variant_builder_add(&events, "(isvu)", 999, "clicked", g_variant_new_int32(0), 12345u);
-        reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "EventGroup",
-                     g_variant_new("(@a(isvu))", g_variant_builder_end(&events)), "(ai)");
-        ASSERT_TRUE(reply);
-        GVariant* errors = g_variant_get_child_value(reply, 0);
-        EXPECT_EQ(g_variant_n_children(errors), 1u); // id 999
-        g_variant_unref(errors);
-        g_variant_unref(reply);
-        expected.push_back(code);
-        ASSERT_TRUE(pumpUntil([&] { return commands.codes.size() == expected.size(); })) << label;
-    }
-    EXPECT_EQ(commands.codes, expected);
-
-    // Rows that only inform, and unknown ids, give no command; unknown ids are errors.
-    GVariant* reply =
-        call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "Event",
-             g_variant_new("(isvu)", idOf("Ready"), "clicked", g_variant_new_int32(0), 0u));
-    ASSERT_TRUE(reply);
-    g_variant_unref(reply);
-    EXPECT_FALSE(call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "Event",
-                      g_variant_new("(isvu)", 999, "clicked", g_variant_new_int32(0), 0u)));
-    pumpFor(std::chrono::milliseconds(100));
-    EXPECT_EQ(commands.codes, expected);
-
-    // The other menu methods answer as hosts expect.
-    reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "AboutToShow",
-                 g_variant_new("(i)", 0), "(b)");
-    ASSERT_TRUE(reply);
-    g_variant_unref(reply);
-    GVariant* ids = g_variant_new_fixed_array(
-        G_VARIANT_TYPE_INT32, std::array<gint32, 2>{0, 77}.data(), 2, sizeof(gint32));
-    reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "AboutToShowGroup",
-                 g_variant_new("(@ai)", ids), "(aiai)");
-    ASSERT_TRUE(reply);
-    GVariant* idErrors = g_variant_get_child_value(reply, 1);
-    EXPECT_EQ(g_variant_n_children(idErrors), 1u);
-    g_variant_unref(idErrors);
-    g_variant_unref(reply);
-    reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "GetProperty",
-                 g_variant_new("(is)", idOf("Quit Quorvel"), "label"), "(v)");
-    ASSERT_TRUE(reply);
-    g_variant_unref(reply);
-    reply = call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "GetGroupProperties",
-                 g_variant_new("(@ai@as)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
-                               g_variant_new_strv(nullptr, 0)),
-                 "(a(ia{sv}))");
-    ASSERT_TRUE(reply);
-    GVariant* all = g_variant_get_child_value(reply, 0);
-    EXPECT_EQ(g_variant_n_children(all), 11u);
-    g_variant_unref(all);
-    g_variant_unref(reply);
-    EXPECT_FALSE(call(itemName(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate",
-                      g_variant_new("(ii)", 0, 0))); // hosts then open the menu
-}
-
-TEST_F(TrayItemTest, UpdateItemAppearsWithItsBadgeAndGoesWithStaleness) {
-    startViewer();
-    ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
-    Json document = minimalSnapshotDocument();
-    document["updatePending"] = "2.4.1";
-    ASSERT_EQ(apply(document), 1);
-    auto entries = menu();
-    ASSERT_EQ(entries.size(), 11u);
     EXPECT_TRUE(entries[2].visible && entries[3].visible && entries[4].visible);
     EXPECT_EQ(entries[3].label, "Restart to Update (2.4.1)");
-    EXPECT_EQ(entries[0].label, "Ready");
     ASSERT_TRUE(waitForViewer("label=\"Restart to Update (2.4.1)\" enabled=true visible=true"))
         << viewerText();
-
-    document["seq"] = 2;
+    document["seq"] = 4;
     document.erase("updatePending");
     ASSERT_EQ(apply(document), 1);
     entries = menu();
     EXPECT_FALSE(entries[2].visible || entries[3].visible || entries[4].visible);
-
-    document["seq"] = 3;
-    document["updatePending"] = "2.5.0";
+    document.update({{"seq", 5}, {"updatePending", "2.5.0"}});
     ASSERT_EQ(apply(document), 1);
     EXPECT_TRUE(menu()[3].visible);
     // Silence: on the first tick past three seconds the status is unknown and the update item goes.
@@ -299,7 +236,106 @@ TEST_F(TrayItemTest, UpdateItemAppearsWithItsBadgeAndGoesWithStaleness) {
     EXPECT_EQ(toolTipText(), "Quorvel, status unknown");
 }
 
-TEST_F(TrayItemTest, StatusUnavailableAtInstallWithoutWatcherAndWhenTheWatcherGoes) {
+TEST_F(TrayItemTest, EveryClickOfAHostOrAnIndependentMenuClientArrivesAsItsCode) {
+    startViewer();
+    ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
+
+    // libdbusmenu-glib's client reads the menu and clicks, as an independent check.
+    DbusmenuClient* client = dbusmenu_client_new(itemName().c_str(), "/MenuBar");
+    std::map<std::string, DbusmenuMenuitem*> byLabel;
+    std::vector<std::string> labels;
+    ASSERT_TRUE(pumpUntil([&] {
+        DbusmenuMenuitem* root = dbusmenu_client_get_root(client);
+        if (!root)
+            return false;
+        labels.clear();
+        byLabel.clear();
+        for (GList* child = dbusmenu_menuitem_get_children(root); child; child = child->next) {
+            auto* item = DBUSMENU_MENUITEM(child->data);
+            const char* label = dbusmenu_menuitem_property_get(item, DBUSMENU_MENUITEM_PROP_LABEL);
+            if (!dbusmenu_menuitem_property_get_bool(item, DBUSMENU_MENUITEM_PROP_VISIBLE))
+                continue;
+            labels.push_back(label ? label : "-");
+            if (label)
+                byLabel[label] = item;
+        }
+        return labels.size() == 8 && byLabel.count("Quit Quorvel");
+    })) << ::testing::PrintToString(labels);
+    EXPECT_EQ(labels, (std::vector<std::string>{"Status unknown", "Not reporting", "Open Quorvel",
+                                                "Open Recordings Folder", "-",
+                                                "Check for Updates\u2026", "-", "Quit Quorvel"}));
+    EXPECT_FALSE(dbusmenu_menuitem_property_get_bool(byLabel["Status unknown"],
+                                                     DBUSMENU_MENUITEM_PROP_ENABLED));
+    EXPECT_TRUE(dbusmenu_menuitem_property_get_bool(byLabel["Open Quorvel"],
+                                                    DBUSMENU_MENUITEM_PROP_ENABLED));
+    dbusmenu_menuitem_handle_event(byLabel["Open Recordings Folder"], "clicked",
+                                   g_variant_new_int32(0), 0);
+    ASSERT_TRUE(pumpUntil([&] { return !commands.codes.empty(); }));
+    EXPECT_EQ(commands.codes, std::vector<std::uint32_t>{6});
+    g_object_unref(client);
+
+    // Single events as some hosts send them, and grouped ones as others do.
+    Json document = minimalSnapshotDocument();
+    document["updatePending"] = "2.4.1";
+    ASSERT_EQ(apply(document), 1);
+    std::vector<std::uint32_t> expected = commands.codes;
+    for (const auto& [label, code] :
+         std::vector<std::pair<std::string, std::uint32_t>>{{"Open Quorvel", 3},
+                                                            {"Open Recordings Folder", 6},
+                                                            {"Check for Updates\u2026", 8},
+                                                            {"Restart to Update (2.4.1)", 9},
+                                                            {"Quit Quorvel", 10}}) {
+        int id = idOf(label);
+        ASSERT_GT(id, 0) << label;
+        menuCall("Event", g_variant_new("(isvu)", id, "clicked", g_variant_new_string(""), 0u));
+        expected.push_back(code);
+        ASSERT_TRUE(pumpUntil([&] { return commands.codes.size() == expected.size(); })) << label;
+
+        GVariantBuilder events;
+        g_variant_builder_init(&events, G_VARIANT_TYPE("a(isvu)"));
+        g_variant_builder_add(&events, "(isvu)", id, "clicked", g_variant_new_int32(0), 12345u);
+        g_variant_builder_add(&events, "(isvu)", id, "hovered", g_variant_new_int32(0), 12345u);
+        g_variant_builder_add(&events, "(isvu)", 999, "clicked", g_variant_new_int32(0), 12345u);
+        EXPECT_EQ(
+            childCount(call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "EventGroup",
+                            g_variant_new("(@a(isvu))", g_variant_builder_end(&events)), "(ai)"),
+                       0),
+            1u); // id 999
+        expected.push_back(code);
+        ASSERT_TRUE(pumpUntil([&] { return commands.codes.size() == expected.size(); })) << label;
+    }
+    EXPECT_EQ(commands.codes, expected);
+
+    // Rows that only inform, and unknown ids, give no command; unknown ids are errors.
+    menuCall("Event",
+             g_variant_new("(isvu)", idOf("Ready"), "clicked", g_variant_new_int32(0), 0u));
+    EXPECT_FALSE(call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "Event",
+                      g_variant_new("(isvu)", 999, "clicked", g_variant_new_int32(0), 0u)));
+    pumpFor(std::chrono::milliseconds(100));
+    EXPECT_EQ(commands.codes, expected);
+
+    // The other menu methods answer as hosts expect.
+    menuCall("AboutToShow", g_variant_new("(i)", 0), "(b)");
+    GVariant* ids = g_variant_new_fixed_array(
+        G_VARIANT_TYPE_INT32, std::array<gint32, 2>{0, 77}.data(), 2, sizeof(gint32));
+    EXPECT_EQ(childCount(call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "AboutToShowGroup",
+                              g_variant_new("(@ai)", ids), "(aiai)"),
+                         1),
+              1u);
+    menuCall("GetProperty", g_variant_new("(is)", idOf("Quit Quorvel"), "label"), "(v)");
+    EXPECT_EQ(
+        childCount(
+            call(itemName(), "/MenuBar", "com.canonical.dbusmenu", "GetGroupProperties",
+                 g_variant_new("(@ai@as)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
+                               g_variant_new_strv(nullptr, 0)),
+                 "(a(ia{sv}))"),
+            0),
+        11u);
+    EXPECT_FALSE(call(itemName(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", "Activate",
+                      g_variant_new("(ii)", 0, 0))); // hosts then open the menu
+}
+
+TEST_F(TrayItemTest, StatusUnavailableWithoutAWatcherOrHostAndWhenTheWatcherGoes) {
     ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
     EXPECT_EQ(commands.codes, std::vector<std::uint32_t>{7}); // during install
     EXPECT_EQ(quorvel_shell_is_visible(), 0);
@@ -320,10 +356,12 @@ TEST_F(TrayItemTest, StatusUnavailableAtInstallWithoutWatcherAndWhenTheWatcherGo
     startViewer();
     ASSERT_TRUE(pumpUntil([] { return quorvel_shell_is_visible() == 1; }));
     ASSERT_TRUE(waitForViewer("label=\"Quit Quorvel\"")) << viewerText();
-}
 
-TEST_F(TrayItemTest, AWatcherWithoutHostMeansNotVisible) {
+    // A watcher without a host is no place to be seen.
+    quorvel_shell_uninstall();
+    viewer.reset();
     startViewer({"--no-host"});
+    commands.codes.clear();
     ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
     EXPECT_EQ(commands.codes, std::vector<std::uint32_t>{7});
     EXPECT_EQ(quorvel_shell_is_visible(), 0);
@@ -332,9 +370,11 @@ TEST_F(TrayItemTest, AWatcherWithoutHostMeansNotVisible) {
               0);
 }
 
-TEST_F(TrayItemTest, AcknowledgementDimsAndRestoresThePixmaps) {
+TEST_F(TrayItemTest, AcknowledgementDimsAndRestoresThePixmapsAndUninstallEndsItAndTheItem) {
     startViewer();
     ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
+    std::string name = itemName();
+    ASSERT_TRUE(waitForViewer("item registered " + name)) << viewerText();
     struct Done {
         int calls = 0;
         int32_t completed = -1;
@@ -371,41 +411,12 @@ TEST_F(TrayItemTest, AcknowledgementDimsAndRestoresThePixmaps) {
     EXPECT_EQ(done.completed, 1);
     EXPECT_EQ(maxAlpha(), 255);
 
-    // Uninstalling during a cue ends it with 0 before returning.
+    // Uninstalling during a cue ends it with 0 before returning, and takes the item off the bus.
     ASSERT_EQ(quorvel_shell_acknowledge(0, completion, &done), 1);
     pumpFor(std::chrono::milliseconds(450));
     quorvel_shell_uninstall();
     EXPECT_EQ(done.calls, 3);
     EXPECT_EQ(done.completed, 0);
-}
-
-TEST_F(TrayItemTest, NothingIsSentOnTheBusWhileNothingChanges) {
-    startViewer();
-    ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
-    ASSERT_EQ(apply(minimalSnapshotDocument()), 1);
-    ASSERT_TRUE(waitForViewer("label=\"Ready\"")) << viewerText();
-    int signals = 0;
-    guint subscription = g_dbus_connection_signal_subscribe(
-        reader, nullptr, nullptr, nullptr, nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        [](GDBusConnection*, const char* sender, const char*, const char*, const char*, GVariant*,
-           gpointer data) {
-            if (std::string(sender) != "org.freedesktop.DBus")
-                ++*static_cast<int*>(data);
-        },
-        &signals, nullptr);
-    // Two refresh ticks with the same presentation.
-    pumpFor(std::chrono::milliseconds(2100));
-    g_dbus_connection_signal_unsubscribe(reader, subscription);
-    EXPECT_EQ(signals, 0);
-}
-
-TEST_F(TrayItemTest, UninstallTakesTheItemOffTheBus) {
-    startViewer();
-    ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
-    std::string name = itemName();
-    ASSERT_FALSE(name.empty());
-    ASSERT_TRUE(waitForViewer("item registered " + name)) << viewerText();
-    quorvel_shell_uninstall();
     EXPECT_EQ(quorvel_shell_is_installed(), 0);
     EXPECT_TRUE(itemName().empty());
     ASSERT_TRUE(waitForViewer("item unregistered " + name)) << viewerText();
@@ -415,41 +426,4 @@ TEST_F(TrayItemTest, UninstallTakesTheItemOffTheBus) {
     ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
     EXPECT_NE(itemName(), name);
     EXPECT_EQ(quorvel_shell_is_visible(), 1);
-}
-
-TEST_F(TrayItemTest, AnIndependentMenuClientReadsTheMenuAndClicks) {
-    startViewer();
-    ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
-    DbusmenuClient* client = dbusmenu_client_new(itemName().c_str(), "/MenuBar");
-    std::map<std::string, DbusmenuMenuitem*> byLabel;
-    std::vector<std::string> labels;
-    ASSERT_TRUE(pumpUntil([&] {
-        DbusmenuMenuitem* root = dbusmenu_client_get_root(client);
-        if (!root)
-            return false;
-        labels.clear();
-        byLabel.clear();
-        for (GList* child = dbusmenu_menuitem_get_children(root); child; child = child->next) {
-            auto* item = DBUSMENU_MENUITEM(child->data);
-            const char* label = dbusmenu_menuitem_property_get(item, DBUSMENU_MENUITEM_PROP_LABEL);
-            if (!dbusmenu_menuitem_property_get_bool(item, DBUSMENU_MENUITEM_PROP_VISIBLE))
-                continue;
-            labels.push_back(label ? label : "-");
-            if (label)
-                byLabel[label] = item;
-        }
-        return labels.size() == 8 && byLabel.count("Quit Quorvel");
-    })) << ::testing::PrintToString(labels);
-    EXPECT_EQ(labels, (std::vector<std::string>{"Status unknown", "Not reporting", "Open Quorvel",
-                                                "Open Recordings Folder", "-",
-                                                "Check for Updates\u2026", "-", "Quit Quorvel"}));
-    EXPECT_FALSE(dbusmenu_menuitem_property_get_bool(byLabel["Status unknown"],
-                                                     DBUSMENU_MENUITEM_PROP_ENABLED));
-    EXPECT_TRUE(dbusmenu_menuitem_property_get_bool(byLabel["Open Quorvel"],
-                                                    DBUSMENU_MENUITEM_PROP_ENABLED));
-    dbusmenu_menuitem_handle_event(byLabel["Open Recordings Folder"], "clicked",
-                                   g_variant_new_int32(0), 0);
-    ASSERT_TRUE(pumpUntil([&] { return !commands.codes.empty(); }));
-    EXPECT_EQ(commands.codes, std::vector<std::uint32_t>{6});
-    g_object_unref(client);
 }
