@@ -1,25 +1,20 @@
 #include "DemoProofLease.h"
 
-#include "base/AtomicFile.h"
 #include "base/FileURL.h"
 #include "base/InternetDateTime.h"
 #include "base/Json.h"
 #include "base/Uuid.h"
-#include "platform/ApplicationSupport.h"
+#include "proof/LauncherProofLeaseStore.h"
+#include "proof/SystemLauncherProofFileSystem.h"
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <glib-unix.h>
 #include <optional>
 #include <string>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -27,19 +22,13 @@ namespace {
 using namespace quorvel;
 
 constexpr const char* logVariable = "QUORVEL_DEMO_PROOF_LOG";
-constexpr const char* leaseFileName = "launcher-proof-lease.json";
 // Well inside the launcher's longest accepted lifetime (360 s), long enough for a slow harness.
 constexpr std::chrono::seconds leaseLifetime{300};
-constexpr std::size_t longestLogPath = 4096;
 
 struct LeaseRequest {
     std::string attestationLog;
     std::string snapshotLog;
 };
-
-std::string errnoText(const char* call) {
-    return std::string(call) + ": " + std::strerror(errno);
-}
 
 // The launcher refuses a lease whose log paths are not absolute, standard and ".jsonl"; saying so
 // at start is clearer than a lease that is silently deleted later.
@@ -57,94 +46,30 @@ std::optional<LeaseRequest> requestFor(const std::string& log, std::string& reas
         return std::nullopt;
     }
     std::string snapshot = log.substr(0, log.size() - 6) + "-snapshots.jsonl";
-    if (snapshot.size() > longestLogPath) {
+    if (snapshot.size() > LauncherProofLeaseStore::longestLogPath) {
         reason = std::string(logVariable) + " is too long";
         return std::nullopt;
     }
     return LeaseRequest{log, snapshot};
 }
 
-// The lock on the lease, held for the life of the object.
-class LeaseLock {
-public:
-    explicit LeaseLock(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
-        if (fd_ < 0) {
-            error_ = errnoText("open lock");
-            return;
-        }
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                error_ = errnoText("flock");
-                return;
-            }
-        }
-    }
-    ~LeaseLock() {
-        if (fd_ >= 0)
-            ::close(fd_); // releases the lock
-    }
-    LeaseLock(const LeaseLock&) = delete;
-    LeaseLock& operator=(const LeaseLock&) = delete;
-
-    const std::string& error() const { return error_; }
-
-private:
-    int fd_;
-    std::string error_;
-};
-
-// Stages the bytes beside the target and renames them over it. Empty on success; on failure the
-// staged file is gone and the target untouched.
-std::string replaceAtomically(const std::string& target, const std::string& bytes) {
-    // The folder is not synced: a lease names a live process and expires within minutes, so it
-    // has no use after a power loss.
-    auto replaced = replaceFileAtomically(FileURL{target}, bytes,
-                                          {.mode = 0600, .exactMode = true, .syncFolder = false});
-    if (replaced)
-        return {};
-    const char* step = "rename";
-    switch (replaced.error().step) {
-    case AtomicFileError::Step::create:
-        step = "open staged lease";
-        break;
-    case AtomicFileError::Step::write:
-        step = "write";
-        break;
-    case AtomicFileError::Step::chmod:
-        step = "fchmod";
-        break;
-    case AtomicFileError::Step::sync:
-        step = "fsync";
-        break;
-    case AtomicFileError::Step::close:
-        step = "close";
-        break;
-    case AtomicFileError::Step::rename:
-        break;
-    }
-    return std::string(step) + ": " + std::strerror(replaced.error().code);
-}
-
 std::string writeLease(const LeaseRequest& request, std::string& runId, std::string& leasePath) {
-    auto folder = quorvelApplicationSupportFolder();
-    if (!folder)
+    // The same store and file operations the launcher claims the lease with, so that both sides
+    // agree on its place, its lock and its atomic replacement.
+    auto store = LauncherProofLeaseStore::production();
+    if (!store)
         return "no application-support folder (neither XDG_DATA_HOME nor HOME is absolute)";
-    leasePath = folder->appendingPathComponent(leaseFileName).path;
+    leasePath = store->leaseURL.path;
 
     std::error_code error;
     auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error)
         return "cannot read /proc/self/exe: " + error.message();
 
-    std::filesystem::create_directories(folder->path, error);
-    if (error)
-        return "cannot create " + folder->path + ": " + error.message();
-
     auto issuedAt = std::chrono::floor<std::chrono::seconds>(Clock::now());
     runId = "demo-" + randomUuidString();
     Json lease = {
-        {"schemaVersion", 3},
+        {"schemaVersion", LauncherProofLeaseStore::schemaVersion},
         {"proofRunId", runId},
         {"attestationLogPath", request.attestationLog},
         {"snapshotLogPath", request.snapshotLog},
@@ -154,10 +79,12 @@ std::string writeLease(const LeaseRequest& request, std::string& runId, std::str
         {"expiresAt", formatInternetDateTime(issuedAt + leaseLifetime)},
     };
 
-    LeaseLock lock(leasePath + ".lock");
-    if (!lock.error().empty())
-        return lock.error();
-    return replaceAtomically(leasePath, dumpCompact(lease) + "\n");
+    SystemLauncherProofFileSystem files;
+    auto written = files.withExclusiveLeaseLock(store->leaseURL, [&] {
+        return files.replaceAtomicallyUnderLock(bytesOf(dumpCompact(lease) + "\n"),
+                                                store->leaseURL);
+    });
+    return written ? std::string() : written.error().message();
 }
 
 gboolean leaseRequested(gpointer data) {
