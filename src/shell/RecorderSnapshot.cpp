@@ -107,13 +107,17 @@ struct Key {
     std::size_t index;
 };
 
-// Reads the keys of one JSON object. The first fault sets `failed`; later reads then answer
-// defaults, and the caller discards the whole result.
+// Reads the keys of one JSON object. The first fault is kept, with the key it was found at; later
+// reads then answer defaults, and the caller discards the whole result.
 class ObjectReader {
 public:
     // One pass over the members picks the value of every key of interest. When a key occurs more
     // than once, the last one counts.
-    explicit ObjectReader(JsonValue object) : failed_(!object.isObject()) {
+    explicit ObjectReader(JsonValue object) {
+        if (!object.isObject()) {
+            fault_ = SnapshotRefusal{"", "not_object"};
+            return;
+        }
         for (auto member : object.members()) {
             auto index = keyIndex(member.key);
             if (index != noKey)
@@ -121,44 +125,42 @@ public:
         }
     }
 
-    bool failed() const { return failed_; }
+    bool failed() const { return fault_.has_value(); }
+    const std::optional<SnapshotRefusal>& fault() const { return fault_; }
 
     // Absent and null are the same for optional keys and a fault for required ones.
     std::optional<JsonValue> value(Key key, bool required) {
-        if (failed_)
+        if (fault_)
             return std::nullopt;
         auto found = values_[key.index];
         if (!found || found->isNull()) {
             if (required)
-                failed_ = true;
+                fail(key, "missing");
             return std::nullopt;
         }
         return found;
     }
 
-    template <class T> T check(std::optional<T> decoded) {
+    template <class T> T check(Key key, std::optional<T> decoded, const char* reason) {
         if (!decoded) {
-            failed_ = true;
+            fail(key, reason);
             return T{};
         }
         return *decoded;
     }
 
-    std::uint64_t u64(Key key) { return unsignedValue(key, max64).value_or(0); }
+    std::uint64_t u64(Key key) { return unsignedValue(key, max64, true).value_or(0); }
     std::uint32_t u32(Key key) {
-        return static_cast<std::uint32_t>(unsignedValue(key, max32).value_or(0));
+        return static_cast<std::uint32_t>(unsignedValue(key, max32, true).value_or(0));
     }
-    std::optional<std::uint64_t> optionalU64(Key key) { return optionalUnsigned(key, max64); }
+    std::optional<std::uint64_t> optionalU64(Key key) { return unsignedValue(key, max64, false); }
 
-    bool boolean(Key key) {
-        auto found = value(key, true);
-        return found ? check(found->boolValue()) : false;
-    }
-    std::optional<bool> optionalBoolean(Key key) {
-        auto found = value(key, false);
+    bool boolean(Key key) { return optionalBoolean(key, true).value_or(false); }
+    std::optional<bool> optionalBoolean(Key key, bool required = false) {
+        auto found = value(key, required);
         if (!found)
             return std::nullopt;
-        return check(found->boolValue());
+        return check(key, found->boolValue(), "not_boolean");
     }
 
     std::string string(Key key) { return std::string(text(key)); }
@@ -166,52 +168,54 @@ public:
         auto found = value(key, false);
         if (!found)
             return std::nullopt;
-        return std::string(check(found->stringValue()));
+        return std::string(check(key, found->stringValue(), "not_string"));
     }
 
     // A strict enumeration: an unlisted word is a fault, also for an optional key.
     template <class E, std::size_t N> E strict(Key key, const Words<E, N>& words) {
-        auto found = value(key, true);
-        return found ? check(word(*found, words)) : E{};
+        return optionalStrict(key, words, true).value_or(E{});
     }
     template <class E, std::size_t N>
-    std::optional<E> optionalStrict(Key key, const Words<E, N>& words) {
-        auto found = value(key, false);
+    std::optional<E> optionalStrict(Key key, const Words<E, N>& words, bool required = false) {
+        auto found = value(key, required);
         if (!found)
             return std::nullopt;
-        return check(word(*found, words));
+        if (!found->stringValue())
+            return check(key, std::optional<E>(), "not_string");
+        return check(key, word(*found, words), "unlisted_word");
     }
 
     // The text of a required string, such as a lenient enumeration's word; a view into the
     // document, empty after a fault.
     std::string_view text(Key key) {
         auto found = value(key, true);
-        return found ? check(found->stringValue()) : std::string_view();
+        return found ? check(key, found->stringValue(), "not_string") : std::string_view();
     }
 
     template <class R> R record(Key key, R (*decode)(ObjectReader&)) {
         auto found = value(key, true);
-        return found ? nested(*found, decode) : R{};
+        return found ? nested(key, *found, decode) : R{};
     }
     template <class R> std::optional<R> optionalRecord(Key key, R (*decode)(ObjectReader&)) {
         auto found = value(key, false);
         if (!found)
             return std::nullopt;
-        return nested(*found, decode);
+        return nested(key, *found, decode);
     }
 
 private:
-    std::optional<std::uint64_t> unsignedValue(Key key, std::uint64_t maximum) {
-        auto found = value(key, true);
-        if (!found)
-            return std::nullopt;
-        return check(found->unsignedValue(maximum));
+    void fail(Key key, const char* reason) {
+        if (!fault_)
+            fault_ = SnapshotRefusal{std::string(recordKeys[key.index]), reason};
     }
-    std::optional<std::uint64_t> optionalUnsigned(Key key, std::uint64_t maximum) {
-        auto found = value(key, false);
+
+    std::optional<std::uint64_t> unsignedValue(Key key, std::uint64_t maximum, bool required) {
+        auto found = value(key, required);
         if (!found)
             return std::nullopt;
-        return check(found->unsignedValue(maximum));
+        return check(key, found->unsignedValue(maximum),
+                     maximum == max32 ? "not_whole_number_up_to_4294967295"
+                                      : "not_whole_number_up_to_18446744073709551615");
     }
 
     template <class E, std::size_t N>
@@ -226,18 +230,22 @@ private:
         return std::nullopt;
     }
 
-    template <class R> R nested(JsonValue json, R (*decode)(ObjectReader&)) {
+    // A fault inside a record names its key under the record's: "policy.version".
+    template <class R> R nested(Key key, JsonValue json, R (*decode)(ObjectReader&)) {
         ObjectReader inner(json);
         R result = decode(inner);
-        if (inner.failed()) {
-            failed_ = true;
+        if (auto innerFault = inner.fault()) {
+            std::string path(recordKeys[key.index]);
+            if (!innerFault->key.empty())
+                path += "." + innerFault->key;
+            fault_ = SnapshotRefusal{std::move(path), innerFault->reason};
             return R{};
         }
         return result;
     }
 
     std::array<std::optional<JsonValue>, recordKeys.size()> values_;
-    bool failed_;
+    std::optional<SnapshotRefusal> fault_;
 };
 
 UploadAttention decodeUploadAttention(ObjectReader& reader) {
@@ -291,13 +299,18 @@ RecorderState recorderStateFromWord(std::string_view word) {
 
 } // namespace
 
-std::optional<RecorderSnapshot> RecorderSnapshot::decode(std::string_view json) {
+std::optional<RecorderSnapshot> RecorderSnapshot::decode(std::string_view json,
+                                                         SnapshotRefusal* refusal) {
     // The reader refuses NUL bytes anywhere (JSON text never holds one raw), trailing data and
     // documents beyond the limits.
     auto document =
         JsonReader::read(json, JsonReaderLimits{maximumDocumentBytes, maximumDocumentDepth});
-    if (!document || !document->root().isObject())
+    if (!document || !document->root().isObject()) {
+        if (refusal)
+            *refusal =
+                SnapshotRefusal{"(document)", document ? "not_object" : "not_json_within_limits"};
         return std::nullopt;
+    }
     ObjectReader reader(document->root());
     RecorderSnapshot s;
     s.seq = reader.u64("seq");
@@ -328,8 +341,11 @@ std::optional<RecorderSnapshot> RecorderSnapshot::decode(std::string_view json) 
     s.humanAttention = reader.boolean("humanAttention");
     s.policy = reader.record("policy", decodePolicy);
     s.updatePending = reader.optionalString("updatePending");
-    if (reader.failed())
+    if (reader.failed()) {
+        if (refusal)
+            *refusal = *reader.fault();
         return std::nullopt;
+    }
     return s;
 }
 

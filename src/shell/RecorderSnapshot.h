@@ -111,6 +111,15 @@ struct Attention {
     bool operator==(const Attention&) const = default;
 };
 
+// Why a document was refused: the first offending key, as a dotted path ("policy.version"), or
+// "(document)" when the text is not one JSON object within the limits, and a reason word. Carries
+// nothing of the document's values, so it may be logged.
+struct SnapshotRefusal {
+    std::string key;
+    std::string reason;
+    bool operator==(const SnapshotRefusal&) const = default;
+};
+
 struct PolicySummary {
     std::uint32_t version = 0;
     std::string status;
@@ -158,8 +167,9 @@ struct RecorderSnapshot {
     static constexpr std::uint32_t maximumDocumentDepth = 64;
 
     // Decodes one UTF-8 JSON document. Any fault anywhere rejects the whole document: there is no
-    // partial snapshot and no error text.
-    static std::optional<RecorderSnapshot> decode(std::string_view json);
+    // partial snapshot. When given, `refusal` receives the first fault.
+    static std::optional<RecorderSnapshot> decode(std::string_view json,
+                                                  SnapshotRefusal* refusal = nullptr);
     static std::optional<RecorderSnapshot> decode(const Bytes& json) {
         return decode(textOf(json));
     }

@@ -2,6 +2,7 @@
 // nothing) anywhere else, without hopping or waiting. One controller exists while installed.
 #include "shell/ShellBridge.h"
 
+#include "base/Logger.h"
 #include "quorvel_shell_bridge.h"
 #include "shell/SystemStatusBar.h"
 
@@ -23,6 +24,13 @@ bool onMainThread() {
     return MainLoop::shared().isMainThread();
 }
 
+// A refused snapshot is the host developer's only puzzle here, so it is named in one line: the key
+// and the reason, never the document or its values.
+const Logger& shellLogger() {
+    static const Logger logger("com.quorvel.desktop", "StatusShell");
+    return logger;
+}
+
 } // namespace
 
 void setStatusBar(std::shared_ptr<StatusBar> statusBar) {
@@ -38,6 +46,7 @@ std::shared_ptr<MenuBarController> installedController() {
 using namespace quorvel;
 using quorvel::shellbridge::controllerSlot;
 using quorvel::shellbridge::onMainThread;
+using quorvel::shellbridge::shellLogger;
 using quorvel::shellbridge::statusBarSlot;
 
 extern "C" {
@@ -62,10 +71,14 @@ int32_t quorvel_shell_install(quorvel_shell_command_callback callback, void* con
 int32_t quorvel_shell_apply_snapshot(const char* json, intptr_t length) {
     if (!onMainThread() || !json || length < 1)
         return 0;
-    auto snapshot =
-        RecorderSnapshot::decode(std::string_view(json, static_cast<std::size_t>(length)));
-    if (!snapshot)
+    SnapshotRefusal refusal;
+    auto snapshot = RecorderSnapshot::decode(
+        std::string_view(json, static_cast<std::size_t>(length)), &refusal);
+    if (!snapshot) {
+        shellLogger().error("snapshot result=refused key=%{public}s reason=%{public}s",
+                            {refusal.key, refusal.reason});
         return 0;
+    }
     auto controller = controllerSlot();
     if (!controller)
         return 0;

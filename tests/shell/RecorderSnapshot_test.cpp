@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace quorvel;
 using quorvel::test::fullSnapshotDocument;
 using quorvel::test::minimalSnapshotDocument;
@@ -14,14 +16,22 @@ std::optional<RecorderSnapshot> decoded(const Json& document) {
 }
 
 // The full document with the value at `pointer` set, or removed when there is no value.
-std::optional<RecorderSnapshot> changed(const std::string& pointer, std::optional<Json> value) {
+std::optional<RecorderSnapshot> changed(const std::string& pointer, std::optional<Json> value,
+                                        SnapshotRefusal* refusal = nullptr) {
     Json document = fullSnapshotDocument();
     Json::json_pointer at(pointer);
     if (value)
         document[at] = *value;
     else
         document[at.parent_pointer()].erase(at.back());
-    return decoded(document);
+    return RecorderSnapshot::decode(dumpCompact(document), refusal);
+}
+
+// "/policy/version" as a refusal names it: "policy.version".
+std::string dotted(std::string pointer) {
+    pointer.erase(0, 1);
+    std::replace(pointer.begin(), pointer.end(), '/', '.');
+    return pointer;
 }
 
 } // namespace
@@ -100,15 +110,21 @@ TEST(RecorderSnapshot, RefusesWrongTypesOutOfRangeNumbersUnlistedWordsAndMissing
         {"/sessionId", 12},
         {"/updatePending", false},
     };
-    for (const auto& [pointer, value] : refused)
-        EXPECT_FALSE(changed(pointer, value)) << pointer << " = " << value;
+    // The refusal names the offending key (what a host developer sees in the log).
+    for (const auto& [pointer, value] : refused) {
+        SnapshotRefusal refusal;
+        EXPECT_FALSE(changed(pointer, value, &refusal)) << pointer << " = " << value;
+        EXPECT_EQ(refusal.key, dotted(pointer)) << pointer << " = " << value;
+    }
 
     for (const char* key :
          {"/seq", "/issuedAtMs", "/state", "/source", "/elapsedSecs", "/captureLive",
           "/sealedSegments", "/localBytes", "/uploadBacklog", "/captureSupervisorState",
           "/captureLauncherHealth", "/humanAttention", "/policy", "/policy/scope",
           "/uploadConfirmedFrontier/head", "/uploadAttention/message", "/pendingUpload/sessions"}) {
-        EXPECT_FALSE(changed(key, std::nullopt)) << key << " missing";
+        SnapshotRefusal refusal;
+        EXPECT_FALSE(changed(key, std::nullopt, &refusal)) << key << " missing";
+        EXPECT_EQ(refusal, (SnapshotRefusal{dotted(key), "missing"}));
     }
 
     // What only a text can carry: a number beyond 64 bits, bytes that are not UTF-8, framing.
@@ -121,6 +137,8 @@ TEST(RecorderSnapshot, RefusesWrongTypesOutOfRangeNumbersUnlistedWordsAndMissing
          {huge, notUtf8, std::string("{}"), std::string("[]"), "[" + text + "]", std::string(),
           std::string("null"), text.substr(0, text.size() - 1), text + std::string(1, '\0'),
           text + "{}"}) {
-        EXPECT_FALSE(RecorderSnapshot::decode(bad)) << testing::PrintToString(bad);
+        SnapshotRefusal refusal;
+        EXPECT_FALSE(RecorderSnapshot::decode(bad, &refusal)) << testing::PrintToString(bad);
+        EXPECT_FALSE(refusal.key.empty()) << testing::PrintToString(bad);
     }
 }

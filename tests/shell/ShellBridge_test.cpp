@@ -2,9 +2,15 @@
 #include "SnapshotDocuments.h"
 #include "quorvel_shell_bridge.h"
 #include "shell/ShellBridge.h"
+#include "support/HostBundle.h"
+#include "support/LogCapture.h"
 #include "support/ManualMainLoop.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -84,7 +90,17 @@ TEST_F(ShellBridgeTest, InstallApplyAndQueries) {
     EXPECT_EQ(quorvel_shell_apply_snapshot(nullptr, 10), 0);
     EXPECT_EQ(quorvel_shell_apply_snapshot(document.data(), 0), 0);
     EXPECT_EQ(quorvel_shell_apply_snapshot(document.data(), -5), 0);
+    // A refusal is named in one log line, without the document's values.
+    LogCapture log;
+    Json noVersion = minimalSnapshotDocument();
+    noVersion["policy"].erase("version");
+    noVersion["sessionId"] = "secret-session";
+    EXPECT_EQ(apply(dumpCompact(noVersion)), 0);
     EXPECT_EQ(apply("{}"), 0);
+    EXPECT_EQ(log.messages(),
+              (std::vector<std::string>{
+                  "snapshot result=refused key=policy.version reason=missing",
+                  "snapshot result=refused key=seq reason=missing"}));
     // A lower seq is still handed over, and answered with 1.
     Json lower = minimalSnapshotDocument();
     lower["seq"] = 0;
@@ -199,4 +215,32 @@ TEST_F(ShellBridgeTest, ACommandCallbackMayUninstallTheShell) {
     bar->item->choose("Quit Quorvel");
     EXPECT_TRUE(uninstalled);
     EXPECT_EQ(quorvel_shell_is_installed(), 0);
+}
+
+// The examples of the snapshot reference in docs/shell.md are accepted as written and show the
+// row the text beside them says.
+TEST_F(ShellBridgeTest, TheDocumentedExamplesShowWhatTheDocsSay) {
+    std::ifstream file(sourceDirectory() / "docs" / "shell.md");
+    ASSERT_TRUE(file) << "docs/shell.md";
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string docs = text.str();
+    const std::regex example(
+        "#### Example: ([^\n]*)\n\n```json\n([^`]*)```\n\nThe status row reads \"([^\"]*)\" "
+        "over \"([^\"]*)\"; the tooltip says\\s+\"([^\"]*)\"");
+    ASSERT_EQ(quorvel_shell_install(onCommand, &received), 1);
+    int examples = 0;
+    for (std::sregex_iterator it(docs.begin(), docs.end(), example), end; it != end; ++it) {
+        const auto& match = *it;
+        SCOPED_TRACE(match[1].str());
+        ++examples;
+        EXPECT_EQ(apply(match[2].str()), 1);
+        EXPECT_EQ(bar->item->row(0).title, match[3].str());
+        EXPECT_EQ(bar->item->row(0).subtitle, match[4].str());
+        EXPECT_EQ(bar->item->buttons.back().toolTip, match[5].str());
+    }
+    EXPECT_EQ(examples, 2);
+    // The second example has an update pending.
+    bar->item->choose("Restart to Update");
+    EXPECT_EQ(received.commands, std::vector<std::uint32_t>{9});
 }
