@@ -49,6 +49,14 @@ demo_end() {
   say "Demo finished; every process it started is being ended."
 }
 
+# Filters for the chapters' pipelines. Under pipefail a pipeline fails when any stage does: grep
+# fails when nothing matches, and head closes the pipe early, so that the stage before it dies of
+# SIGPIPE once its output outgrows what head reads. These read all their input and never fail.
+#   first_lines N           at most N lines of standard input
+#   lines_matching ERE [FILE...]  the lines that match the extended regular expression
+first_lines() { awk -v n="$1" 'NR <= n'; }
+lines_matching() { local pattern=$1; shift; awk -v re="$pattern" '$0 ~ re' "$@" 2>/dev/null || true; }
+
 # Waits until a command succeeds, for at most N seconds (fractions allowed).
 wait_for() {
   local timeout=$1; shift

@@ -46,7 +46,7 @@ if wait_for 10 proof_printed "proof-lease written pid=$proof_host "; then
   note "${proof_lease#"$HOME/"}, written under its lock file:"
   python3 -m json.tool "$proof_lease" 2>/dev/null | sed 's/^/   | /' || sed 's/^/   | /' "$proof_lease"
 else
-  grep -F "proof-lease" "$proof_log" | sed 's/^/   | /'
+  lines_matching "proof-lease" "$proof_log" | sed 's/^/   | /'
   note "no lease was written (unexpected)"
 fi
 

@@ -17,7 +17,8 @@ else
   note "panel (tray viewer) and demo host started; a simulated recording runs for about 25 seconds"
   wait_for 20 grep -q "command 9" "$shell_log/host.log" || note "no restart command seen"
   note "what the panel sees (first lines):"
-  grep -E "^(item|icon|tooltip|menu-entry|clicked)" "$shell_log/viewer.log" | grep -v "visible=false" | head -25 | sed 's/^/     /'
+  lines_matching "^(item|icon|tooltip|menu-entry|clicked)" "$shell_log/viewer.log" |
+    awk '!/visible=false/' | first_lines 25 | sed 's/^/     /'
   note "what the demo host received:"
   sed 's/^/     /' "$shell_log/host.log"
 fi

@@ -63,7 +63,7 @@ lifecycle_expect() {
   local want=$((lifecycle_shown + $1))
   wait_for 10 lifecycle_has "$want" || note "(fewer codes than expected)"
   sleep 0.2
-  grep '^lifecycle code=' "$lifecycle_log" | sed -n "$((lifecycle_shown + 1)),\$p" | sed 's/^/   | host app: /'
+  lines_matching '^lifecycle code=' "$lifecycle_log" | sed -n "$((lifecycle_shown + 1)),\$p" | sed 's/^/   | host app: /'
   lifecycle_shown=$(lifecycle_count)
 }
 note "the host app starts and installs the lifecycle monitor (pid $lifecycle_pid):"

@@ -28,8 +28,8 @@ printf %s demo-keyring-password | XDG_RUNTIME_DIR=$identity_dir/runtime \
 identity_keyring_pid=$!
 demo_track "$identity_keyring_pid"
 identity_keyring_up() {
-  gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
-    -m org.freedesktop.DBus.NameHasOwner org.freedesktop.secrets 2>/dev/null | grep -q true
+  [[ "$(gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+          -m org.freedesktop.DBus.NameHasOwner org.freedesktop.secrets 2>/dev/null)" == *true* ]]
 }
 wait_for 15 identity_keyring_up || { note "gnome-keyring did not start"; exit 1; }
 note "gnome-keyring: unlocked, owns org.freedesktop.secrets on the demo's session bus"
@@ -69,7 +69,7 @@ LIST
 identity_entry=$("$QUORVEL_SOURCE_DIR/scripts/register-callback-scheme.sh" "$identity_bundle")
 note "default browser: a scripted one (demo-browser.desktop in mimeapps.list)"
 note "the host app claims the callback scheme in ${identity_entry#"$HOME/"}:"
-grep -E '^(Exec|MimeType)=' "$identity_entry" | sed 's/^/   | /'
+lines_matching '^(Exec|MimeType)=' "$identity_entry" | sed 's/^/   | /'
 
 # Only the demo's own desktop entries count (system ones are hidden), for every program started below.
 identity_env=(env XDG_DATA_DIRS="$identity_dir/empty" XDG_CONFIG_DIRS="$identity_dir/empty"
@@ -85,12 +85,12 @@ wait_for 30 identity_has "identity token copy" || wait_for 1 identity_has "ident
   note "(no outcome within 30 seconds)"
 sleep 0.2
 # The second copy, started by the desktop with the callback URL, writes to the same output.
-grep -E '^identity ' "$identity_log" |
+lines_matching '^identity ' "$identity_log" |
   sed -e 's/^\(identity callback .*\)/   | second copy: \1/' -e 's/^\(identity [^c].*\|identity configure.*\)/   | host app: \1/'
 note "what the browser did:"
 sed 's/^/   | browser: /' "$identity_dir/browser.log" 2>/dev/null || note "(the browser was not started)"
 note "the sign-in's trip across threads (log lines, category NativeIdentity):"
-grep -o 'identity_sign_in_hop .*' "$identity_log" | sed 's/^/   | /' | head -20
+lines_matching 'identity_sign_in_hop ' "$identity_log" | sed 's/.*\(identity_sign_in_hop \)/   | \1/' | first_lines 20
 
 note "ending the host app, the identity provider and the keyring"
 kill -TERM "$identity_host_pid" "$identity_idp_pid" "$identity_keyring_pid" 2>/dev/null || true
