@@ -101,10 +101,13 @@ mkdir -p "$dest"
 bundle=$(cd "$dest" && pwd)/$name
 staging=$(mktemp -d "$(dirname "$bundle")/.$name.staged.XXXXXX")
 trap 'rm -rf "$staging"' EXIT
+# mktemp makes its folder private; a bundle under /opt must be readable by every user.
+chmod 0755 "$staging"
 
 contents=$staging/Contents
 launcher=$contents/Library/LoginItems/QuorvelLauncher.app/Contents
-mkdir -p "$contents/MacOS" "$contents/Frameworks" "$launcher/MacOS"
+mkdir -p -m 0755 "$contents" "$contents/MacOS" "$contents/Frameworks" "$launcher/MacOS"
+chmod 0755 "$contents/Library" "$contents/Library/LoginItems" "$launcher/.." "$launcher"
 write_plist "$contents/Info.plist" CFBundleIdentifier="$identifier" CFBundleExecutable=Quorvel \
   CFBundleName="${name%.app}" CFBundlePackageType=APPL ${keys[@]+"${keys[@]}"}
 cp "$host_binary" "$contents/MacOS/Quorvel"
