@@ -3,7 +3,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build demo test bench install clean
+.PHONY: all deps configure build demo test bench install deb clean
 
 all: build
 
@@ -27,6 +27,10 @@ bench: build
 
 install: build
 	@cmake --install $(BUILD) --prefix "$(or $(PREFIX),/usr/local)"
+
+# The Debian package, build/quorvel-shell-bridge_<version>_<arch>.deb.
+deb: build
+	@cd $(BUILD) && cpack -G DEB
 
 clean:
 	@rm -rf $(BUILD)

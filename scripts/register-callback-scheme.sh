@@ -13,7 +13,10 @@
 # Usage: scripts/register-callback-scheme.sh BUNDLE.app
 set -euo pipefail
 
-[ $# -eq 1 ] || { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+[ $# -eq 1 ] || usage
+case "$1" in -h|--help) usage ;; esac
+[ -d "$1" ] || { echo "register-callback-scheme: $1 is not a bundle folder" >&2; exit 1; }
 bundle=$(cd "$1" && pwd)
 plist=$bundle/Contents/Info.plist
 [ -r "$plist" ] || { echo "register-callback-scheme: $plist is missing" >&2; exit 1; }
