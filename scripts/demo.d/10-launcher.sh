@@ -31,7 +31,7 @@ launcher_log_lines=0
 launcher_show_log() {
   local total
   total=$(wc -l < "$launcher_log")
-  sed -n "$((launcher_log_lines + 1)),${total}p" "$launcher_log" | sed 's/^[^:]*LoginLauncher [a-z]*: /   | /; s/^quorvel-demo-host/   | host app:/'
+  sed -n "$((launcher_log_lines + 1)),${total}p" "$launcher_log" | sed 's/^[^:]*LoginLauncher [a-z]*: /   | /; s/^quorvel-demo-host/   | host app:/; s/^lifecycle /   | host app: lifecycle /'
   launcher_log_lines=$total
 }
 launcher_now_ms() { echo $(( $(date +%s%N) / 1000000 )); }

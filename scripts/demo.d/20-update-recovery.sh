@@ -65,7 +65,7 @@ RECEIPT
     update_host=$(update_host_pids)
     demo_track "$update_host"
     sleep 0.2
-    sed 's/^[^:]*com\.quorvel\.desktop \([A-Za-z]*\) [a-z]*: /   | \1: /; s/^quorvel-demo-host/   | host app:/' "$update_log"
+    sed 's/^[^:]*com\.quorvel\.desktop \([A-Za-z]*\) [a-z]*: /   | \1: /; s/^quorvel-demo-host/   | host app:/; s/^lifecycle /   | host app: lifecycle /' "$update_log"
     note "the host app runs again as pid $update_host, from the restored bundle:"
     note "  Info.plist CFBundleShortVersionString: $(update_version)"
     update_verify && note "  quorvel-codesign verify --deep --strict: valid"

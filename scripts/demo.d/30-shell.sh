@@ -16,9 +16,15 @@ else
   demo_track $!
   note "panel (tray viewer) and demo host started; a simulated recording runs for about 25 seconds"
   wait_for 20 grep -q "command 9" "$shell_log/host.log" || note "no restart command seen"
-  note "what the panel sees (first lines):"
-  lines_matching "^(item|icon|tooltip|menu-entry|clicked)" "$shell_log/viewer.log" |
-    awk '!/visible=false/' | first_lines 25 | sed 's/^/     /'
+  note "what the panel saw: each new tooltip, each click, and the menu as it was last shown:"
+  # The viewer prints the whole item at every change; the story is in what changed.
+  awk '
+    / visible=false/ { next }
+    $1 == "tooltip" { sub(/^tooltip [^ ]* /, ""); if ($0 != last) print "tooltip " $0; last = $0 }
+    $1 == "clicked" { sub(/^clicked [^ ]* /, ""); print "clicked " $0 }
+    $1 == "menu-entry" { if ($3 == "id=1") n = 0; sub(/^menu-entry [^ ]* /, ""); menu[++n] = $0 }
+    END { for (i = 1; i <= n; i++) print "menu    " menu[i] }
+  ' "$shell_log/viewer.log" 2>/dev/null | sed 's/^/     /' || true
   note "what the demo host received:"
   sed 's/^/     /' "$shell_log/host.log"
 fi
