@@ -303,11 +303,6 @@ TEST(LoginProbe, TheHostAppRegistersTheLauncherOfItsOwnBundle) {
         << result.output;
     std::string text = readFileText(probe.entry);
     EXPECT_TRUE(contains(text, "\nExec=\"" + probe.launcherExecutable.string() + "\"\n")) << text;
-
-    result = probe.run({"stop", "status", "stop"});
-    EXPECT_EQ(results(result.output), "stop=1\nstatus=3\nstop=1\n") << result.output;
-    EXPECT_EQ(readFileText(probe.marker), "maintenance\n");
-    EXPECT_FALSE(fs::exists(probe.entry));
 }
 
 TEST(LoginProbe, AnItemTheUserSwitchedOffStaysOffThroughMaintenance) {
