@@ -15,12 +15,13 @@ namespace quorvel {
 // The machine and the user's login session as systemd-logind reports them on the system bus.
 //
 // Posts to the workspace center: will-sleep and did-wake from the manager's PrepareForSleep(true
-// / false), will-power-off from PrepareForShutdown(true), session-did-become-active and
-// session-did-resign-active when the session's Active property changes. Posts to the distributed
-// center the two screen-lock names: the session's Lock and Unlock signals announce a lock early,
-// its LockedHint property reports the locker's state; one lock is posted once even when both
-// arrive. Gives the session dictionary from the session's properties: on console = Active, login
-// done = State "active" or "online", screen locked = LockedHint, each as logind sends it.
+// / false), session-did-become-active and session-did-resign-active when the session's Active
+// property changes, and will-power-off once per ending: the machine's (PrepareForShutdown(true))
+// or the session's own (its State turning "closing", or logind removing it), whichever comes
+// first. Posts to the distributed center the two screen-lock names when the session's LockedHint
+// property changes; logind's Lock and Unlock signals only ask the locker and are not reports.
+// Gives the session dictionary from the session's properties: on console = Active, login done =
+// State "active" or "online", screen locked = LockedHint, each as logind sends it.
 //
 // Only signals from the current owner of org.freedesktop.login1 count. Works on the main thread.
 class LogindSessionWatch : public std::enable_shared_from_this<LogindSessionWatch> {
@@ -56,7 +57,9 @@ private:
     bool refreshProperties(bool announce);
     void applyProperties(const std::map<std::string, SessionValue>& changed, bool announce);
     void managerSignal(const std::string& member, bool flag);
+    void sessionRemoved(const std::string& path);
     void sessionSignal(const std::string& member, void* parameters);
+    void announceEnding();
     void ownerAppeared(const std::string& owner);
     void ownerVanished();
     void postWorkspace(std::string_view name);
@@ -74,8 +77,8 @@ private:
     std::map<std::string, SessionValue> properties_; // Active, State, LockedHint
     std::optional<bool> active_;
     std::optional<bool> lockedHint_;
-    std::optional<bool> reportedLocked_; // the lock state last posted (or found at start)
-    std::optional<bool> pendingHint_;    // a lock posted from a signal whose hint is still to come
+    bool endingAnnounced_ = false; // will-power-off posted for the ending under way
+    bool sessionEnded_ = false;    // the session is closing or gone; that ending is for good
     std::vector<unsigned> subscriptions_;
     bool sessionSubscribed_ = false;
     unsigned nameWatch_ = 0;

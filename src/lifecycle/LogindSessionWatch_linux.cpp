@@ -109,6 +109,11 @@ struct LogindSessionWatch::Signal {
                 gboolean flag = FALSE;
                 g_variant_get(parameters, "(b)", &flag);
                 self->managerSignal(member, flag != FALSE);
+            } else if (std::string_view(member) == "SessionRemoved" &&
+                       g_variant_is_of_type(parameters, G_VARIANT_TYPE("(so)"))) {
+                const gchar* removed = nullptr;
+                g_variant_get(parameters, "(&s&o)", nullptr, &removed);
+                self->sessionRemoved(removed);
             }
             return;
         }
@@ -167,6 +172,7 @@ void LogindSessionWatch::begin(Options options) {
     subscriptions_.push_back(subscribe(managerPath, managerInterface, "PrepareForSleep", nullptr));
     subscriptions_.push_back(
         subscribe(managerPath, managerInterface, "PrepareForShutdown", nullptr));
+    subscriptions_.push_back(subscribe(managerPath, managerInterface, "SessionRemoved", nullptr));
 
     if (options.sessionPath) {
         sessionPath_ = *options.sessionPath;
@@ -262,8 +268,6 @@ void LogindSessionWatch::subscribeSession() {
     const char* path = sessionPath_.c_str();
     subscriptions_.push_back(
         subscribe(path, propertiesInterface, "PropertiesChanged", sessionInterface));
-    subscriptions_.push_back(subscribe(path, sessionInterface, "Lock", nullptr));
-    subscriptions_.push_back(subscribe(path, sessionInterface, "Unlock", nullptr));
 }
 
 bool LogindSessionWatch::refreshProperties(bool announce) {
@@ -305,26 +309,51 @@ void LogindSessionWatch::applyProperties(const std::map<std::string, SessionValu
         }
         active_ = active;
     }
-    if (changed.contains(lockedHintProperty)) {
-        auto hint = readingOf(properties_, lockedHintProperty);
-        if (!announce) {
-            reportedLocked_ = hint;
-        } else if (hint && hint != lockedHint_) {
-            // The hint that follows a Lock or Unlock signal confirms what was posted already.
-            if (pendingHint_ != hint)
-                postLock(*hint);
-            pendingHint_.reset();
+    if (changed.contains(stateProperty)) {
+        const auto* state = std::get_if<std::string>(&properties_[stateProperty]);
+        if (state && *state == "closing") {
+            // Logging out: the session's end is the host app's power-off.
+            if (announce && !sessionEnded_)
+                announceEnding();
+            sessionEnded_ = true;
         }
+    }
+    if (changed.contains(lockedHintProperty)) {
+        // Only the locker's hint says the screen is locked; a lock request may come to nothing.
+        auto hint = readingOf(properties_, lockedHintProperty);
+        if (announce && hint && hint != lockedHint_)
+            postLock(*hint);
         lockedHint_ = hint;
     }
+}
+
+void LogindSessionWatch::announceEnding() {
+    if (endingAnnounced_)
+        return;
+    endingAnnounced_ = true;
+    postWorkspace(lifecycleNotification::willPowerOff);
 }
 
 void LogindSessionWatch::managerSignal(const std::string& member, bool flag) {
     if (member == "PrepareForSleep") {
         postWorkspace(flag ? lifecycleNotification::willSleep : lifecycleNotification::didWake);
-    } else if (member == "PrepareForShutdown" && flag) {
-        postWorkspace(lifecycleNotification::willPowerOff);
+    } else if (member == "PrepareForShutdown") {
+        if (flag) {
+            announceEnding();
+        } else if (!sessionEnded_) {
+            // The shutdown was called off; the next one is a new ending.
+            endingAnnounced_ = false;
+        }
     }
+}
+
+void LogindSessionWatch::sessionRemoved(const std::string& path) {
+    if (sessionPath_.empty() || path != sessionPath_)
+        return;
+    sessionEnded_ = true;
+    announceEnding();
+    sessionReachable_ = false;
+    properties_.clear();
 }
 
 void LogindSessionWatch::sessionSignal(const std::string& member, void* data) {
@@ -348,16 +377,6 @@ void LogindSessionWatch::sessionSignal(const std::string& member, void* data) {
         g_variant_unref(invalidated);
         if (refetch)
             refreshProperties(true);
-    } else if (member == "Lock") {
-        if (reportedLocked_ != true) {
-            postLock(true);
-            pendingHint_ = true;
-        }
-    } else if (member == "Unlock") {
-        if (reportedLocked_ != false) {
-            postLock(false);
-            pendingHint_ = false;
-        }
     }
 }
 
@@ -385,7 +404,6 @@ void LogindSessionWatch::postWorkspace(std::string_view name) {
 }
 
 void LogindSessionWatch::postLock(bool locked) {
-    reportedLocked_ = locked;
     if (auto center = distributedCenter_.lock()) {
         center->post(locked ? lifecycleNotification::screenIsLocked
                             : lifecycleNotification::screenIsUnlocked);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/FileURL.h"
+#include "login/AutostartEntry.h"
 #include "login/LoginItemService.h"
 
 #include <optional>
@@ -18,6 +19,9 @@ namespace quorvel {
 //  - requires approval: the entry is there but the user switched it off (Hidden=true or
 //    X-GNOME-Autostart-enabled=false), whatever it runs;
 //  - enabled: the entry is there, switched on, and runs this launcher.
+//
+// Unregistering deletes the entry unless the user switched it off: that entry stays as it is, so
+// the user's choice outlives a stop for maintenance and the registration that follows it.
 class XdgAutostartLoginItemService : public LoginItemService {
 public:
     struct Configuration {
@@ -49,6 +53,9 @@ public:
     settingsTools(const std::vector<std::string>& desktops);
 
 private:
+    // The entry as it is on disk; nothing when there is none or it is no desktop entry.
+    std::optional<AutostartEntry> readEntry() const;
+
     Configuration configuration_;
 };
 

@@ -85,17 +85,21 @@ std::optional<FileURL> XdgAutostartLoginItemService::launcherExecutable() const 
     return executable;
 }
 
+std::optional<AutostartEntry> XdgAutostartLoginItemService::readEntry() const {
+    auto entry = entryURL();
+    if (!entry)
+        return std::nullopt;
+    auto file = readSmallRegularFile(*entry, maximumEntrySize);
+    if (!file)
+        return std::nullopt;
+    return parseAutostartEntry(file->contents);
+}
+
 LoginItemStatus XdgAutostartLoginItemService::status() {
     auto launcher = launcherExecutable();
     if (!launcher)
         return LoginItemStatus::notFound;
-    auto entry = entryURL();
-    if (!entry)
-        return LoginItemStatus::notRegistered;
-    auto file = readSmallRegularFile(*entry, maximumEntrySize);
-    if (!file)
-        return LoginItemStatus::notRegistered;
-    auto parsed = parseAutostartEntry(file->contents);
+    auto parsed = readEntry();
     if (!parsed)
         return LoginItemStatus::notRegistered;
     if (parsed->disabled)
@@ -122,6 +126,12 @@ bool XdgAutostartLoginItemService::unregisterItem() {
     auto entry = entryURL();
     if (!entry)
         return false;
+    // The user's "off" is theirs, not part of our registration: the entry stays, switched off, so
+    // that registering again after maintenance finds it off and leaves it so. Deleting it would
+    // make the next registration a fresh entry that starts at login. Switched off, it starts
+    // nothing in the meantime.
+    if (auto parsed = readEntry(); parsed && parsed->disabled)
+        return true;
     return ::unlink(entry->path.c_str()) == 0 || errno == ENOENT;
 }
 

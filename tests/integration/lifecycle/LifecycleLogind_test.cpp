@@ -84,8 +84,13 @@ TEST_F(LifecycleLogind, SleepWakeLockSessionAndPowerOffEachBecomeTheirCode) {
     logind.setSessionProperty("Active", g_variant_new_boolean(TRUE));
     EXPECT_EQ(awaitCodes(1), (Codes{{6, 0}}));
 
-    // Lock and unlock once each, as a desktop does on request: logind's signal, then the hint.
+    // logind's Lock only asks the locker: until its hint says so the screen is not locked, and
+    // the poll that follows has nothing to correct.
     logind.call(LogindMock::sessionPath, "org.freedesktop.login1.Session", "Lock", nullptr);
+    EXPECT_EQ(awaitCodes(0), Codes{});
+    pumpFor(5500ms);
+    EXPECT_EQ(take(), Codes{});
+    // Lock and unlock once each, as a desktop does on request: logind's signal, then the hint.
     logind.setLockedHint(true);
     EXPECT_EQ(awaitCodes(1), (Codes{{4, 0}}));
     logind.call(LogindMock::sessionPath, "org.freedesktop.login1.Session", "Unlock", nullptr);
@@ -121,8 +126,6 @@ TEST_F(LifecycleLogind, SleepWakeLockSessionAndPowerOffEachBecomeTheirCode) {
     g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::managerPath,
                                   "org.freedesktop.login1.Manager", "PrepareForSleep",
                                   g_variant_new("(b)", TRUE), nullptr);
-    g_dbus_connection_emit_signal(logind.driver, nullptr, LogindMock::sessionPath,
-                                  "org.freedesktop.login1.Session", "Lock", nullptr, nullptr);
     for (const char* name : {"screen-is-locked", "com.quorvel.desktop.focus-existing"}) {
         g_dbus_connection_emit_signal(
             logind.sessionDriver, nullptr, "/com/quorvel/desktop/Notifications",
@@ -130,6 +133,44 @@ TEST_F(LifecycleLogind, SleepWakeLockSessionAndPowerOffEachBecomeTheirCode) {
     }
     g_dbus_connection_flush_sync(logind.driver, nullptr, nullptr);
     EXPECT_EQ(awaitCodes(1), (Codes{{9, 0}}));
+}
+
+TEST_F(LifecycleLogind, EachEndingOfTheSessionIsOnePowerOff) {
+    enum Step { shutdown, shutdownCalledOff, closing, otherRemoved, removed };
+    struct Case {
+        const char* name;
+        std::vector<std::pair<Step, Codes>> steps; // each with the codes it brings
+    };
+    const Codes powerOff{{8, 0}};
+    const std::vector<Case> endings{
+        {"logout", {{closing, powerOff}, {removed, {}}}},
+        {"shutdown", {{shutdown, powerOff}, {closing, {}}, {removed, {}}}},
+        {"removed unannounced", {{otherRemoved, {}}, {removed, powerOff}}},
+        {"shutdown called off, then logout",
+         {{shutdown, powerOff}, {shutdownCalledOff, {}}, {closing, powerOff}, {removed, {}}}},
+    };
+    for (const Case& ending : endings) {
+        logind.addSession(true);
+        EXPECT_EQ(installAgain(), (Codes{{1, 7}})) << ending.name;
+        for (const auto& [step, codes] : ending.steps) {
+            switch (step) {
+            case shutdown:
+            case shutdownCalledOff:
+                logind.emitManagerSignal("PrepareForShutdown", step == shutdown);
+                break;
+            case closing:
+                logind.setSessionProperty("State", g_variant_new_string("closing"));
+                break;
+            case otherRemoved:
+                logind.emitSessionRemoved("c9");
+                break;
+            case removed:
+                logind.removeSession();
+                break;
+            }
+            EXPECT_EQ(awaitCodes(codes.size()), codes) << ending.name << ", step " << step;
+        }
+    }
 }
 
 TEST_F(LifecycleLogind, InstalledOnceOnTheMainThreadWithTheFirstCallback) {

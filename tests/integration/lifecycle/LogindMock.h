@@ -104,6 +104,22 @@ public:
         call(managerPath, "org.freedesktop.DBus.Mock", "EmitSignal",
              g_variant_new("(sssav)", "org.freedesktop.login1.Manager", member, "b", &arguments));
     }
+    // logind dropping a session: the manager announces it (its object is gone already).
+    void emitSessionRemoved(const char* id) {
+        std::string path = std::string("/org/freedesktop/login1/session/") + id;
+        GVariantBuilder arguments;
+        g_variant_builder_init(&arguments, G_VARIANT_TYPE("av"));
+        g_variant_builder_add(&arguments, "v", g_variant_new_string(id));
+        g_variant_builder_add(&arguments, "v", g_variant_new_object_path(path.c_str()));
+        call(managerPath, "org.freedesktop.DBus.Mock", "EmitSignal",
+             g_variant_new("(sssav)", "org.freedesktop.login1.Manager", "SessionRemoved", "so",
+                           &arguments));
+    }
+    void removeSession() {
+        call(managerPath, "org.freedesktop.DBus.Mock", "RemoveObject",
+             g_variant_new("(s)", sessionPath));
+        emitSessionRemoved("c1");
+    }
     void setLockedHint(bool locked) {
         call(sessionPath, "org.freedesktop.login1.Session", "SetLockedHint",
              g_variant_new("(b)", locked ? TRUE : FALSE));

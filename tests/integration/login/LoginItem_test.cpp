@@ -113,9 +113,6 @@ struct HostBundle {
                launcherExecutable.string() + "\nTryExec=" + launcherExecutable.string() +
                "\nTerminal=false\n";
     }
-    void switchOff(const std::string& line) {
-        writeFileText(entry, readFileText(entry) + line + "\n");
-    }
 
     TemporaryDirectory root;
     fs::path bundle;
@@ -200,28 +197,6 @@ TEST(LoginItem, EnsureRegistersTheLauncherThenFindsItEnabled) {
               (std::vector<std::string>{
                   "ensure status=not_registered registration=succeeded result=enabled",
                   "ensure status=enabled registration=not_needed result=enabled"}));
-}
-
-TEST(LoginItem, AnItemTheUserSwitchedOffStaysOff) {
-    for (std::string line : {"Hidden=true", "X-GNOME-Autostart-enabled=false"}) {
-        HostBundle host;
-        host.useThisBundle();
-        ASSERT_EQ(quorvel_login_launch_ensure(), 1);
-        host.switchOff(line);
-        std::string text = readFileText(host.entry);
-        LogCapture log;
-        EXPECT_EQ(quorvel_login_launch_status(), 2) << line;
-        EXPECT_EQ(quorvel_login_launch_ensure(), 2) << line;
-        EXPECT_EQ(readFileText(host.entry), text);
-        // Stopping for maintenance unregisters it all the same.
-        EXPECT_EQ(quorvel_login_launch_stop_for_maintenance(), 1);
-        EXPECT_FALSE(fs::exists(host.entry));
-        EXPECT_EQ(log.messages(),
-                  (std::vector<std::string>{
-                      "ensure status=requires_approval registration=not_needed "
-                      "result=requires_approval",
-                      "maintenance status=requires_approval unregistration=succeeded"}));
-    }
 }
 
 TEST(LoginItem, StopForMaintenanceTwiceThenEnsureAgain) {
@@ -328,11 +303,37 @@ TEST(LoginProbe, TheHostAppRegistersTheLauncherOfItsOwnBundle) {
         << result.output;
     std::string text = readFileText(probe.entry);
     EXPECT_TRUE(contains(text, "\nExec=\"" + probe.launcherExecutable.string() + "\"\n")) << text;
+}
 
-    result = probe.run({"stop", "status", "stop"});
-    EXPECT_EQ(results(result.output), "stop=1\nstatus=3\nstop=1\n") << result.output;
-    EXPECT_EQ(readFileText(probe.marker), "maintenance\n");
-    EXPECT_FALSE(fs::exists(probe.entry));
+TEST(LoginProbe, AnItemTheUserSwitchedOffStaysOffThroughMaintenance) {
+    for (std::string line : {"Hidden=true", "X-GNOME-Autostart-enabled=false"}) {
+        HostBundle probe;
+        // No XDG_CONFIG_HOME: the autostart folder of the (temporary) home, as most desktops have.
+        std::map<std::string, std::string> home{{"XDG_CONFIG_HOME", ""}};
+        fs::path entry = probe.root / ".config/autostart/com.quorvel.desktop.launcher.desktop";
+        ASSERT_EQ(results(probe.run({"ensure"}, home).output), "ensure=1\n");
+        writeFileText(entry, readFileText(entry) + line + "\n");
+        std::string text = readFileText(entry);
+
+        // An update stops the launcher, installs, and registers it again: the user's "off" holds.
+        auto result = probe.run({"status", "stop", "status", "ensure", "status", "stop"}, home);
+        EXPECT_EQ(results(result.output),
+                  "status=2\nstop=1\nstatus=2\nensure=2\nstatus=2\nstop=1\n")
+            << line << "\n"
+            << result.output;
+        EXPECT_EQ(readFileText(entry), text) << line;
+        EXPECT_EQ(readFileText(probe.marker), "maintenance\n");
+        for (const char* logged :
+             {"LoginLauncher info: maintenance status=requires_approval unregistration=succeeded",
+              "LoginLauncher info: ensure status=requires_approval registration=not_needed "
+              "result=requires_approval"}) {
+            EXPECT_TRUE(contains(result.output, logged)) << line << "\n" << result.output;
+        }
+        result = probe.run({"ensure", "status"}, home);
+        EXPECT_EQ(results(result.output), "ensure=2\nstatus=2\n") << result.output;
+        EXPECT_FALSE(fs::exists(probe.marker));
+        EXPECT_EQ(readFileText(entry), text) << line;
+    }
 }
 
 TEST(LoginProbe, AnEntryThatCannotBeRemovedLeavesTheMarkerWritten) {
