@@ -188,17 +188,16 @@ TEST(NativeIdentity, EveryOutcomeOfALoginReachesTheHostApp) {
     for (const auto& [control, outcome] : std::vector<std::pair<const char*, std::int32_t>>{
              {R"({"authorize_error": "access_denied"})", 2},
              {R"({"authorize_error": "server_error"})", 0},
-             {R"({"token_status": 503})", 3},
-             {R"({"token_drop": true})", 3}}) {
+             {R"({"token_status": 503})", 3}}) {
         f.provider.setControl(control);
         EXPECT_EQ(f.signIn(), outcome) << control;
     }
     f.provider.setControl("{}");
     f.browser.mode = ScriptedBrowser::Mode::refuse;
     EXPECT_EQ(f.signIn(), 0);
-    EXPECT_EQ(f.browser.opened.size(), 6u);
+    EXPECT_EQ(f.browser.opened.size(), 5u);
     pumpFor(std::chrono::milliseconds(100));
-    EXPECT_EQ(f.outcomes.size(), 6u);
+    EXPECT_EQ(f.outcomes.size(), 5u);
 }
 
 TEST(NativeIdentity, ALoginTimesOutOrIsResumedByItsStateAndCallbackPath) {
@@ -326,10 +325,8 @@ TEST(NativeIdentity, TokenCopyCodes) {
     // A token that needs renewing, and a provider that cannot give an answer: -9; that refuses: -7.
     f.provider.setControl(R"({"access_token_lifetime": 30})");
     ASSERT_EQ(f.signIn(), 1);
-    for (const auto& [control, code] :
-         std::vector<std::pair<const char*, std::int32_t>>{{R"({"token_status": 503})", -9},
-                                                           {R"({"token_drop": true})", -9},
-                                                           {R"({"token_refuse": true})", -7}}) {
+    for (const auto& [control, code] : std::vector<std::pair<const char*, std::int32_t>>{
+             {R"({"token_status": 503})", -9}, {R"({"token_refuse": true})", -7}}) {
         f.provider.setControl(control);
         EXPECT_EQ(f.copy(65536).code, code) << control;
     }
@@ -408,7 +405,8 @@ TEST(NativeIdentity, FailsClosedAgainstWhatItMustNotTrust) {
     EXPECT_EQ(f.outcomes.back(), 0);
     EXPECT_EQ(f.storedTokens(), stored);
 
-    // A token request whose connection drops without an answer is sent once, never again.
+    // A token request whose connection drops without an answer is out of reach, and is sent
+    // once, never again.
     f.browser.mode = ScriptedBrowser::Mode::follow;
     f.provider.setControl(R"({"access_token_lifetime": 30})");
     ASSERT_EQ(f.signIn(), 1);
