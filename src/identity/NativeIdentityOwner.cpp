@@ -75,6 +75,7 @@ std::int32_t NativeIdentityOwner::beginLogin(Completion completion) {
     std::uint64_t generation = ++loginCompletion_->generation;
     loginCompletion_->completion = std::move(completion);
     browserWaitExpired_ = false;
+    callbackRefused_ = false;
     browserCallback_ = {};
 
     const IdentityConfiguration& configuration = *configuration_;
@@ -138,6 +139,10 @@ void NativeIdentityOwner::handleResult(std::uint64_t generation, const LoginResu
     if (result) {
         outcome = LoginOutcome::succeeded;
         hop = "webauth_result_success";
+    } else if (result.error().kind() == idp::WebAuthError::Kind::userCancelled &&
+               callbackRefused_) {
+        outcome = LoginOutcome::failed;
+        hop = "webauth_result_failure";
     } else if (result.error().kind() == idp::WebAuthError::Kind::userCancelled) {
         outcome = browserWaitExpired_ ? LoginOutcome::timedOut : LoginOutcome::cancelled;
         hop = browserWaitExpired_ ? "webauth_result_timed_out" : "webauth_result_cancelled";
@@ -196,8 +201,14 @@ std::int32_t NativeIdentityOwner::resumeLogin(const std::string& url) {
     if (!state || *state != *browserCallback_.pendingState)
         return 0;
     browserCallback_ = {};
-    if (!idp::WebAuthentication::resume(url))
+    if (!idp::WebAuthentication::resume(url)) {
+        // The browser came back with this login's state, but with a response the client cannot
+        // read: nobody will bring another one, so the login fails now instead of at the end of
+        // the browser wait.
+        callbackRefused_ = true;
+        idp::WebAuthentication::cancel();
         return 0;
+    }
     browserWait_.reset();
     return 1;
 }

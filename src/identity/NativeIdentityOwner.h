@@ -51,7 +51,8 @@ public:
     // failed to open.
     std::int32_t reopenBrowser();
     // 1 accepted, 0 not accepted (no login waiting, another state, refused by the client), -1 not
-    // configured, -4 not a callback URL of this configuration.
+    // configured, -4 not a callback URL of this configuration. A callback with the login's state
+    // that the client refuses ends that login at once as failed.
     std::int32_t resumeLogin(const std::string& url);
 
     // The outcome an error's underlying cause stands for: unreachable for a request that got no
@@ -89,6 +90,9 @@ private:
     std::shared_ptr<LoginCompletionSlot> loginCompletion_;
     TimerHandle browserWait_;
     bool browserWaitExpired_ = false;
+    // Set when the callback of the current login was refused by the client, which then ends the
+    // login as failed.
+    bool callbackRefused_ = false;
     BrowserCallbackCorrelation browserCallback_;
 };
 

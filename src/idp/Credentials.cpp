@@ -2,6 +2,8 @@
 
 #include "idp/BoundedJson.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -55,6 +57,14 @@ std::int64_t millisecondsSinceEpoch(TimePoint time) {
 
 } // namespace
 
+bool isBearerTokenType(std::string_view tokenType) {
+    constexpr std::string_view bearer = "bearer";
+    return tokenType.size() == bearer.size() &&
+           std::equal(tokenType.begin(), tokenType.end(), bearer.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+}
+
 std::string Credentials::description() const {
     return "Credentials(accessToken: \"<REDACTED>\", tokenType: \"" + tokenType +
            "\", idToken: \"<REDACTED>\", "
@@ -80,6 +90,12 @@ Expected<Credentials, std::string> Credentials::fromTokenResponse(const Json& an
         return unexpected(std::string("Format of token_type is not recognized."));
     }
     credentials.tokenType = tokenType->get<std::string>();
+    // RFC 6749 section 7.1: a token of a type the client does not understand must not be used.
+    // Only bearer tokens are sent by this client; "mac", "DPoP" and the rest need proofs it
+    // cannot make.
+    if (!isBearerTokenType(credentials.tokenType)) {
+        return unexpected(std::string("Token type is not supported: only Bearer tokens are used."));
+    }
     std::optional<std::string> idToken;
     if (!readOptionalString(answer, "id_token", idToken))
         return unexpected(std::string("Format of id_token is not recognized."));

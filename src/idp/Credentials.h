@@ -28,8 +28,9 @@ struct Credentials {
     std::string description() const;
 
     // Reads a token endpoint answer (RFC 6749 section 5.1): "access_token" and "token_type"
-    // strings, "expires_in" seconds as a number or a numeric string (from 0 to 2^31), optional
-    // "id_token", "refresh_token", "scope" and "recovery_code" strings. The expiry is counted from
+    // strings (the type "Bearer" in any letter case; any other type is refused), "expires_in"
+    // seconds as a number or a numeric string (from 0 to 2^31), optional "id_token",
+    // "refresh_token", "scope" and "recovery_code" strings. The expiry is counted from
     // `receivedAt`, in whole milliseconds. The error is a sentence naming the member that was not
     // understood, e.g. "Format of expires_in is not recognized.".
     static Expected<Credentials, std::string> fromTokenResponse(const Json& answer,
@@ -42,6 +43,9 @@ struct Credentials {
     // Nothing when the data is not an archive of a version this build reads.
     static std::optional<Credentials> unarchive(const Bytes& data);
 };
+
+// True for "Bearer" in any letter case (RFC 6749 section 5.1: the type is case-insensitive).
+bool isBearerTokenType(std::string_view tokenType);
 
 // The version written by archive(); unarchive() reads exactly this version.
 inline constexpr std::int64_t credentialsArchiveVersion = 1;

@@ -1,5 +1,7 @@
 #include "idp/CredentialsManager.h"
 
+#include "idp/IDTokenValidator.h"
+
 #include <cmath>
 #include <condition_variable>
 #include <set>
@@ -174,6 +176,13 @@ CredentialsManager::obtain(const std::optional<std::string>& scope, std::int64_t
             return unexpected(
                 CredentialsManagerError(Kind::renewFailed, makeError(answer.error())));
         Credentials renewed = std::move(*answer);
+        // A renewed ID token replaces the checked one of the sign-in only after the same checks,
+        // and only for the same user of the same issuer.
+        if (!renewed.idToken.empty()) {
+            auto checked = checkRenewedIDToken(current.idToken, renewed.idToken);
+            if (!checked)
+                return unexpected(CredentialsManagerError(Kind::renewFailed, checked.error()));
+        }
         // A provider that does not rotate refresh tokens leaves them out of the answer, and one
         // may leave out the ID token on renewal: the stored ones remain the user's.
         if (!renewed.refreshToken)
@@ -203,17 +212,32 @@ CredentialsManager::obtain(const std::optional<std::string>& scope, std::int64_t
     return unexpected(CredentialsManagerError(Kind::unknown));
 }
 
-Expected<Credentials, AuthenticationError>
-CredentialsManager::renewAndWait(const std::string& refreshToken,
-                                 const std::optional<std::string>& scope,
-                                 const Parameters& parameters, const HTTPHeaders& headers) {
+Expected<void, ErrorPointer> CredentialsManager::checkRenewedIDToken(const std::string& stored,
+                                                                     const std::string& renewed) {
+    auto context = renewalValidationContext(stored, authentication_->clientId());
+    if (!context)
+        return unexpected(makeError(context.error()));
+    auto keys = waitForAnswer<JSONWebKeySet>(
+        [&](auto done) { authentication_->jwks(std::move(done)); }, "the key set");
+    if (!keys)
+        return unexpected(makeError(keys.error()));
+    auto valid =
+        validateIDToken(std::string_view(renewed), *keys, *context, authentication_->now());
+    if (!valid)
+        return unexpected(makeError(valid.error()));
+    return {};
+}
+
+template <class Value, class Start>
+Expected<Value, AuthenticationError> CredentialsManager::waitForAnswer(Start start,
+                                                                       const char* what) {
     struct Rendezvous {
         std::mutex mutex;
         std::condition_variable done;
-        std::optional<Expected<Credentials, AuthenticationError>> result;
+        std::optional<Expected<Value, AuthenticationError>> result;
     };
     auto rendezvous = std::make_shared<Rendezvous>();
-    authentication_->renew(refreshToken, scope, parameters, headers, [rendezvous](auto result) {
+    start([rendezvous](Expected<Value, AuthenticationError> result) {
         std::lock_guard lock(rendezvous->mutex);
         rendezvous->result.emplace(std::move(result));
         rendezvous->done.notify_all();
@@ -222,9 +246,20 @@ CredentialsManager::renewAndWait(const std::string& refreshToken,
     if (!rendezvous->done.wait_for(lock, renewalWaitLimit,
                                    [&] { return rendezvous->result.has_value(); })) {
         return unexpected(AuthenticationError::fromURLError(
-            URLError(URLError::Code::timedOut, "no answer from the token endpoint in time")));
+            URLError(URLError::Code::timedOut, std::string("no answer for ") + what + " in time")));
     }
     return std::move(*rendezvous->result);
+}
+
+Expected<Credentials, AuthenticationError>
+CredentialsManager::renewAndWait(const std::string& refreshToken,
+                                 const std::optional<std::string>& scope,
+                                 const Parameters& parameters, const HTTPHeaders& headers) {
+    return waitForAnswer<Credentials>(
+        [&](auto done) {
+            authentication_->renew(refreshToken, scope, parameters, headers, std::move(done));
+        },
+        "the token endpoint");
 }
 
 } // namespace quorvel::idp

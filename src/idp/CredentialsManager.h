@@ -76,6 +76,14 @@ private:
                                                             const std::optional<std::string>& scope,
                                                             const Parameters& parameters,
                                                             const HTTPHeaders& headers);
+    // Checks an ID token of a renewal answer as at sign-in, against the key set fetched now,
+    // and for the issuer and subject of the stored one.
+    Expected<void, ErrorPointer> checkRenewedIDToken(const std::string& stored,
+                                                     const std::string& renewed);
+    // Starts a request of the authentication API and waits for its answer, at most the renewal
+    // wait limit.
+    template <class Value, class Start>
+    Expected<Value, AuthenticationError> waitForAnswer(Start start, const char* what);
     Expected<std::optional<Credentials>, StorageError> read();
     Expected<void, StorageError> writeLocked(const Credentials& credentials);
     std::uint64_t generation();

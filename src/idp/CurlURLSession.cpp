@@ -16,6 +16,7 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
 #include <thread>
 
 namespace quorvel::idp {
@@ -112,6 +113,69 @@ std::vector<Certificate> readCertificates(const std::string& path) {
     }
     std::fclose(file);
     return certificates;
+}
+
+// "https://host:port" of a URL: no path, query or fragment, which may carry codes or tokens.
+std::string originOf(std::string_view url) {
+    constexpr std::string_view scheme = "https://";
+    std::string_view rest = url.substr(std::min(url.size(), scheme.size()));
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    if (auto at = rest.rfind('@'); at != std::string_view::npos)
+        rest.remove_prefix(at + 1);
+    return std::string(scheme) + std::string(rest);
+}
+
+// What went wrong in a failed TLS connection, in words a person setting up a provider can act on.
+const char* secureConnectionFailureKind(CURLcode code, long verifyResult) {
+    if (code == CURLE_PEER_FAILED_VERIFICATION) {
+        switch (verifyResult) {
+        case X509_V_OK:
+            return "host_name_mismatch"; // the chain was trusted, the name was not on it
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+        case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+        case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+        case X509_V_ERR_CERT_UNTRUSTED:
+            return "untrusted_certificate";
+        case X509_V_ERR_CERT_HAS_EXPIRED:
+            return "certificate_expired";
+        case X509_V_ERR_CERT_NOT_YET_VALID:
+            return "certificate_not_yet_valid";
+        case X509_V_ERR_CERT_REVOKED:
+            return "certificate_revoked";
+        case X509_V_ERR_HOSTNAME_MISMATCH:
+        case X509_V_ERR_IP_ADDRESS_MISMATCH:
+            return "host_name_mismatch";
+        default:
+            return "certificate_invalid";
+        }
+    }
+    switch (code) {
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CIPHER:
+        return "handshake_failed";
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CRL_BADFILE:
+        return "trust_store_unreadable";
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        return "pinned_key_mismatch";
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return "certificate_status_invalid";
+    default:
+        return "tls_error";
+    }
+}
+
+// One error line per failed TLS connection: the kind, the verification code and the origin, so
+// that an untrusted private authority is told apart from a provider that is down.
+void logSecureConnectionFailure(CURL* easy, CURLcode code, std::string_view url) {
+    long verifyResult = X509_V_OK;
+    curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+    Logger("com.quorvel.desktop", "IdentityProvider")
+        .error("tls result=failed kind=%{public}s verify_code=%{public}ld origin=%{public}s",
+               {std::string_view(secureConnectionFailureKind(code, verifyResult)),
+                static_cast<std::int64_t>(verifyResult), std::string_view(originOf(url))});
 }
 
 } // namespace
@@ -262,6 +326,13 @@ struct CurlURLSession::Engine {
             transfer.headerList = curl_slist_append(transfer.headerList, line.c_str());
         }
         set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headerList));
+        if (request.method != "GET") {
+            // libcurl sends a request again on its own when a reused connection closes before
+            // any answer. A token request must never go out twice (a second use of a code or a
+            // refresh token may revoke the grant), so it gets a connection of its own.
+            set(curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L));
+            set(curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L));
+        }
         if (request.method == "POST") {
             set(curl_easy_setopt(easy, CURLOPT_POST, 1L));
             set(curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
@@ -299,6 +370,8 @@ struct CurlURLSession::Engine {
         }
         URLError::Code kind =
             transfer->tooLarge ? URLError::Code::dataLengthExceedsMaximum : urlErrorCode(code);
+        if (kind == URLError::Code::secureConnectionFailed)
+            logSecureConnectionFailure(easy, code, transfer->request.url);
         std::string detail =
             transfer->errorText[0] ? transfer->errorText : curl_easy_strerror(code);
         deliver(std::move(transfer), unexpected(URLError(kind, detail)));

@@ -115,9 +115,15 @@ Expected<void, IDTokenValidationError> validateIDToken(std::optional<std::string
                         "), found (" + *issuer + ")");
     }
 
-    if (!stringClaim(claims, "sub")) {
+    auto subject = stringClaim(claims, "sub");
+    if (!subject) {
         return fail(Kind::missingSubject,
                     "Subject (sub) claim must be a string present in the ID token");
+    }
+    if (context.subject && *subject != *context.subject) {
+        return fail(Kind::subjectMismatch,
+                    "Subject (sub) claim mismatch in the ID token, expected (" + *context.subject +
+                        "), found (" + *subject + ")");
     }
 
     std::vector<std::string> audiences;
@@ -169,15 +175,16 @@ Expected<void, IDTokenValidationError> validateIDToken(std::optional<std::string
                     "Issued At (iat) claim must be a number present in the ID token");
     }
 
-    if (context.nonce) {
+    if (context.nonce || !context.nonceRequired) {
+        bool present = claims.contains("nonce");
         auto nonce = stringClaim(claims, "nonce");
-        if (!nonce)
+        if (context.nonceRequired && !nonce)
             return fail(Kind::missingNonce,
                         "Nonce (nonce) claim must be a string present in the ID token");
-        if (*nonce != *context.nonce) {
+        if (present && nonce != context.nonce) {
             return fail(Kind::nonceMismatch,
                         "Nonce (nonce) claim value mismatch in the ID token; expected (" +
-                            *context.nonce + "), found (" + *nonce + ")");
+                            context.nonce.value_or("") + "), found (" + nonce.value_or("") + ")");
         }
     }
 
@@ -231,6 +238,33 @@ Expected<void, IDTokenValidationError> validateIDToken(std::optional<std::string
         }
     }
     return {};
+}
+
+} // namespace quorvel::idp
+
+namespace quorvel::idp {
+
+Expected<IDTokenValidationContext, IDTokenValidationError>
+renewalValidationContext(std::string_view storedIDToken, const std::string& clientId) {
+    // The stored token was checked at sign-in; only its claims are read here.
+    auto stored = decodeJWT(storedIDToken);
+    if (!stored) {
+        return fail(Kind::cannotDecode, "The stored ID token could not be decoded",
+                    makeError(stored.error()));
+    }
+    auto issuer = stringClaim(stored->body, "iss");
+    auto subject = stringClaim(stored->body, "sub");
+    if (!issuer || !subject) {
+        return fail(Kind::cannotDecode,
+                    "The stored ID token names no issuer (iss) or subject (sub)");
+    }
+    IDTokenValidationContext context;
+    context.issuer = std::move(*issuer);
+    context.subject = std::move(subject);
+    context.audience = clientId;
+    context.nonce = stringClaim(stored->body, "nonce");
+    context.nonceRequired = false;
+    return context;
 }
 
 } // namespace quorvel::idp

@@ -17,6 +17,11 @@ struct IDTokenValidationContext {
     std::string issuer;   // exact expected "iss"
     std::string audience; // the client id, expected in "aud" (and "azp" with several audiences)
     std::optional<std::string> nonce;
+    // At sign-in the nonce sent must come back. A token renewed later need not carry one, but
+    // one that does must carry the nonce of the sign-in (OpenID Connect Core section 12.2).
+    bool nonceRequired = true;
+    // The "sub" a renewed token must name: the user of the sign-in.
+    std::optional<std::string> subject;
     std::optional<std::int64_t> maxAge; // seconds, when "max_age" was requested
     std::optional<std::string> organization;
     std::chrono::milliseconds leeway{60000};
@@ -34,6 +39,7 @@ public:
         missingIssuer,
         issuerMismatch,
         missingSubject,
+        subjectMismatch,
         missingAudience,
         audienceMismatch,
         missingExpiration,
@@ -64,12 +70,22 @@ private:
 
 // The ID token checks, in order: it decodes as a JWT; it is signed with RS256 (every other
 // algorithm, "none" and HS256 included, is refused) by the key of the key set whose "kid" it
-// names; then iss, sub, aud, exp (with the leeway), iat, nonce, azp (with several audiences),
-// auth_time (with a maximum age) and the organization. An absent token (nullopt or empty) fails
-// as missing.
+// names; then iss, sub (and the expected subject, when one is given), aud, exp (with the leeway),
+// iat, nonce, azp (with several audiences), auth_time (with a maximum age) and the organization.
+// An absent token (nullopt or empty) fails as missing.
 Expected<void, IDTokenValidationError> validateIDToken(std::optional<std::string_view> idToken,
                                                        const JSONWebKeySet& keys,
                                                        const IDTokenValidationContext& context,
                                                        TimePoint now);
+
+} // namespace quorvel::idp
+
+namespace quorvel::idp {
+
+// What an ID token that arrives with a renewal is checked against: the issuer, subject and nonce
+// of the stored ID token of the sign-in, and the client id as audience. The error when the stored
+// token cannot be read or names no issuer or subject: then no renewed token can be matched.
+Expected<IDTokenValidationContext, IDTokenValidationError>
+renewalValidationContext(std::string_view storedIDToken, const std::string& clientId);
 
 } // namespace quorvel::idp

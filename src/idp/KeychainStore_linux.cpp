@@ -151,6 +151,26 @@ StorageError storageError(const char* operation, GError* error, const BoundedCal
     return StorageError(std::move(text));
 }
 
+// After a delete that removed nothing: false when no matching item exists, the error when one
+// is left (a locked one: the search neither unlocks nor prompts).
+Expected<bool, StorageError> itemStillThere(GHashTable* attributes, const BoundedCall& call,
+                                            std::chrono::milliseconds timeout) {
+    GError* error = nullptr;
+    GList* items = secret_service_search_sync(nullptr, itemSchema(), attributes, SECRET_SEARCH_ALL,
+                                              call.cancellable(), &error);
+    if (error || (!items && call.timedOut()))
+        return unexpected(storageError("delete", error, call, timeout));
+    if (!items)
+        return false;
+    bool locked = false;
+    for (GList* item = items; item; item = item->next)
+        locked = locked || secret_item_get_locked(static_cast<SecretItem*>(item->data));
+    g_list_free_full(items, g_object_unref);
+    return unexpected(StorageError(locked
+                                       ? "Secret Service delete failed: the item is locked"
+                                       : "Secret Service delete failed: the item is still there"));
+}
+
 } // namespace
 
 KeychainStore::KeychainStore(std::string service, Options options)
@@ -201,7 +221,11 @@ Expected<bool, StorageError> KeychainStore::deleteEntry(const std::string& key) 
     if (error || (!removed && call.timedOut())) {
         return unexpected(storageError("delete", error, call, options_.timeout));
     }
-    return removed != FALSE;
+    if (removed)
+        return true;
+    // Nothing removed can still mean an item is there: the Secret Service skips locked items
+    // without an error. Only an item that is truly absent counts as "there was none".
+    return itemStillThere(attributes.table, call, options_.timeout);
 }
 
 } // namespace quorvel::idp

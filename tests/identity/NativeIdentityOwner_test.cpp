@@ -297,19 +297,21 @@ TEST(NativeIdentityOwner, FailedAndUnreachableLoginsLogTheirHop) {
     EXPECT_EQ(f.log.count(hopLine("webauth_result_unreachable")), 1u);
 }
 
-TEST(NativeIdentityOwner, ACallbackTheClientRefusesLeavesTheLoginToTimeOut) {
+TEST(NativeIdentityOwner, ACallbackTheClientRefusesEndsTheLoginAsFailed) {
     Fixture f;
     f.configure();
     ASSERT_EQ(f.begin(), 1);
     f.loop->drain();
-    // The right state, but "code" twice: the client does not take it.
+    // The right state, but "code" twice: the client does not take it, and nobody brings another.
     std::string refused = f.callback("?code=a&code=b&state=" + f.state());
     EXPECT_EQ(f.owner->resumeLogin(refused), 0);
     EXPECT_EQ(f.owner->resumeLogin(f.callback("?code=c&state=" + f.state())), 0);
     EXPECT_EQ(f.owner->reopenBrowser(), -3);
-    f.loop->advance(300);
     ASSERT_TRUE(f.waitForOutcome());
-    EXPECT_EQ(f.outcomes, std::vector<LoginOutcome>{LoginOutcome::timedOut});
+    EXPECT_EQ(f.outcomes, std::vector<LoginOutcome>{LoginOutcome::failed});
+    EXPECT_EQ(f.log.count(hopLine("webauth_result_failure")), 1u);
+    f.loop->advance(300);
+    EXPECT_EQ(f.outcomes.size(), 1u);
 }
 
 TEST(NativeIdentityOwner, AnOwnerThatIsGoneLeavesNothingBehind) {

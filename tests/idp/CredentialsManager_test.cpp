@@ -98,14 +98,12 @@ TEST(CredentialsManager, AnswersFromTheStoreWhileTheTokenLastsLongEnough) {
 
 TEST(CredentialsManager, RenewsWithAFormEncodedRefreshRequest) {
     Fixture f([](const HTTPRequest&) {
-        return tokenAnswer(
-            R"({"access_token":"at-new","token_type":"Bearer","id_token":"id-new","expires_in":3600})");
+        return tokenAnswer(R"({"access_token":"at-new","token_type":"bearer","expires_in":3600})");
     });
     f.manager->store(credentials(std::chrono::seconds(30)));
     auto renewed = f.get(std::nullopt, 60);
     ASSERT_TRUE(renewed) << renewed.error().message();
     EXPECT_EQ(renewed->accessToken, "at-new");
-    EXPECT_EQ(renewed->idToken, "id-new");
     EXPECT_EQ(renewed->refreshToken, "rt-old"); // the answer carried none
     EXPECT_EQ(f.stored(), *renewed);
 
@@ -158,6 +156,9 @@ TEST(CredentialsManager, ReportsWhyItCouldNotRenew) {
          false, "invalid_grant"},
         {tokenAnswer(R"({"access_token":"a","token_type":"Bearer","expires_in":"later"})"), 200,
          false, "idp.sdk.internal_error.plain"},
+        // A token that needs a proof this client cannot make is never used.
+        {tokenAnswer(R"({"access_token":"a","token_type":"DPoP","expires_in":3600})"), 200, false,
+         "idp.sdk.internal_error.plain"},
     };
     for (auto& c : cases) {
         Fixture g([&](const HTTPRequest&) { return c.answer; });

@@ -155,6 +155,30 @@ TEST(IDTokenValidator, ChecksTheNonceSent) {
                   "Nonce (nonce) claim must be a string present in the ID token");
 }
 
+TEST(IDTokenValidator, ARenewedTokenNamesTheSignedInUserAndMayLeaveOutTheNonce) {
+    auto renewal = renewalValidationContext(rs256Token(claims()), "client-1");
+    ASSERT_TRUE(renewal);
+    EXPECT_TRUE(check(rs256Token(without(claims(), "nonce")), *renewal));
+    EXPECT_TRUE(check(rs256Token(claims()), *renewal));
+    expectFailure(check(rs256Token(with(claims(), "nonce", "n-2")), *renewal), Kind::nonceMismatch,
+                  "Nonce (nonce) claim value mismatch");
+    expectFailure(
+        check(rs256Token(with(claims(), "sub", "user-2")), *renewal), Kind::subjectMismatch,
+        "Subject (sub) claim mismatch in the ID token, expected (user-1), found (user-2)");
+    expectFailure(check(rs256Token(with(claims(), "iss", "https://other.example/")), *renewal),
+                  Kind::issuerMismatch, "Issuer (iss) claim mismatch");
+    // A sign-in without a nonce: a renewed token must not bring one.
+    auto withoutNonce =
+        renewalValidationContext(rs256Token(without(claims(), "nonce")), "client-1");
+    ASSERT_TRUE(withoutNonce);
+    expectFailure(check(rs256Token(claims()), *withoutNonce), Kind::nonceMismatch,
+                  "Nonce (nonce) claim value mismatch");
+    // Nothing to match a renewed token with.
+    for (const std::string& stored :
+         std::vector<std::string>{"", "not-a-token", rs256Token(without(claims(), "sub"))})
+        EXPECT_FALSE(renewalValidationContext(stored, "client-1")) << stored;
+}
+
 TEST(IDTokenValidator, RequiresTheAuthorizedPartyWithSeveralAudiences) {
     Json several = with(claims(), "aud", Json::array({"client-1", "api"}));
     expectFailure(check(rs256Token(several)), Kind::missingAuthorizedParty,

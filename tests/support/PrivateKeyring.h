@@ -22,6 +22,11 @@ public:
     PrivateKeyring& operator=(const PrivateKeyring&) = delete;
 
     const std::string& busAddress() const { return bus_.address(); }
+
+    // Locks the login keyring (its items stay, unreadable and undeletable until it is unlocked)
+    // and unlocks it again with its password, without any prompt. True when the daemon did it.
+    bool lockLoginCollection();
+    bool unlockLoginCollection();
     const std::filesystem::path& home() const { return home_.path(); }
 
 private:

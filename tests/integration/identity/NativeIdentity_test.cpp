@@ -3,6 +3,7 @@
 // scripted default browser that follows the provider's redirect back to the host app.
 
 #include "IdentityTestHarness.h"
+#include "support/LogCapture.h"
 
 #include <cstring>
 
@@ -76,6 +77,12 @@ struct Identity {
             std::int32_t code = quorvel_identity_copy_access_token(buffer.data(), capacity);
             return Copy{code, buffer};
         });
+    }
+
+    // Everything stored, comparable and readable in a failure message.
+    std::string storedTokens() {
+        auto stored = owner->credentialsManager()->storedCredentials();
+        return stored ? std::string(textOf(stored->archive())) : std::string();
     }
 
     std::string storedAccessToken() {
@@ -181,17 +188,16 @@ TEST(NativeIdentity, EveryOutcomeOfALoginReachesTheHostApp) {
     for (const auto& [control, outcome] : std::vector<std::pair<const char*, std::int32_t>>{
              {R"({"authorize_error": "access_denied"})", 2},
              {R"({"authorize_error": "server_error"})", 0},
-             {R"({"token_status": 503})", 3},
-             {R"({"token_drop": true})", 3}}) {
+             {R"({"token_status": 503})", 3}}) {
         f.provider.setControl(control);
         EXPECT_EQ(f.signIn(), outcome) << control;
     }
     f.provider.setControl("{}");
     f.browser.mode = ScriptedBrowser::Mode::refuse;
     EXPECT_EQ(f.signIn(), 0);
-    EXPECT_EQ(f.browser.opened.size(), 6u);
+    EXPECT_EQ(f.browser.opened.size(), 5u);
     pumpFor(std::chrono::milliseconds(100));
-    EXPECT_EQ(f.outcomes.size(), 6u);
+    EXPECT_EQ(f.outcomes.size(), 5u);
 }
 
 TEST(NativeIdentity, ALoginTimesOutOrIsResumedByItsStateAndCallbackPath) {
@@ -319,10 +325,8 @@ TEST(NativeIdentity, TokenCopyCodes) {
     // A token that needs renewing, and a provider that cannot give an answer: -9; that refuses: -7.
     f.provider.setControl(R"({"access_token_lifetime": 30})");
     ASSERT_EQ(f.signIn(), 1);
-    for (const auto& [control, code] :
-         std::vector<std::pair<const char*, std::int32_t>>{{R"({"token_status": 503})", -9},
-                                                           {R"({"token_drop": true})", -9},
-                                                           {R"({"token_refuse": true})", -7}}) {
+    for (const auto& [control, code] : std::vector<std::pair<const char*, std::int32_t>>{
+             {R"({"token_status": 503})", -9}, {R"({"token_refuse": true})", -7}}) {
         f.provider.setControl(control);
         EXPECT_EQ(f.copy(65536).code, code) << control;
     }
@@ -341,4 +345,116 @@ TEST(NativeIdentity, TokenCopyCodes) {
     EXPECT_EQ(code, -6);
     pumpFor(std::chrono::milliseconds(50));
     EXPECT_GT(f.copy(65536).code, 0);
+}
+
+TEST(NativeIdentity, FailsClosedAgainstWhatItMustNotTrust) {
+    Identity f;
+    ASSERT_EQ(f.configure(), 0);
+    auto tokenRequests = [&] {
+        std::size_t count = 0;
+        for (const auto& line : f.provider.requests())
+            count += line.find(R"("path": "/oauth/token")") != std::string::npos;
+        return count;
+    };
+
+    // Only bearer tokens, in any letter case, are taken at sign-in.
+    for (const auto& [type, outcome] : std::vector<std::pair<std::string, std::int32_t>>{
+             {"mac", 0}, {"DPoP", 0}, {"bearer", 1}}) {
+        ASSERT_EQ(quorvel_identity_sign_out(), 0);
+        f.provider.setControl(R"({"access_token_lifetime": 30, "token_type": ")" + type + "\"}");
+        EXPECT_EQ(f.signIn(), outcome) << type;
+        EXPECT_EQ(f.storedAccessToken().empty(), outcome == 0) << type;
+    }
+
+    // A renewal answer that is not of a bearer token, or whose ID token fails the sign-in checks
+    // or names another user or issuer, is refused and stores nothing.
+    std::string stored = f.storedTokens();
+    ASSERT_FALSE(stored.empty());
+    for (const std::string hostile : {
+             R"("token_type": "mac")",
+             R"("id_token_alg": "none")",
+             R"("id_token_key": "unpublished", "id_token_kid": "key-1")",
+             R"("id_token_claims": {"sub": "user-2"})",
+             R"("id_token_claims": {"iss": "https://localhost:1/"})",
+             R"("id_token_claims": {"aud": "another-client"})",
+             R"("id_token_claims": {"exp": 1000})",
+             R"("id_token_claims": {"nonce": "not-the-sign-in"})",
+         }) {
+        f.provider.setControl(R"({"refresh_rotation": "keep", )" + hostile + "}");
+        EXPECT_EQ(f.copy(65536).code, -7) << hostile;
+        EXPECT_EQ(f.storedTokens(), stored) << hostile;
+    }
+    // The same user's renewed ID token, without a nonce, replaces the stored one.
+    f.provider.setControl(R"({"refresh_rotation": "keep"})");
+    auto renewed = f.copy(65536);
+    ASSERT_GT(renewed.code, 0);
+    EXPECT_EQ(f.storedAccessToken(), renewed.buffer.substr(0, std::size_t(renewed.code)));
+    EXPECT_NE(f.owner->credentialsManager()->storedCredentials()->idToken,
+              idp::Credentials::unarchive(bytesOf(stored))->idToken);
+
+    // A callback with the login's state that the client cannot read ends the login at once.
+    stored = f.storedTokens();
+    f.browser.mode = ScriptedBrowser::Mode::stay;
+    ASSERT_EQ(f.begin(), 1);
+    ASSERT_TRUE(pumpUntil([&] { return f.owner->browserCallback().pendingState.has_value(); }));
+    std::string refused = std::string(nativeCallback) +
+                          "?error=access_denied&error_description=%FF&state=" +
+                          *f.owner->browserCallback().pendingState;
+    EXPECT_EQ(quorvel_identity_resume_login(refused.c_str()), 0);
+    ASSERT_TRUE(f.waitForOutcome(f.outcomes.size() + 1));
+    EXPECT_EQ(f.outcomes.back(), 0);
+    EXPECT_EQ(f.storedTokens(), stored);
+
+    // A token request whose connection drops without an answer is out of reach, and is sent
+    // once, never again.
+    f.browser.mode = ScriptedBrowser::Mode::follow;
+    f.provider.setControl(R"({"access_token_lifetime": 30})");
+    ASSERT_EQ(f.signIn(), 1);
+    f.provider.setControl(R"({"token_drop": true})");
+    std::size_t before = tokenRequests();
+    EXPECT_EQ(f.signIn(), 3);
+    EXPECT_EQ(tokenRequests(), before + 1);
+    EXPECT_EQ(f.copy(65536).code, -9);
+    EXPECT_EQ(tokenRequests(), before + 2);
+    stored = f.storedTokens();
+
+    // A provider whose certificate authority is not trusted stays out of reach, and says why.
+    {
+        auto untrusting =
+            std::make_shared<idp::CurlURLSession>(idp::CurlURLSession::Configuration{});
+        auto platform = std::make_shared<FakeIdentityPlatform>(untrusting, f.store);
+        platform->setOnOpen([&](const std::string& url) { return f.browser.open(url); });
+        NativeIdentityOwner::setShared(
+            NativeIdentityOwner::make(platform, MainLoop::sharedPointer()));
+        ASSERT_EQ(f.configure(), 0);
+        f.browser.mode = ScriptedBrowser::Mode::synthesize;
+        LogCapture log;
+        EXPECT_EQ(f.copy(65536).code, -9);
+        EXPECT_EQ(f.signIn(), 3);
+        f.browser.finish();
+        std::vector<std::string> errors;
+        for (const auto& record : log.records()) {
+            if (record.level == LogLevel::error)
+                errors.push_back(record.message);
+        }
+        const std::string line = "tls result=failed kind=untrusted_certificate verify_code=20 "
+                                 "origin=https://localhost:" +
+                                 std::to_string(f.provider.port());
+        EXPECT_EQ(errors, (std::vector<std::string>{line, line}));
+        NativeIdentityOwner::setShared(f.owner);
+        f.browser.mode = ScriptedBrowser::Mode::follow;
+    }
+    EXPECT_EQ(f.storedTokens(), stored);
+
+    // Sign-out on a locked keyring fails, and says so; the credentials are still there once it
+    // is unlocked, and go with the next sign-out.
+    f.provider.setControl("{}");
+    ASSERT_EQ(f.signIn(), 1);
+    std::string token = f.storedAccessToken();
+    ASSERT_TRUE(keyringSlot()->lockLoginCollection());
+    EXPECT_EQ(onWorker([] { return quorvel_identity_sign_out(); }), -1);
+    ASSERT_TRUE(keyringSlot()->unlockLoginCollection());
+    EXPECT_EQ(f.storedAccessToken(), token);
+    EXPECT_EQ(quorvel_identity_sign_out(), 0);
+    EXPECT_EQ(f.copy(65536).code, -7);
 }
