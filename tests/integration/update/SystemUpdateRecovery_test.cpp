@@ -93,31 +93,37 @@ TEST_F(RealRecovery, AHealthyBundleIsLeftAloneAndABrokenOneRolledBack) {
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
 }
 
-TEST_F(RealRecovery, RollbackOfAMissingBundleAndOfOneThatDiedMidInstall) {
-    writeReceipt("installing");
-    EXPECT_EQ(recovery.recover(now),
-              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::diedMidInstall));
-    EXPECT_EQ(installedVersion(), "#!/bin/sh\necho 1.4.0\n");
-
-    fs::remove_all(bundle);
-    writeReceipt("failed");
-    EXPECT_EQ(recovery.recover(now),
-              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleMissing));
-    EXPECT_EQ(verify(bundle, key), 0);
-    EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
-}
-
-TEST_F(RealRecovery, ADanglingLinkInPlaceOfTheBundleIsSetAsideNotTreatedAsMissing) {
-    // A path that names nothing could not take the restored bundle: the rename onto it would fail
-    // on every launch. The link is something to set aside instead.
-    writeReceipt("installed");
-    fs::remove_all(bundle);
-    fs::create_directory_symlink(applications / "Gone.app", bundle);
-    EXPECT_EQ(recovery.recover(now),
-              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
-    EXPECT_FALSE(fs::is_symlink(bundle));
-    EXPECT_EQ(verify(bundle, key), 0);
-    EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
+TEST_F(RealRecovery, EveryBrokenStartingPointIsRolledBack) {
+    struct Start {
+        const char* name;
+        const char* state;
+        std::function<void()> arrange;
+        UpdateRollbackReason reason;
+    };
+    const std::vector<Start> starts = {
+        {"died mid-install", "installing", [] {}, UpdateRollbackReason::diedMidInstall},
+        {"missing", "failed", [&] { fs::remove_all(bundle); }, UpdateRollbackReason::bundleMissing},
+        // A path that names nothing could not take the restored bundle: the rename onto it would
+        // fail on every launch. The link is something to set aside instead.
+        {"dangling link", "installed",
+         [&] {
+             fs::remove_all(bundle);
+             fs::create_directory_symlink(applications / "Gone.app", bundle);
+         },
+         UpdateRollbackReason::bundleUnverified},
+    };
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.name);
+        fs::remove_all(bundle);
+        ASSERT_EQ(sign(makeBundle(applications, "1.5.0"), key), 0);
+        writeReceipt(start.state);
+        start.arrange();
+        EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rolledBack("1.5.0", start.reason));
+        EXPECT_FALSE(fs::is_symlink(bundle));
+        EXPECT_EQ(installedVersion(), "#!/bin/sh\necho 1.4.0\n");
+        EXPECT_EQ(verify(bundle, key), 0);
+        EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
+    }
 }
 
 TEST_F(RealRecovery, FailedRollbacksLeaveTheBundleAndNoScratch) {
