@@ -26,9 +26,9 @@
 #                      (quorvel-codesign sign --key); the build's development key is
 #                      BUILD/codesign/development-signing-key.pem
 # Prints the bundle's path. Files are copied, not linked: a running program is recognised by the
-# real path of its executable, which must lie inside the bundle. The launcher checks the bundle
-# with the signing tool that lies beside it. An existing bundle at the same place is replaced,
-# only once the new one is complete (and signed).
+# real path of its executable, which must lie inside the bundle. The launcher checks bundles in its
+# own process; the signing tool beside it is there for checks by hand. An existing bundle at the
+# same place is replaced, only once the new one is complete (and signed).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)

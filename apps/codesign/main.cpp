@@ -1,8 +1,8 @@
-// quorvel-codesign: signs application bundles and verifies them. Update recovery runs
-// "quorvel-codesign verify --deep --strict BUNDLE" to tell a healthy bundle from a broken one.
+// quorvel-codesign: signs application bundles and verifies them, with the code and the built-in key
+// that update recovery in the launcher uses to tell a healthy bundle from a broken one.
 
-#include "BundleSignature.h"
-#include "TrustedKey.h"
+#include "codesign/BundleSignature.h"
+#include "codesign/TrustedKey.h"
 
 #include <cstdio>
 #include <cstring>

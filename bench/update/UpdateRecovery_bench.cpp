@@ -1,13 +1,16 @@
 // Figures for update recovery on a realistic bundle: 200 files, about 50 MiB, signed.
-//   RecoverIdle         recover(now) with no receipt and a healthy bundle (one deep, strict verify)
+//   RecoverIdle         recover(now) with no receipt and a healthy bundle (one deep, strict verify,
+//                       in this process)
 //   Sha256sumSameFiles  sha256sum over the same 200 files, as the yardstick for the idle check
 //   OpensslDigest...    "openssl dgst -sha256" over them, a second yardstick
-//   Rollback            recover(now) with a receipt "installing": verify, unpack the snapshot
-//                       archive, verify the candidate, swap, delete the set-aside bundle
+//   Rollback            recover(now) with a receipt "installing": verify, list and unpack the
+//                       snapshot archive, verify the candidate, exchange, delete the old bundle
 // Files are read from the page cache after the first round, for all three alike.
 
 #include "base/InternetDateTime.h"
 #include "base/Logger.h"
+#include "base/SmallFile.h"
+#include "codesign/BundleSignature.h"
 #include "update/SystemUpdateRecoveryHost.h"
 #include "update/UpdateCommand.h"
 #include "update/UpdateRecovery.h"
@@ -68,16 +71,18 @@ struct World {
                        static_cast<std::streamsize>(data.size() * 8));
             files.push_back(file.string());
         }
-        auto tool = SystemUpdateRecoveryHost::locateCodesignTool();
-        if (!tool)
+        std::string error;
+        codesign::Key key = codesign::loadPrivateKeyFile(privateKey, error);
+        if (!key || !codesign::signBundle(bundle.string(), key.get(), error))
             std::abort();
-        run(tool->path, {"sign", "--key", privateKey, bundle.string()});
         run("/usr/bin/bsdtar", {"-c", "-z", "-f", (updates / "snapshot.tar.gz").string(), "-C",
                                 bundle.parent_path().string(), "Quorvel.app"});
 
         SystemUpdateRecoveryHost::Options options;
-        options.codesignTool = tool;
-        options.verifyOptions = {"--trusted-key", publicKey};
+        auto pem = readSmallRegularFile(FileURL::fromPath(publicKey), 64 * 1024);
+        if (!pem)
+            std::abort();
+        options.trustedKeyPem = pem->contents;
         host = std::make_shared<SystemUpdateRecoveryHost>(options);
         recovery = std::make_unique<UpdateRecovery>(
             UpdateRecoveryPaths{FileURL::fromPath(bundle.string()),

@@ -5,7 +5,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -17,12 +17,21 @@ namespace quorvel {
 
 namespace {
 
+// A line longer than this is not output a reader expects: the command is stopped.
+constexpr std::size_t longestLine = 1024 * 1024;
+
 int decodeWaitStatus(int status) {
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
         return 128 + WTERMSIG(status);
     return -1;
+}
+
+int remainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
+    auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<long long>(remaining.count(), 0, 60'000));
 }
 
 // Waits for the child to become waitable, up to the deadline; true when it has exited.
@@ -32,13 +41,8 @@ bool waitForExit(pid_t pid, std::chrono::steady_clock::time_point deadline) {
     if (pidfd >= 0) {
         bool exited = false;
         for (;;) {
-            auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (remaining.count() < 0)
-                remaining = std::chrono::milliseconds(0);
             pollfd entry{pidfd, POLLIN, 0};
-            int ready =
-                ::poll(&entry, 1, static_cast<int>(std::min<long long>(remaining.count(), 60'000)));
+            int ready = ::poll(&entry, 1, remainingMilliseconds(deadline));
             if (ready > 0) {
                 exited = true;
                 break;
@@ -73,37 +77,100 @@ int reap(pid_t pid) {
     return decodeWaitStatus(status);
 }
 
+enum class Reading { finished, stopped, timedOut };
+
+// Hands the pipe's lines to the reader until the command closes its output.
+Reading readLines(int fd, const UpdateCommandLineReader& readLine,
+                  std::chrono::steady_clock::time_point deadline) {
+    std::string pending;
+    char buffer[64 * 1024];
+    for (;;) {
+        pollfd entry{fd, POLLIN, 0};
+        int ready = ::poll(&entry, 1, remainingMilliseconds(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready < 0)
+            return Reading::stopped;
+        if (ready == 0) {
+            if (std::chrono::steady_clock::now() >= deadline)
+                return Reading::timedOut;
+            continue;
+        }
+        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        pending.append(buffer, static_cast<std::size_t>(count));
+        std::size_t start = 0;
+        for (auto end = pending.find('\n'); end != std::string::npos;
+             end = pending.find('\n', start)) {
+            if (!readLine(std::string_view(pending).substr(start, end - start)))
+                return Reading::stopped;
+            start = end + 1;
+        }
+        pending.erase(0, start);
+        if (pending.size() > longestLine)
+            return Reading::stopped;
+    }
+    if (!pending.empty() && !readLine(pending))
+        return Reading::stopped;
+    return Reading::finished;
+}
+
+// Only async-signal-safe calls from here on: the caller may have other threads.
+[[noreturn]] void execChild(pid_t parent, int input, int output, int errors, int status,
+                            const char* path, char* const* argv) {
+    ::setpgid(0, 0);
+    // Ended with the launcher, also when it is killed outright. The request holds for the thread
+    // that forked us; a parent that is already gone would never send it, hence the check.
+    if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) {
+        ::_exit(127);
+    }
+    if (::dup2(input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 ||
+        ::dup2(errors, STDERR_FILENO) < 0) {
+        int error = errno;
+        (void)!::write(status, &error, sizeof error);
+        ::_exit(127);
+    }
+    // Default signal handling and an empty mask, whatever the launcher set up for itself.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal :
+         {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
+        ::sigaction(signal, &defaults, nullptr);
+    }
+    sigset_t empty;
+    sigemptyset(&empty);
+    ::sigprocmask(SIG_SETMASK, &empty, nullptr);
+    ::execve(path, argv, environ);
+    int error = errno;
+    (void)!::write(status, &error, sizeof error);
+    ::_exit(127);
+}
+
+struct Descriptor {
+    int fd = -1;
+    Descriptor() = default;
+    explicit Descriptor(int value) : fd(value) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { reset(); }
+    void reset() {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+};
+
 } // namespace
 
 UpdateCommandResult runUpdateCommand(const FileURL& executable,
                                      const std::vector<std::string>& arguments,
-                                     std::chrono::milliseconds limit) {
+                                     std::chrono::milliseconds limit,
+                                     const UpdateCommandLineReader& readLine) {
     if (!executable.isAbsolute())
         return {};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    // Its own process group, so that a timeout ends whatever the command started as well; default
-    // signal handling and an empty mask, whatever the launcher set up for itself.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signal :
-         {SIGPIPE, SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGCHLD, SIGALRM, SIGUSR1, SIGUSR2}) {
-        sigaddset(&defaults, signal);
-    }
-    sigset_t emptyMask;
-    sigemptyset(&emptyMask);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes, &emptyMask);
-    posix_spawnattr_setflags(
-        &attributes,
-        static_cast<short>(POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK));
 
     std::vector<std::string> argv;
     argv.reserve(arguments.size() + 1);
@@ -114,23 +181,56 @@ UpdateCommandResult runUpdateCommand(const FileURL& executable,
         pointers.push_back(argument.data());
     pointers.push_back(nullptr);
 
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    pid_t pid = -1;
-    int spawned = ::posix_spawn(&pid, executable.path.c_str(), &actions, &attributes,
-                                pointers.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (spawned != 0)
+    Descriptor input(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    Descriptor discard(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+    int outputPipe[2] = {-1, -1};
+    int statusPipe[2] = {-1, -1};
+    if (input.fd < 0 || discard.fd < 0 || ::pipe2(statusPipe, O_CLOEXEC) != 0)
         return {};
+    Descriptor statusRead(statusPipe[0]), statusWrite(statusPipe[1]);
+    if (readLine && ::pipe2(outputPipe, O_CLOEXEC) != 0)
+        return {};
+    Descriptor outputRead(outputPipe[0]), outputWrite(outputPipe[1]);
 
-    if (waitForExit(pid, deadline)) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid < 0)
+        return {};
+    if (pid == 0) {
+        execChild(parent, input.fd, readLine ? outputWrite.fd : discard.fd, discard.fd,
+                  statusWrite.fd, executable.path.c_str(), pointers.data());
+    }
+    // Also here, so that a kill of the group cannot come before the child made it.
+    ::setpgid(pid, pid);
+    statusWrite.reset();
+    outputWrite.reset();
+
+    int startError = 0;
+    ssize_t reported = -1;
+    do {
+        reported = ::read(statusRead.fd, &startError, sizeof startError);
+    } while (reported < 0 && errno == EINTR);
+    if (reported > 0) {
+        reap(pid);
+        return {};
+    }
+
+    Reading reading = Reading::finished;
+    if (readLine) {
+        reading = readLines(outputRead.fd, readLine, deadline);
+        outputRead.reset();
+    }
+    if (reading == Reading::finished && waitForExit(pid, deadline)) {
         return {UpdateCommandResult::Status::exited, reap(pid)};
     }
     // Not reaped yet, so neither the pid nor the group id can have been reused.
     ::kill(-pid, SIGKILL);
     ::kill(pid, SIGKILL);
     reap(pid);
-    return {UpdateCommandResult::Status::timedOut, -1};
+    return {reading == Reading::stopped ? UpdateCommandResult::Status::stopped
+                                        : UpdateCommandResult::Status::timedOut,
+            -1};
 }
 
 } // namespace quorvel

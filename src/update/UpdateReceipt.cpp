@@ -71,7 +71,8 @@ std::optional<UpdateReceipt> UpdateReceipt::decode(const Bytes& data) {
 
     UpdateReceipt receipt;
     auto schema = object.find("schema");
-    if (schema == object.end())
+    // An integer as written: 1.0 and 1e0 are numbers of another kind, and refused.
+    if (schema == object.end() || !schema->is_number_integer())
         return std::nullopt;
     auto schemaValue = jsonSigned(*schema, std::numeric_limits<std::int64_t>::min(),
                                   std::numeric_limits<std::int64_t>::max());

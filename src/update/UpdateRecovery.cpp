@@ -3,6 +3,8 @@
 #include "base/Uuid.h"
 #include "platform/ApplicationSupport.h"
 
+#include <algorithm>
+#include <limits>
 #include <type_traits>
 
 namespace quorvel {
@@ -38,6 +40,12 @@ void UpdateRecovery::writeReceipt(const UpdateReceipt& receipt) const {
 UpdateRecoveryOutcome UpdateRecovery::recover(TimePoint now) const {
     if (!host_)
         return UpdateRecoveryOutcome::idle();
+    // What a killed recovery left beside the bundle goes first, whatever this one then does.
+    for (const FileURL& stale : host_->removeStaleSiblings(paths_.applicationBundle)) {
+        std::string name = stale.lastPathComponent();
+        updateRecoveryLogger().info("leftover action=removed name=%{public}s",
+                                    {std::string_view(name)});
+    }
     auto receipt = readReceipt();
     // The bundle is classified on every call, receipt or not.
     UpdateBundleCondition condition = host_->condition(paths_.applicationBundle);
@@ -82,7 +90,8 @@ UpdateRecoveryOutcome UpdateRecovery::restore(const UpdateRecoveryAction::Restor
     if (!scratch)
         return failed("restore result=failed reason=scratch", std::nullopt);
 
-    auto entries = host_->extractArchive(action.snapshot, *scratch);
+    auto entries =
+        host_->extractArchive(action.snapshot, *scratch, extractionLimit(action.snapshot));
     if (!entries || entries->size() != UpdateRecoveryLimits::snapshotTopLevelEntries ||
         entries->front().lastPathComponent() != bundleName) {
         return failed("restore result=failed reason=archive", *scratch);
@@ -100,7 +109,15 @@ UpdateRecoveryOutcome UpdateRecovery::restore(const UpdateRecoveryAction::Restor
         if (!host_->moveItem(candidate, bundle)) {
             return failed("restore result=failed reason=move_in", *scratch);
         }
+    } else if (auto exchanged = host_->exchangeItems(candidate, bundle)) {
+        // One step, so that the bundle path holds a whole bundle at every instant, the broken one
+        // or the restored one: a launcher killed here still finds an app to start. The broken
+        // bundle now lies where the candidate was, inside the scratch directory.
+        host_->removeItem(candidate);
+    } else if (exchanged.error().kind != UpdateRecoveryHostError::Kind::unsupported) {
+        return failed("restore result=failed reason=move_aside", *scratch);
     } else {
+        // A file system without an atomic exchange: two renames, with a short gap between them.
         if (!host_->moveItem(bundle, setAside)) {
             return failed("restore result=failed reason=move_aside", *scratch);
         }
@@ -121,6 +138,15 @@ UpdateRecoveryOutcome UpdateRecovery::restore(const UpdateRecoveryAction::Restor
     log.info("restore result=succeeded reason=%{public}s", {toString(action.reason)});
     host_->removeItem(*scratch);
     return UpdateRecoveryOutcome::rolledBack(receipt.toVersion, action.reason);
+}
+
+std::uint64_t UpdateRecovery::extractionLimit(const FileURL& snapshot) const {
+    std::uint64_t expected =
+        std::max(host_->diskUsage(paths_.applicationBundle), host_->diskUsage(snapshot));
+    constexpr std::uint64_t factor = UpdateRecoveryLimits::extractedSizeFactor;
+    if (expected > std::numeric_limits<std::uint64_t>::max() / factor)
+        return std::numeric_limits<std::uint64_t>::max();
+    return std::max(expected * factor, UpdateRecoveryLimits::extractedSizeFloor);
 }
 
 UpdateRecoveryOutcome UpdateRecovery::clean(const UpdateRecoveryAction::Clean& action,

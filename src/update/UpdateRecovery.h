@@ -17,6 +17,7 @@
 #include "update/UpdateRecoveryPaths.h"
 #include "update/UpdateRollbackReason.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -49,6 +50,8 @@ private:
     UpdateRecoveryOutcome restore(const UpdateRecoveryAction::Restore& action,
                                   const UpdateReceipt& receipt, UpdateBundleCondition condition,
                                   TimePoint now) const;
+    // How much a snapshot may unpack to: a fixed multiple of the bundle it replaces.
+    std::uint64_t extractionLimit(const FileURL& snapshot) const;
     UpdateRecoveryOutcome clean(const UpdateRecoveryAction::Clean& action,
                                 const UpdateReceipt& receipt) const;
 

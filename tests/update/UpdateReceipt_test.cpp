@@ -58,8 +58,9 @@ TEST(UpdateReceipt, DecodesEveryFieldAndEveryState) {
 TEST(UpdateReceipt, UnreadableReceipts) {
     for (const char* state : {"paused", "rolledBack", "Installing", ""})
         EXPECT_FALSE(decodeText(changed("\"installing\"", std::string("\"") + state + "\"")));
-    // Schema other than 1, or not a JSON number; versions that are not text.
-    for (const char* schema : {"\"schema\":2", "\"schema\":\"1\"", "\"schema\":1.5"})
+    // Schema other than 1, or not a JSON integer as written; versions that are not text.
+    for (const char* schema : {"\"schema\":2", "\"schema\":\"1\"", "\"schema\":1.5",
+                               "\"schema\":1.0", "\"schema\":1e0", "\"schema\":true"})
         EXPECT_FALSE(decodeText(changed("\"schema\":1", schema))) << schema;
     EXPECT_FALSE(decodeText(changed("\"1.5.0\"", "15")));
     // Every required key missing in turn, and given as null.

@@ -30,6 +30,10 @@ public:
     bool scratchFails = false;
     std::optional<std::vector<std::string>> extracted = std::vector<std::string>{candidatePath};
     std::set<std::string> failingMoveSources;
+    std::optional<UpdateRecoveryHostError::Kind> exchangeFails;
+    std::vector<std::string> stale;
+    std::map<std::string, std::uint64_t> usage;
+    std::uint64_t extractionLimit = 0;
     std::set<std::string> failingWrites;
     std::map<std::string, std::string> written;
 
@@ -51,9 +55,10 @@ public:
             return unexpected(UpdateRecoveryHostError::fileSystem(EACCES, "scratch"));
         return FileURL::fromPath(scratchPath);
     }
-    UpdateRecoveryResult<std::vector<FileURL>> extractArchive(const FileURL& archive,
-                                                              const FileURL& directory) override {
+    UpdateRecoveryResult<std::vector<FileURL>>
+    extractArchive(const FileURL& archive, const FileURL& directory, std::uint64_t limit) override {
         calls.push_back("extract " + archive.path + " " + directory.path);
+        extractionLimit = limit;
         if (!extracted) {
             return unexpected(UpdateRecoveryHostError{
                 UpdateRecoveryHostError::Kind::corruptArchive, {}, "corrupt"});
@@ -69,6 +74,23 @@ public:
         if (failingMoveSources.count(source.path))
             return unexpected(UpdateRecoveryHostError::fileSystem(EIO, "move"));
         return {};
+    }
+    std::uint64_t diskUsage(const FileURL& item) override {
+        auto found = usage.find(item.path);
+        return found == usage.end() ? 0 : found->second;
+    }
+    UpdateRecoveryResult<void> exchangeItems(const FileURL& first, const FileURL& second) override {
+        calls.push_back("exchange " + first.path + " " + second.path);
+        if (exchangeFails)
+            return unexpected(UpdateRecoveryHostError{*exchangeFails, {}, "exchange"});
+        return {};
+    }
+    std::vector<FileURL> removeStaleSiblings(const FileURL& bundle) override {
+        calls.push_back("sweep " + bundle.path);
+        std::vector<FileURL> removed;
+        for (const auto& name : stale)
+            removed.push_back(FileURL::fromPath(parent + "/" + name));
+        return removed;
     }
     void removeItem(const FileURL& item) override { calls.push_back("remove " + item.path); }
     UpdateRecoveryResult<void> write(const Bytes& bytes, const FileURL& file) override {
@@ -131,10 +153,18 @@ TEST_F(UpdateRecoveryEngine, NothingToDoTouchesNothingAndLogsNothing) {
         if (receipt)
             h->files[receiptPath] = *receipt;
         EXPECT_EQ(UpdateRecovery(recovery.paths(), h).recover(now), UpdateRecoveryOutcome::idle());
-        EXPECT_EQ(h->calls,
-                  (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath}));
+        EXPECT_EQ(h->calls, (std::vector<std::string>{"sweep " + bundlePath, "read " + receiptPath,
+                                                      "condition " + bundlePath}));
     }
     EXPECT_TRUE(messages().empty());
+
+    // What killed recoveries left beside the bundle is removed first, one line each.
+    host->conditions[bundlePath] = UpdateBundleCondition::verified;
+    host->stale = {".Quorvel.app.failed.A", ".Quorvel.app.restore.B"};
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
+    EXPECT_EQ(messages(),
+              (std::vector<std::string>{"leftover action=removed name=.Quorvel.app.failed.A",
+                                        "leftover action=removed name=.Quorvel.app.restore.B"}));
 }
 
 TEST_F(UpdateRecoveryEngine, WithoutAUsableSnapshotTheBundleIsUnrecoverable) {
@@ -158,17 +188,18 @@ TEST_F(UpdateRecoveryEngine, SuccessfulRollbackOfAHealthyBundleStillInstalling) 
     host->conditions[bundlePath] = UpdateBundleCondition::verified;
     host->conditions[candidatePath] = UpdateBundleCondition::verified;
     host->files[receiptPath] = receiptText("installing");
+    host->usage = {{bundlePath, 300 << 20}, {snapshot, 100 << 20}};
     EXPECT_EQ(recovery.recover(now),
               UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::diedMidInstall));
-    std::string aside = host->setAside();
-    ASSERT_FALSE(aside.empty());
-    EXPECT_EQ(host->calls,
-              (std::vector<std::string>{
-                  "read " + receiptPath, "condition " + bundlePath, "write " + holdPath,
-                  "scratch " + bundlePath, "extract " + snapshot + " " + scratchPath,
-                  "condition " + candidatePath, "move " + bundlePath + " " + aside,
-                  "move " + candidatePath + " " + bundlePath, "remove " + aside,
-                  "write " + receiptPath, "remove " + scratchPath}));
+    // One exchange, never a moment without a bundle; the swapped-out bundle is removed.
+    EXPECT_EQ(
+        host->calls,
+        (std::vector<std::string>{
+            "sweep " + bundlePath, "read " + receiptPath, "condition " + bundlePath,
+            "write " + holdPath, "scratch " + bundlePath, "extract " + snapshot + " " + scratchPath,
+            "condition " + candidatePath, "exchange " + candidatePath + " " + bundlePath,
+            "remove " + candidatePath, "write " + receiptPath, "remove " + scratchPath}));
+    EXPECT_EQ(host->extractionLimit, (300 << 20) * UpdateRecoveryLimits::extractedSizeFactor);
     EXPECT_EQ(host->written[holdPath], "1.5.0\n");
     EXPECT_EQ(
         host->written[receiptPath],
@@ -257,9 +288,21 @@ TEST_F(UpdateRecoveryEngine, EveryFailedRollbackStep) {
         {"snapshot unverified",
          [](RecordingHost& h) { h.conditions[candidatePath] = UpdateBundleCondition::unverified; },
          "restore result=failed reason=snapshot_unverified", true},
-        {"move aside", [](RecordingHost& h) { h.failingMoveSources.insert(bundlePath); },
+        {"exchange",
+         [](RecordingHost& h) { h.exchangeFails = UpdateRecoveryHostError::Kind::fileSystem; },
          "restore result=failed reason=move_aside", true},
-        {"move in", [](RecordingHost& h) { h.failingMoveSources.insert(candidatePath); },
+        // Where the file system cannot exchange, two renames do the swap.
+        {"move aside",
+         [](RecordingHost& h) {
+             h.exchangeFails = UpdateRecoveryHostError::Kind::unsupported;
+             h.failingMoveSources.insert(bundlePath);
+         },
+         "restore result=failed reason=move_aside", true},
+        {"move in",
+         [](RecordingHost& h) {
+             h.exchangeFails = UpdateRecoveryHostError::Kind::unsupported;
+             h.failingMoveSources.insert(candidatePath);
+         },
          "restore result=failed reason=move_in", true},
     };
     for (const auto& failure : cases) {
@@ -273,7 +316,7 @@ TEST_F(UpdateRecoveryEngine, EveryFailedRollbackStep) {
         log.clear();
 
         EXPECT_EQ(engine.recover(now), UpdateRecoveryOutcome::rollbackFailed("1.5.0"));
-        EXPECT_EQ(h->calls.at(2), "write " + holdPath);
+        EXPECT_EQ(h->calls.at(3), "write " + holdPath);
         EXPECT_EQ(h->written, (std::map<std::string, std::string>{{holdPath, "1.5.0\n"}}));
         EXPECT_EQ(messages(), (std::vector<std::string>{"hold action=written", failure.line}));
         ASSERT_EQ(errors().size(), 1u);
@@ -307,9 +350,10 @@ TEST_F(UpdateRecoveryEngine, CleanupDeletesRemovableLeftoversAndMarksTheReceipt)
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::cleaned());
     // An artifact path outside the updates directory is ignored; the default name goes instead.
     EXPECT_EQ(host->calls,
-              (std::vector<std::string>{
-                  "read " + receiptPath, "condition " + bundlePath, "remove " + snapshot,
-                  "remove " + updates + "/Quorvel_1.5.0.app.tar.gz", "write " + receiptPath}));
+              (std::vector<std::string>{"sweep " + bundlePath, "read " + receiptPath,
+                                        "condition " + bundlePath, "remove " + snapshot,
+                                        "remove " + updates + "/Quorvel_1.5.0.app.tar.gz",
+                                        "write " + receiptPath}));
     EXPECT_EQ(
         host->written[receiptPath],
         R"({"artifact_path":"/tmp/evil.bin","artifact_sha256":"abc","failure":"f","from_version":"1.4.0",)"
@@ -326,8 +370,9 @@ TEST_F(UpdateRecoveryEngine, CleanupSkipsADefaultArtifactNameThatLeavesTheFolder
     host->failingWrites.insert(receiptPath);
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::cleaned());
     EXPECT_EQ(host->calls,
-              (std::vector<std::string>{"read " + receiptPath, "condition " + bundlePath,
-                                        "remove " + snapshot, "write " + receiptPath}));
+              (std::vector<std::string>{"sweep " + bundlePath, "read " + receiptPath,
+                                        "condition " + bundlePath, "remove " + snapshot,
+                                        "write " + receiptPath}));
     EXPECT_EQ(messages(), (std::vector<std::string>{"cleanup result=succeeded"}));
 }
 

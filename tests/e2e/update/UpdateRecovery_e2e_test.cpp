@@ -1,7 +1,7 @@
 // Update recovery as a user meets it: the built launcher inside a laid-out bundle signed with this
 // build's development key, a temporary HOME with the updater's files, real processes. The launcher
-// checks the bundle with the signing tool that lies beside it and logs to standard error
-// (QUORVEL_LOG=stderr), read back here.
+// checks bundles in its own process, whatever became of the bundle it was started from, and logs
+// to standard error (QUORVEL_LOG=stderr), read back here.
 
 #include "base/Bytes.h"
 #include "support/ChildProcess.h"
@@ -11,11 +11,14 @@
 #include "update/UpdateReceipt.h"
 
 #include <algorithm>
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdio.h>
 
 namespace quorvel {
 namespace {
@@ -51,13 +54,10 @@ protected:
 
     ~UpdateRecoveryEndToEnd() override { test::endLauncherRun(launcher, root.path()); }
 
-    // The signing tool the launcher uses: the one beside it, with the key built into it.
-    fs::path codesignTool() const {
-        return test::launcherExecutable(bundle).parent_path() / "quorvel-codesign";
-    }
+    // This build's signing tool, with the key the launcher trusts built in.
     int verify() const {
-        return test::runCommand(
-                   {codesignTool().string(), "verify", "--deep", "--strict", bundle.string()})
+        return test::runCommand({(test::buildDirectory() / "bin/quorvel-codesign").string(),
+                                 "verify", "--deep", "--strict", bundle.string()})
             .status;
     }
 
@@ -79,8 +79,10 @@ protected:
     }
 
     // An install of 1.5.0 that died half-way: the new version in Info.plist, the host executable
-    // cut off after 4 KiB.
+    // cut off after 4 KiB, the signing tool in the bundle cut off as well.
     void breakBundle() {
+        fs::path tool = test::launcherExecutable(bundle).parent_path() / "quorvel-codesign";
+        fs::resize_file(tool, 4096);
         fs::path plist = bundle / "Contents/Info.plist";
         std::string text = test::readFileText(plist);
         const std::string installed = "<string>1.4.0</string>";
@@ -94,6 +96,24 @@ protected:
     }
 
     void startLauncher() { launcher = test::startLauncher(bundle, home, dataHome, logFile); }
+
+    // Kills the running host app and waits for the launcher to start the next one.
+    void relaunchHost(pid_t host) {
+        auto succeeded = [&] {
+            auto all = launcherLines();
+            return std::count(all.begin(), all.end(), "launch result=succeeded");
+        };
+        auto launches = succeeded();
+        ::kill(host, SIGKILL);
+        ASSERT_TRUE(waitUntil([&] { return succeeded() > launches; }, startBound)) << allOutput();
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                auto now = hosts();
+                return now.size() == 1 && now[0] != host;
+            },
+            startBound))
+            << allOutput();
+    }
 
     std::vector<pid_t> hosts() const {
         return test::processesRunning(test::hostExecutable(bundle));
@@ -182,6 +202,50 @@ TEST_F(UpdateRecoveryEndToEnd, AnInstallThatDiedHalfWayIsRolledBackAndTheHostApp
     EXPECT_TRUE(waitUntil([&] { return allOutput().find(started) != std::string::npos; }))
         << allOutput();
     EXPECT_TRUE(launcher->running());
+
+    // The launcher now runs from the bundle that was swapped out and deleted. When the host app
+    // dies, the same launcher still sees the restored bundle as healthy: nothing to recover,
+    // nothing unpacked again, nothing left beside the bundle.
+    auto recoveryLines = lines("UpdateRecovery");
+    relaunchHost(host);
+    EXPECT_EQ(lines("UpdateRecovery"), recoveryLines) << allOutput();
+    auto all = launcherLines();
+    EXPECT_EQ(std::count_if(all.begin(), all.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("update_recovery outcome=");
+                            }),
+              1)
+        << allOutput();
+    EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
+}
+
+TEST_F(UpdateRecoveryEndToEnd, AGoodUpdateSwappedInWhileTheLauncherRunsIsCleanedUpAfter) {
+    startLauncher();
+    ASSERT_TRUE(waitUntil([&] { return hosts().size() == 1; }, startBound)) << allOutput();
+    pid_t host = hosts()[0];
+
+    // The updater keeps 1.4.0, swaps a signed 1.5.0 in under the running launcher and finishes.
+    keepSnapshot();
+    writeReceipt("installing");
+    auto key = test::trustedDevelopmentKey();
+    fs::path staged =
+        test::makeHostBundle(root.path() / "staged", {"--key", "CFBundleShortVersionString=1.5.0",
+                                                      "--sign", key->string()});
+    ASSERT_EQ(::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, bundle.c_str(), RENAME_EXCHANGE), 0);
+    fs::remove_all(staged);
+    writeReceipt("installed");
+    ASSERT_EQ(verify(), 0);
+
+    relaunchHost(host);
+    EXPECT_TRUE(logged("update_recovery outcome=cleaned")) << allOutput();
+    EXPECT_EQ(lines("UpdateRecovery"), std::vector<std::string>{"cleanup result=succeeded"})
+        << allOutput();
+    EXPECT_FALSE(fs::exists(updates / "QUORVEL_UPDATE_HOLD"));
+    EXPECT_FALSE(fs::exists(snapshot));
+    auto receipt = UpdateReceipt::decode(bytesOf(test::readFileText(updates / "receipt.json")));
+    ASSERT_TRUE(receipt);
+    EXPECT_EQ(receipt->state, UpdateReceiptState::cleaned);
+    EXPECT_EQ(plistVersion(), "1.5.0");
 }
 
 TEST_F(UpdateRecoveryEndToEnd, AnInstallerMarkerWithoutAReceiptStopsTheLauncher) {

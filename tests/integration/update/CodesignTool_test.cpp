@@ -10,7 +10,7 @@ struct CodesignTool : ::testing::Test {
     TemporaryDirectory dir;
     TestKey key{dir.path()};
     fs::path bundle = makeBundle(dir.path(), "1.4.0");
-    SystemUpdateRecoveryHost host{hostOptions(codesignTool(), {"--trusted-key", key.publicKey})};
+    SystemUpdateRecoveryHost host{hostOptions(&key)};
 
     UpdateBundleCondition condition() { return host.condition(FileURL::fromPath(bundle.string())); }
 
@@ -134,10 +134,11 @@ TEST_F(CodesignTool, SigningRefusesLinksLeavingTheBundleAndFifos) {
 TEST_F(CodesignTool, TrustsOnlyItsKey) {
     TestKey other(dir.path(), "other");
     EXPECT_EQ(verify(bundle, other), 1);
-    // Without --trusted-key the key built into the tool is the only one trusted.
+    // Without --trusted-key the key built into the tool (and into the launcher) is the only one
+    // trusted.
     EXPECT_EQ(runCommand({codesignTool(), "verify", "--deep", "--strict", bundle.string()}).status,
               1);
-    SystemUpdateRecoveryHost production{hostOptions(codesignTool())};
+    SystemUpdateRecoveryHost production;
     EXPECT_EQ(production.condition(FileURL::fromPath(bundle.string())),
               UpdateBundleCondition::unverified);
     // The development key of this build (absent in a build with a release key) is that key.
@@ -175,30 +176,18 @@ TEST_F(CodesignTool, HostConditionOfMissingAndDanglingPaths) {
     fs::create_symlink(dir / "Nowhere.app", dir / "Dangling.app");
     bundle = dir / "Dangling.app";
     EXPECT_EQ(condition(), UpdateBundleCondition::unverified);
-    // No tool: nothing can be verified.
-    SystemUpdateRecoveryHost noTool{hostOptions((dir / "no-such-tool").string())};
-    EXPECT_EQ(noTool.condition(FileURL::fromPath((dir / "Quorvel.app").string())),
+    // A key that is no key: nothing can be verified.
+    SystemUpdateRecoveryHost noKey{[] {
+        SystemUpdateRecoveryHost::Options options;
+        options.trustedKeyPem = "not a key";
+        return options;
+    }()};
+    EXPECT_EQ(noKey.condition(FileURL::fromPath((dir / "Quorvel.app").string())),
               UpdateBundleCondition::unverified);
-}
-
-TEST(CodesignToolLocation, BesideTheExecutableThenOnPath) {
-    TemporaryDirectory dir;
-    writeFileText(dir / "bin/quorvel-codesign", "#!/bin/sh\nexit 0\n");
-    fs::permissions(dir / "bin/quorvel-codesign", fs::perms::owner_all);
-    writeFileText(dir / "plain/quorvel-codesign", "not executable");
-    writeFileText(dir / "launcher/quorvel-codesign", "#!/bin/sh\nexit 0\n");
-    fs::permissions(dir / "launcher/quorvel-codesign", fs::perms::owner_all);
-    fs::create_directory(dir / "empty");
-    const std::string path = "relative:" + (dir / "plain").string() + ":" + (dir / "bin").string();
-    auto folder = [&](const char* name) { return FileURL::fromPath((dir / name).string()); };
-
-    EXPECT_EQ(SystemUpdateRecoveryHost::locateCodesignTool(folder("launcher"), path),
-              FileURL::fromPath((dir / "launcher/quorvel-codesign").string()));
-    EXPECT_EQ(SystemUpdateRecoveryHost::locateCodesignTool(folder("empty"), path),
-              FileURL::fromPath((dir / "bin/quorvel-codesign").string()));
-    EXPECT_FALSE(SystemUpdateRecoveryHost::locateCodesignTool(folder("empty"), ""));
-    // The tests run from the build's bin folder, beside the tool of this build.
-    EXPECT_EQ(SystemUpdateRecoveryHost::locateCodesignTool(), FileURL::fromPath(codesignTool()));
+    // Out of time: the check gives up and the bundle counts as unverified.
+    SystemUpdateRecoveryHost hurried{hostOptions(&key, std::chrono::milliseconds(0))};
+    EXPECT_EQ(hurried.condition(FileURL::fromPath((dir / "Quorvel.app").string())),
+              UpdateBundleCondition::unverified);
 }
 
 } // namespace

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace quorvel::test {
@@ -25,8 +27,8 @@ struct RealRecovery : ::testing::Test {
     fs::path updates = dir / "data/com.quorvel.desktop/updates";
     fs::path bundle = applications / "Quorvel.app";
     fs::path snapshot = updates / "Quorvel-1.4.0.tar.gz";
-    std::shared_ptr<SystemUpdateRecoveryHost> host = std::make_shared<SystemUpdateRecoveryHost>(
-        hostOptions(codesignTool(), {"--trusted-key", key.publicKey}));
+    std::shared_ptr<SystemUpdateRecoveryHost> host =
+        std::make_shared<SystemUpdateRecoveryHost>(hostOptions(&key));
     UpdateRecovery recovery{UpdateRecoveryPaths{FileURL::fromPath(bundle.string()),
                                                 FileURL::fromPath(updates.string())},
                             host};
@@ -91,31 +93,37 @@ TEST_F(RealRecovery, AHealthyBundleIsLeftAloneAndABrokenOneRolledBack) {
     EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
 }
 
-TEST_F(RealRecovery, RollbackOfAMissingBundleAndOfOneThatDiedMidInstall) {
-    writeReceipt("installing");
-    EXPECT_EQ(recovery.recover(now),
-              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::diedMidInstall));
-    EXPECT_EQ(installedVersion(), "#!/bin/sh\necho 1.4.0\n");
-
-    fs::remove_all(bundle);
-    writeReceipt("failed");
-    EXPECT_EQ(recovery.recover(now),
-              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleMissing));
-    EXPECT_EQ(verify(bundle, key), 0);
-    EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
-}
-
-TEST_F(RealRecovery, ADanglingLinkInPlaceOfTheBundleIsSetAsideNotTreatedAsMissing) {
-    // A path that names nothing could not take the restored bundle: the rename onto it would fail
-    // on every launch. The link is something to set aside instead.
-    writeReceipt("installed");
-    fs::remove_all(bundle);
-    fs::create_directory_symlink(applications / "Gone.app", bundle);
-    EXPECT_EQ(recovery.recover(now),
-              UpdateRecoveryOutcome::rolledBack("1.5.0", UpdateRollbackReason::bundleUnverified));
-    EXPECT_FALSE(fs::is_symlink(bundle));
-    EXPECT_EQ(verify(bundle, key), 0);
-    EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
+TEST_F(RealRecovery, EveryBrokenStartingPointIsRolledBack) {
+    struct Start {
+        const char* name;
+        const char* state;
+        std::function<void()> arrange;
+        UpdateRollbackReason reason;
+    };
+    const std::vector<Start> starts = {
+        {"died mid-install", "installing", [] {}, UpdateRollbackReason::diedMidInstall},
+        {"missing", "failed", [&] { fs::remove_all(bundle); }, UpdateRollbackReason::bundleMissing},
+        // A path that names nothing could not take the restored bundle: the rename onto it would
+        // fail on every launch. The link is something to set aside instead.
+        {"dangling link", "installed",
+         [&] {
+             fs::remove_all(bundle);
+             fs::create_directory_symlink(applications / "Gone.app", bundle);
+         },
+         UpdateRollbackReason::bundleUnverified},
+    };
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.name);
+        fs::remove_all(bundle);
+        ASSERT_EQ(sign(makeBundle(applications, "1.5.0"), key), 0);
+        writeReceipt(start.state);
+        start.arrange();
+        EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::rolledBack("1.5.0", start.reason));
+        EXPECT_FALSE(fs::is_symlink(bundle));
+        EXPECT_EQ(installedVersion(), "#!/bin/sh\necho 1.4.0\n");
+        EXPECT_EQ(verify(bundle, key), 0);
+        EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
+    }
 }
 
 TEST_F(RealRecovery, FailedRollbacksLeaveTheBundleAndNoScratch) {
@@ -147,6 +155,15 @@ TEST_F(RealRecovery, FailedRollbacksLeaveTheBundleAndNoScratch) {
         {"not an archive", [&] { writeFileText(snapshot, "not an archive"); },
          "restore result=failed reason=archive"},
         {"gone", [&] { fs::remove(snapshot); }, "restore result=failed reason=archive"},
+        {"inflates far beyond the bundle",
+         [&] {
+             TemporaryDirectory folder;
+             fs::path bundleCopy = makeBundle(folder.path(), "1.4.0");
+             writeFileText(bundleCopy / "Contents/Resources/zeros", std::string(24 << 20, '\0'));
+             ASSERT_EQ(sign(bundleCopy, key), 0);
+             makeArchive(snapshot, folder.path(), {"Quorvel.app"});
+         },
+         "restore result=failed reason=archive"},
         {"unsigned snapshot",
          [&] {
              TemporaryDirectory folder;
@@ -200,43 +217,105 @@ TEST(UpdateCommand, ExitStatusStartFailureAndLimit) {
             .succeeded());
 }
 
-TEST(UpdateCommand, CommandOutlivingItsLimitIsKilledWithItsHelpers) {
+TEST(UpdateCommand, CommandsEndAtTheirLimitAndWithTheirCaller) {
     TemporaryDirectory dir;
     fs::path pids = dir / "pids";
     // Ignores SIGTERM and starts a helper of its own; both must be gone after the limit.
-    writeFileText(dir / "slow-codesign", "#!/bin/sh\ntrap '' TERM\nsleep 300 &\necho $$ $! > " +
-                                             pids.string() + "\nwait\n");
-    fs::permissions(dir / "slow-codesign", fs::perms::owner_all);
-    writeFileText(dir / "Quorvel.app/Contents/Info.plist", "x");
+    writeFileText(dir / "slow", "#!/bin/sh\ntrap '' TERM\nsleep 300 &\necho $$ $! > " +
+                                    pids.string() + "\nwait\n");
+    fs::permissions(dir / "slow", fs::perms::owner_all);
+    auto slow = FileURL::fromPath((dir / "slow").string());
+    auto ended = [](pid_t pid) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!processEnded(pid) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return processEnded(pid);
+    };
+    auto readPids = [&] {
+        pid_t script = 0, helper = 0;
+        std::istringstream(readFileText(pids)) >> script >> helper;
+        return std::pair{script, helper};
+    };
 
-    SystemUpdateRecoveryHost host{
-        hostOptions((dir / "slow-codesign").string(), {}, std::chrono::milliseconds(500))};
-    EXPECT_EQ(host.condition(FileURL::fromPath((dir / "Quorvel.app").string())),
-              UpdateBundleCondition::unverified);
-
-    pid_t script = 0, helper = 0;
-    std::istringstream(readFileText(pids)) >> script >> helper;
+    EXPECT_EQ(runUpdateCommand(slow, {}, std::chrono::milliseconds(500)).status,
+              UpdateCommandResult::Status::timedOut);
+    auto [script, helper] = readPids();
     ASSERT_GT(script, 0);
     ASSERT_GT(helper, 0);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!(processEnded(script) && processEnded(helper)) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(ended(script));
+    EXPECT_TRUE(ended(helper));
+
+    // A caller killed outright (SIGKILL, no chance to clean up) takes its command with it.
+    fs::remove(pids);
+    pid_t caller = ::fork();
+    ASSERT_GE(caller, 0);
+    if (caller == 0) {
+        runUpdateCommand(slow, {}, std::chrono::seconds(300));
+        ::_exit(0);
     }
-    EXPECT_TRUE(processEnded(script));
-    EXPECT_TRUE(processEnded(helper));
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (readFileText(pids).empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::tie(script, helper) = readPids();
+    ASSERT_GT(script, 0);
+    ::kill(caller, SIGKILL);
+    ::waitpid(caller, nullptr, 0);
+    EXPECT_TRUE(ended(script));
+
+    // Output read line by line; the reader may stop the command early.
+    std::vector<std::string> lines;
+    EXPECT_TRUE(runUpdateCommand(FileURL::fromPath("/bin/sh"), {"-c", "printf 'a\\nb\\nc'"},
+                                 std::chrono::seconds(10),
+                                 [&](std::string_view line) {
+                                     lines.emplace_back(line);
+                                     return true;
+                                 })
+                    .succeeded());
+    EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(runUpdateCommand(FileURL::fromPath("/bin/sh"), {"-c", "yes"},
+                               std::chrono::seconds(10), [](std::string_view) { return false; })
+                  .status,
+              UpdateCommandResult::Status::stopped);
 
     // The extraction tool is bounded the same way; the archive then counts as corrupt.
     writeFileText(dir / "slow-tar", "#!/bin/sh\nexec sleep 300\n");
     fs::permissions(dir / "slow-tar", fs::perms::owner_all);
-    auto options = hostOptions(codesignTool(), {}, std::chrono::milliseconds(300));
+    auto options = hostOptions(nullptr, std::chrono::milliseconds(300));
     options.archiveTool = FileURL::fromPath((dir / "slow-tar").string());
     SystemUpdateRecoveryHost hanging{options};
     fs::create_directory(dir / "scratch");
     auto result = hanging.extractArchive(FileURL::fromPath((dir / "a.tar").string()),
-                                         FileURL::fromPath((dir / "scratch").string()));
+                                         FileURL::fromPath((dir / "scratch").string()), 1 << 30);
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error().kind, UpdateRecoveryHostError::Kind::corruptArchive);
+}
+
+TEST_F(RealRecovery, StaleSiblingsThatNoRecoveryHoldsAreRemovedFirst) {
+    const std::string uuid = "0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9";
+    writeFileText(applications / (".Quorvel.app.restore." + uuid) / "Quorvel.app/Contents/x", "x");
+    writeFileText(applications / (".Quorvel.app.failed." + uuid) / "Contents/x", "x");
+    fs::create_symlink("nowhere", applications / (".Quorvel.app.failed.1" + uuid.substr(1)));
+    // Held by a running recovery (its lock), or not ours: left alone.
+    const std::string held = ".Quorvel.app.restore.F" + uuid.substr(1);
+    fs::create_directory(applications / held);
+    int lock = ::open((applications / held).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(lock, LOCK_EX), 0);
+    for (const char* other : {".Quorvel.app.restore.not-a-uuid",
+                              ".Other.app.failed.0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9",
+                              ".Quorvel.app.staged.0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9"})
+        fs::create_directory(applications / other);
+
+    EXPECT_EQ(recovery.recover(now), UpdateRecoveryOutcome::idle());
+    EXPECT_EQ(log.messages(),
+              (std::vector<std::string>{
+                  "leftover action=removed name=.Quorvel.app.failed." + uuid,
+                  "leftover action=removed name=.Quorvel.app.failed.1" + uuid.substr(1),
+                  "leftover action=removed name=.Quorvel.app.restore." + uuid}));
+    EXPECT_EQ(listing(applications),
+              (std::vector<std::string>{".Other.app.failed." + uuid, held,
+                                        ".Quorvel.app.restore.not-a-uuid",
+                                        ".Quorvel.app.staged." + uuid, "Quorvel.app"}));
+    ::close(lock);
 }
 
 TEST(SystemUpdateRecoveryHostFiles, WriteReadMoveRemoveAndScratch) {
@@ -278,6 +357,12 @@ TEST(SystemUpdateRecoveryHostFiles, WriteReadMoveRemoveAndScratch) {
     std::string name = scratch->lastPathComponent();
     EXPECT_EQ(name.rfind(".Quorvel.app.restore.", 0), 0u);
     EXPECT_EQ(name.size(), std::string(".Quorvel.app.restore.").size() + 36);
+    // Locked while this recovery holds it, so that no other recovery takes it for a leftover.
+    int other = ::open(scratch->path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+    host.removeItem(*scratch);
+    EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
     EXPECT_FALSE(host.makeScratchDirectory(url("missing/Quorvel.app")));
     EXPECT_FALSE(fs::exists(dir / "missing"));
 
@@ -300,7 +385,7 @@ TEST(SystemUpdateRecoveryHostFiles, ExtractionListsVisibleTopLevelEntries) {
     fs::create_directory(dir / "scratch");
     SystemUpdateRecoveryHost host;
     auto entries = host.extractArchive(FileURL::fromPath((dir / "snap.zip").string()),
-                                       FileURL::fromPath((dir / "scratch").string()));
+                                       FileURL::fromPath((dir / "scratch").string()), 1 << 20);
     ASSERT_TRUE(entries);
     EXPECT_EQ(*entries,
               std::vector<FileURL>{FileURL::fromPath((dir / "scratch/Quorvel.app").string())});
@@ -313,8 +398,16 @@ TEST(SystemUpdateRecoveryHostFiles, ExtractionListsVisibleTopLevelEntries) {
               0);
     fs::create_directory(dir / "scratch2");
     host.extractArchive(FileURL::fromPath((dir / "evil.tar").string()),
-                        FileURL::fromPath((dir / "scratch2").string()));
+                        FileURL::fromPath((dir / "scratch2").string()), 1 << 20);
     EXPECT_FALSE(fs::exists(dir / "x"));
+
+    // Entries that add up to more than the limit are refused before anything is written.
+    fs::create_directory(dir / "scratch3");
+    auto refused = host.extractArchive(FileURL::fromPath((dir / "snap.zip").string()),
+                                       FileURL::fromPath((dir / "scratch3").string()), 4096);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().kind, UpdateRecoveryHostError::Kind::corruptArchive);
+    EXPECT_EQ(listing(dir / "scratch3"), std::vector<std::string>{});
 }
 
 } // namespace

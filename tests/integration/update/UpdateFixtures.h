@@ -22,17 +22,6 @@ inline std::string codesignTool() {
     return buildDir() + "/bin/quorvel-codesign";
 }
 
-// Host settings for a test: the tool of this build (or another), extra verify options, a limit.
-inline SystemUpdateRecoveryHost::Options
-hostOptions(const std::string& tool, std::vector<std::string> verifyOptions = {},
-            std::chrono::milliseconds limit = UpdateRecoveryLimits::commandTimeLimit) {
-    SystemUpdateRecoveryHost::Options options;
-    options.codesignTool = FileURL::fromPath(tool);
-    options.verifyOptions = std::move(verifyOptions);
-    options.commandTimeLimit = limit;
-    return options;
-}
-
 // An Ed25519 key pair of the test's own: private.pem and public.pem in the folder.
 struct TestKey {
     std::string privateKey;
@@ -49,6 +38,17 @@ struct TestKey {
             0);
     }
 };
+
+// Host settings for a test: bundles signed with this key (absent: the built-in one), a limit.
+inline SystemUpdateRecoveryHost::Options
+hostOptions(const TestKey* key,
+            std::chrono::milliseconds limit = UpdateRecoveryLimits::commandTimeLimit) {
+    SystemUpdateRecoveryHost::Options options;
+    if (key)
+        options.trustedKeyPem = readFileText(key->publicKey);
+    options.commandTimeLimit = limit;
+    return options;
+}
 
 // A small application bundle with a nested login item, a library link and some resources.
 inline std::filesystem::path makeBundle(const std::filesystem::path& parent,

@@ -4,8 +4,9 @@
 // Contents/QuorvelSignature/, the manifest of every other entry below the bundle directory
 // ("manifest") and the Ed25519 signature of the manifest's bytes ("manifest.sig", 64 bytes).
 
-#include "BundleManifest.h"
+#include "codesign/BundleManifest.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,10 +40,14 @@ struct VerifyOptions {
     bool deep = false;
     // No unlisted entry, no link leading out of the bundle, nothing extra in the signature folder.
     bool strict = false;
+    // When set, the check gives up once this has passed (the bundle then counts as not valid), so
+    // that a huge or slow bundle cannot hold the caller for longer than it allows.
+    std::optional<std::chrono::steady_clock::time_point> deadline;
 };
 
 // Every problem found; empty when the bundle is valid. The signature is checked first and against
-// the trusted key only; without a valid signature nothing else is looked at.
+// the trusted key only; without a valid signature nothing else is looked at. Runs in the calling
+// process and reads nothing but the bundle.
 std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trustedKey,
                                       VerifyOptions options);
 

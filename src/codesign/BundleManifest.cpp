@@ -1,4 +1,4 @@
-#include "BundleManifest.h"
+#include "codesign/BundleManifest.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "BundleSignature.h"
+#include "codesign/BundleSignature.h"
 
 #include "base/AtomicFile.h"
 #include "base/Sha256.h"
@@ -84,10 +84,18 @@ bool isNested(const std::string& path) {
     return false;
 }
 
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+bool passed(const Deadline& deadline) {
+    return deadline && std::chrono::steady_clock::now() >= *deadline;
+}
+
+constexpr const char* timeLimitProblem = "time limit passed before the check was complete";
+
 // Lists every entry below root, links not followed, the signature folder left out. Nested
 // bundles' contents are left out too unless `deep`.
 bool scanBundle(const std::string& root, bool deep, std::map<std::string, DiskEntry>& entries,
-                std::vector<std::string>& problems) {
+                std::vector<std::string>& problems, const Deadline& deadline = std::nullopt) {
     std::error_code error;
     fs::recursive_directory_iterator it(root, fs::directory_options::none, error);
     if (error) {
@@ -98,6 +106,10 @@ bool scanBundle(const std::string& root, bool deep, std::map<std::string, DiskEn
     for (; it != fs::recursive_directory_iterator(); it.increment(error)) {
         if (error)
             break;
+        if (passed(deadline)) {
+            problems.push_back(timeLimitProblem);
+            return false;
+        }
         std::string full = it->path().string();
         std::string relative = full.substr(prefix.size());
         if (relative == signatureFolder) {
@@ -180,8 +192,8 @@ bool linkStaysInside(const std::string& root, const std::string& relative,
     return errno == ENOENT || errno == ENOTDIR; // dangling, but inside as written
 }
 
-std::optional<std::string> digestOfFile(const std::string& path,
-                                        std::vector<std::uint8_t>& buffer) {
+std::optional<std::string> digestOfFile(const std::string& path, std::vector<std::uint8_t>& buffer,
+                                        const Deadline& deadline = std::nullopt) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return std::nullopt;
@@ -205,6 +217,10 @@ std::optional<std::string> digestOfFile(const std::string& path,
         }
         if (count == 0)
             break;
+        if (passed(deadline)) {
+            ::close(fd);
+            return std::nullopt;
+        }
         EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count));
     }
     ::close(fd);
@@ -372,12 +388,19 @@ std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trust
         return {"manifest malformed"};
 
     std::map<std::string, DiskEntry> onDisk;
-    scanBundle(*root, options.deep, onDisk, problems);
+    if (!scanBundle(*root, options.deep, onDisk, problems, options.deadline) &&
+        passed(options.deadline)) {
+        return problems;
+    }
 
     std::vector<std::uint8_t> buffer(1024 * 1024);
     for (const auto& listed : manifest->entries) {
         if (!options.deep && isNested(listed.path))
             continue;
+        if (passed(options.deadline)) {
+            problems.push_back(timeLimitProblem);
+            return problems;
+        }
         auto found = onDisk.find(listed.path);
         if (found == onDisk.end()) {
             problems.push_back(listed.path + ": missing");
@@ -390,7 +413,7 @@ std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trust
             if (entry.target != listed.target)
                 problems.push_back(listed.path + ": link changed");
         } else if (entry.kind != DiskEntry::Kind::directory) {
-            auto digest = digestOfFile(*root + "/" + listed.path, buffer);
+            auto digest = digestOfFile(*root + "/" + listed.path, buffer, options.deadline);
             if (!digest || *digest != listed.digest)
                 problems.push_back(listed.path + ": modified");
         }
