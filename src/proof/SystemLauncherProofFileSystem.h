@@ -77,7 +77,8 @@ public:
 
     // Replaces the target's content by data: staged write, fchmod 0600, fsync, rename, then a
     // sync of the directory so that the rename itself is durable. The caller holds the target's
-    // lock. The target holds either its old or its new content at every moment.
+    // lock. The target holds either its old or its new content at every moment. Success once the
+    // rename is done: a failed sync of the directory after it is logged, not reported.
     VoidResult replaceAtomicallyUnderLock(const Bytes& data, const FileURL& target) const;
 
     // Unlinks path only if it is still the file with the expected identity; reports nothing.

@@ -1,4 +1,6 @@
+#include "base/Logger.h"
 #include "base/Uuid.h"
+#include "platform/ApplicationSupport.h"
 #include "proof/SystemLauncherProofFileSystem.h"
 
 #include <algorithm>
@@ -151,6 +153,10 @@ std::optional<std::error_code> copyPrefix(int source, int destination, std::uint
         offset += got;
     }
     return std::nullopt;
+}
+
+Logger proofFileLogger() {
+    return Logger(logSubsystem, "LoginLauncher");
 }
 
 FileURL hiddenSibling(const FileURL& target, std::string_view infix) {
@@ -325,14 +331,22 @@ SystemLauncherProofFileSystem::replaceAtomicallyUnderLock(const ContentWriter& w
     file.reset();
 
     // The rename lives in the directory: without syncing it, a power loss may bring the old
-    // content back although the new content was reported written. The new content is already in
-    // place, so a failure here is reported but nothing is undone.
-    Descriptor directory(openRetrying(target.deletingLastPathComponent().path.c_str(),
-                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // content back. But from the rename on, every reader sees the new content, and callers act on
+    // what we answer (the witness deletes the lease of an appended attestation): answering "not
+    // written" now would contradict the file. So a folder that cannot be synced (one we may
+    // write but not read cannot even be opened) is logged, and the replacement stands.
+    const FileURL folder = target.deletingLastPathComponent();
+    Descriptor directory(openRetrying(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int syncError = 0;
     if (!directory.valid())
-        return failure(lastPosixError());
-    if (systemCalls.fsync(directory.get()) != 0 && errno != EINVAL)
-        return failure(lastPosixError());
+        syncError = errno;
+    else if (systemCalls.fsync(directory.get()) != 0 && errno != EINVAL)
+        syncError = errno;
+    if (syncError != 0) {
+        proofFileLogger().error(
+            "proof_file folder_sync=failed errno=%{public}d folder=%{public}s",
+            {static_cast<std::int64_t>(syncError), std::string_view(folder.path)});
+    }
     return {};
 }
 
