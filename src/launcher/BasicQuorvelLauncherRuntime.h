@@ -132,6 +132,9 @@ public:
             stopForMaintenance();
             return;
         }
+        // From the look for a running host app to the spawn, other launchers of this bundle wait:
+        // started together, they find the one host app that the first of them opened.
+        LaunchExclusionHandle exclusion = workspace_->excludeOtherLaunches(parentURL_);
         auto parents = parentMonitor_.expectedParents(runningParents());
         if (!parents.empty()) {
             const auto& first = parents.front();
