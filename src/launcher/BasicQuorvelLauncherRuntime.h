@@ -158,11 +158,14 @@ public:
         OpenConfiguration configuration;
         configuration.activates = false;
         configuration.arguments = {hostBackgroundLaunchArgument};
-        std::optional<Claim> claim =
-            proofEvents_.claimForRelaunch(proofWitness_, parentExecutableURL_);
+        auto attempt = proofEvents_.claimForRelaunch(proofWitness_, parentExecutableURL_);
+        std::optional<Claim> claim;
+        if (attempt)
+            claim = std::move(*attempt);
         if (proofEvents_.observedTermination) {
+            std::string_view reason = claim ? "claimed" : rawValue(attempt.error());
             log_.info("proof_claim attempted=true claimed=%{bool,public}d reason=%{public}s",
-                      {claim.has_value(), std::string_view(claim ? "claimed" : "missing")});
+                      {claim.has_value(), reason});
         }
         // A claimed relaunch starts the host app with nothing but the launcher's own environment.
         if (claim)

@@ -3,6 +3,7 @@
 #include "base/Logger.h"
 #include "platform/ApplicationLaunchLock.h"
 #include "platform/ApplicationSupport.h"
+#include "platform/ProcessStat.h"
 #include "platform/RunningBundleScan.h"
 
 #include <cerrno>
@@ -262,6 +263,9 @@ void SystemWorkspace::openApplication(const FileURL& bundleURL,
         return;
     }
     RunningApplication application{bundle->identifier, pid, executable};
+    // Our child keeps its pid until we reap it, so this is its own start time.
+    if (auto stat = readProcessStat("/proc", pid))
+        application.startTime = stat->startTime;
     watch(application, true);
     answer(application);
 }

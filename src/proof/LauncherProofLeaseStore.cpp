@@ -77,24 +77,42 @@ LauncherProofLeaseStore::canonicalExecutableURL(const std::optional<FileURL>& ur
     return standardized;
 }
 
-std::optional<LauncherProofActiveLease>
+std::string_view rawValue(LauncherProofClaimMiss miss) {
+    switch (miss) {
+    case LauncherProofClaimMiss::missing:
+        return "missing";
+    case LauncherProofClaimMiss::pidReused:
+        return "pid_reused";
+    }
+    return "missing";
+}
+
+Expected<LauncherProofActiveLease, LauncherProofClaimMiss>
 LauncherProofLeaseStore::claimActiveLease(TimePoint now, std::int32_t killedPid,
-                                          const FileURL& executableURL) const {
+                                          const FileURL& executableURL,
+                                          std::optional<TimePoint> killedStartTime) const {
+    const auto missing = unexpected(LauncherProofClaimMiss::missing);
     if (!fileSystem)
-        return std::nullopt;
+        return missing;
     auto claim = fileSystem->claimItem(leaseURL, leaseFileCap);
     if (!claim)
-        return std::nullopt;
+        return missing;
 
     auto lease = validatedLease(claim->data, now);
     if (!lease) {
         fileSystem->consumeClaim(*claim);
-        return std::nullopt;
+        return missing;
     }
     auto executable = canonicalExecutableURL(executableURL);
     if (lease->appPid != killedPid || !executable || executable->path != lease->executablePath) {
         fileSystem->restoreClaim(*claim, leaseURL);
-        return std::nullopt;
+        return missing;
+    }
+    // The pid was reused: the process that wrote this lease died unwatched, and the one that just
+    // died only happened to get its pid. The lease stays for whoever still cares about it.
+    if (killedStartTime && lease->issuedAt + issuedBeforeStartTolerance < *killedStartTime) {
+        fileSystem->restoreClaim(*claim, leaseURL);
+        return unexpected(LauncherProofClaimMiss::pidReused);
     }
     return LauncherProofActiveLease{std::move(*lease), std::move(claim.value())};
 }

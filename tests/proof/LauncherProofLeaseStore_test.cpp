@@ -43,13 +43,18 @@ protected:
     void SetUp() override { std::filesystem::create_directories(folder); }
 
     Json lease() const { return validLeaseJson(pid, executable, directory.string()); }
+    // Why the last claim() got nothing.
+    std::optional<LauncherProofClaimMiss> miss;
 
     // Writes the bytes as the lease, claims it, and tells what became of it.
     Outcome claim(const Bytes& bytes, TimePoint now = leaseTestNow(), std::int32_t killedPid = pid,
-                  std::optional<std::string> executablePath = std::nullopt) {
+                  std::optional<std::string> executablePath = std::nullopt,
+                  std::optional<TimePoint> killedStartTime = std::nullopt) {
         writeBytes(leasePath, bytes);
-        auto active = store.claimActiveLease(
-            now, killedPid, FileURL::fromPath(executablePath.value_or(executable)));
+        auto active = store.claimActiveLease(now, killedPid,
+                                             FileURL::fromPath(executablePath.value_or(executable)),
+                                             killedStartTime);
+        miss = active ? std::nullopt : std::optional(active.error());
         if (active) {
             EXPECT_FALSE(pathExists(leasePath));
             EXPECT_EQ(readBytes(active->claim.claimedURL.path), bytes);
@@ -112,7 +117,27 @@ TEST_F(LeaseStoreTest, ForeignLeaseIsPutBackByteForByte) {
                     directory.string() + "/Quorvel.app/Contents/MacOS/./Quorvel"),
               Outcome::putBack);
     EXPECT_EQ(claim(bytes, leaseTestNow(), pid, executable + "/"), Outcome::putBack);
+    EXPECT_EQ(miss, LauncherProofClaimMiss::missing);
     EXPECT_EQ(claim(bytes), Outcome::claimed);
+
+    // The lease was issued at 11:59:50 in whole seconds. A process with its pid that started
+    // more than a second later is another process that reused the pid.
+    const TimePoint issued = *parseInternetDateTime("2026-01-31T11:59:50Z");
+    const struct {
+        std::chrono::milliseconds startedAfterIssue;
+        Outcome outcome;
+    } starts[] = {{std::chrono::milliseconds(-60000), Outcome::claimed},
+                  {std::chrono::milliseconds(1000), Outcome::claimed},
+                  {std::chrono::milliseconds(1001), Outcome::putBack},
+                  {std::chrono::milliseconds(5000), Outcome::putBack}};
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.startedAfterIssue.count());
+        EXPECT_EQ(claim(bytes, leaseTestNow(), pid, std::nullopt, issued + start.startedAfterIssue),
+                  start.outcome);
+        if (start.outcome == Outcome::putBack) {
+            EXPECT_EQ(miss, LauncherProofClaimMiss::pidReused);
+        }
+    }
 }
 
 TEST_F(LeaseStoreTest, TimeWindow) {

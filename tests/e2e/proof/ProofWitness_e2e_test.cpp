@@ -222,34 +222,64 @@ TEST_F(ProofWitnessEndToEnd, AKilledHostAppThatLeftALeaseIsAttestedOnceAndTheLea
     EXPECT_TRUE(launcher->running());
 }
 
-TEST_F(ProofWitnessEndToEnd, ALeaseForAnotherProcessStaysInPlaceByteForByte) {
+TEST_F(ProofWitnessEndToEnd, ALeaseAboutAnotherProcessStaysInPlaceByteForByte) {
     startLauncher();
-    pid_t first = firstHost();
-    ASSERT_GT(first, 0);
+    pid_t host = firstHost();
+    ASSERT_GT(host, 0);
 
-    // A valid lease in every respect but the pid: it names the launcher, not the host app.
-    auto issuedAt = std::chrono::floor<std::chrono::seconds>(Clock::now());
-    Json foreign = {{"schemaVersion", 3},
-                    {"proofRunId", "foreign-run"},
-                    {"attestationLogPath", attestationLog.string()},
-                    {"snapshotLogPath", (proofDir / "snapshot.jsonl").string()},
-                    {"executablePath", hostExe.string()},
-                    {"appPid", launcher->pid()},
-                    {"issuedAt", formatInternetDateTime(issuedAt)},
-                    {"expiresAt", formatInternetDateTime(issuedAt + std::chrono::seconds(300))}};
-    // Pretty-printed, so that a rewrite by anyone would show.
-    std::string leaseText = foreign.dump(2) + "\n";
-    fs::create_directories(support);
-    test::writeFileText(support / "lease.writing", leaseText);
-    fs::rename(support / "lease.writing", lease);
+    // Valid leases in every respect but the process: one names the launcher; the other names the
+    // host app that is about to be killed, but was issued before that process started, as if an
+    // earlier process with the same pid had left it (it died while no launcher watched).
+    struct Case {
+        const char* name;
+        bool reusedPid;
+        const char* reason;
+    };
+    const Case cases[] = {{"another pid", false, "missing"}, {"a reused pid", true, "pid_reused"}};
+    std::size_t launches = 1;
+    auto leaseBefore = std::chrono::floor<std::chrono::seconds>(Clock::now());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // For the reused pid: issued a second before the previous kill, hence two before the
+        // current host app even started.
+        auto issuedAt = c.reusedPid ? leaseBefore - std::chrono::seconds(1)
+                                    : std::chrono::floor<std::chrono::seconds>(Clock::now());
+        Json foreign = {
+            {"schemaVersion", 3},
+            {"proofRunId", "foreign-run"},
+            {"attestationLogPath", attestationLog.string()},
+            {"snapshotLogPath", (proofDir / "snapshot.jsonl").string()},
+            {"executablePath", hostExe.string()},
+            {"appPid", c.reusedPid ? host : launcher->pid()},
+            {"issuedAt", formatInternetDateTime(issuedAt)},
+            {"expiresAt", formatInternetDateTime(issuedAt + std::chrono::seconds(300))}};
+        // Pretty-printed, so that a rewrite by anyone would show.
+        std::string leaseText = foreign.dump(2) + "\n";
+        fs::create_directories(support);
+        test::writeFileText(support / "lease.writing", leaseText);
+        fs::rename(support / "lease.writing", lease);
 
-    pid_t second = killAndAwaitReplacement(first);
-    ASSERT_GT(second, 0);
-    EXPECT_EQ(count("proof_claim attempted=true claimed=false reason=missing"), 1u) << allOutput();
+        leaseBefore = std::chrono::floor<std::chrono::seconds>(Clock::now());
+        ::kill(host, SIGKILL);
+        ++launches;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                auto now = hosts();
+                return now.size() == 1 && now[0] != host &&
+                       count("launch result=succeeded") == launches;
+            },
+            startBound))
+            << allOutput();
+        host = hosts()[0];
+        EXPECT_EQ(count(std::string("proof_claim attempted=true claimed=false reason=") + c.reason),
+                  1u)
+            << allOutput();
+        ASSERT_TRUE(fs::exists(lease));
+        EXPECT_EQ(test::readFileText(lease), leaseText);
+        EXPECT_TRUE(hiddenLeaseCopies().empty());
+        fs::remove(lease);
+    }
     EXPECT_EQ(count("proof_claim attempted=true claimed=true reason=claimed"), 0u);
-    ASSERT_TRUE(fs::exists(lease));
-    EXPECT_EQ(test::readFileText(lease), leaseText);
-    EXPECT_TRUE(hiddenLeaseCopies().empty());
     EXPECT_FALSE(fs::exists(attestationLog));
 }
 
