@@ -90,6 +90,10 @@ public:
             return true;
         started_ = true;
         log_.info("runtime action=started");
+        // A launcher killed while it held a claim left the lease hidden; give it back (or drop it)
+        // before anything else can need it.
+        if (proofWitness_)
+            proofWitness_->recoverAbandonedClaims();
         auto weak = this->weak_from_this();
         terminationObservation_ =
             workspace_->observeTerminations([weak](const RunningApplication& application) {

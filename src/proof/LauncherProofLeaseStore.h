@@ -64,6 +64,13 @@ struct LauncherProofLeaseStore {
     claimActiveLease(TimePoint now, std::int32_t killedPid, const FileURL& executableURL,
                      std::optional<TimePoint> killedStartTime = std::nullopt) const;
 
+    // Deals with claimed leases that their launcher left behind when it was killed: each is put
+    // back at the lease path when that is free, the lease has not expired and its attestation
+    // log does not already hold the line it asked for (the kill may have fallen between the
+    // append and the deletion of the lease); otherwise it is deleted. One log line for each.
+    // Claims that a live launcher holds are left alone. Also done by claimActiveLease first.
+    void recoverAbandonedClaims(TimePoint now) const;
+
     // Everything a lease must satisfy on its own, whoever it is about: JSON object, key set,
     // types, schema version, run ids, log paths, the optional pair, the executable path and the
     // time window at `now`. This is the whole decoder of outside input.

@@ -95,6 +95,10 @@ bool LauncherProofWitness::recordAutomaticRelaunch(std::int32_t killedPid,
     return true;
 }
 
+void LauncherProofWitness::recoverAbandonedClaims() const {
+    store.recoverAbandonedClaims(now());
+}
+
 void LauncherProofWitness::restoreClaim(const LauncherProofRelaunchClaim& claim) const {
     if (store.fileSystem)
         store.fileSystem->restoreClaim(claim.fileClaim, store.leaseURL);

@@ -50,6 +50,8 @@ public:
     bool recordAutomaticRelaunch(std::int32_t killedPid, std::int32_t replacementPid,
                                  const std::optional<FileURL>& executableURL,
                                  const LauncherProofRelaunchClaim& claim) const;
+    // Puts back or deletes the claimed leases that killed launchers left behind (see the store).
+    void recoverAbandonedClaims() const;
     // Puts a claimed lease back at the lease path (a newer lease wins); errors are swallowed.
     void restoreClaim(const LauncherProofRelaunchClaim& claim) const;
 

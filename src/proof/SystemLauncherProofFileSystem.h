@@ -51,6 +51,10 @@ struct LauncherProofSystemCalls {
 // never removed) on which an exclusive flock serialises every process that touches P. Replacements
 // go through a hidden staged file ".N.staged.<UUID>" beside P; claims move P to a hidden claimed
 // file ".N.claimed.<UUID>" beside it. Both lie in P's directory, so every rename is atomic.
+//
+// A claimant holds an exclusive flock on the claimed file itself for as long as the claim lasts
+// (until it is consumed or put back): the lock goes with the claimant's death, which is how a
+// claim abandoned by a killed launcher is told from one that a live launcher holds.
 class SystemLauncherProofFileSystem final : public LauncherProofFileSystem {
 public:
     // The most an append may leave in the file, and the largest record it takes: 16 MiB.
@@ -69,6 +73,9 @@ public:
     claimItem(const FileURL& at, std::int64_t maxBytes) const override;
     void restoreClaim(const LauncherProofFileClaim& claim, const FileURL& to) const override;
     void consumeClaim(const LauncherProofFileClaim& claim) const override;
+    std::vector<LauncherProofRecoveredClaim>
+    recoverAbandonedClaims(const FileURL& target, std::int64_t maxBytes,
+                           const AbandonedClaimDecision& decide) const override;
 
     // Runs body while holding the exclusive lock of target (creating target's directory and lock
     // file first). Not re-entrant: taking the same lock again in the same process blocks forever.

@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/fs.h>
+#include <map>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -153,6 +156,43 @@ std::optional<std::error_code> copyPrefix(int source, int destination, std::uint
         offset += got;
     }
     return std::nullopt;
+}
+
+// The claim locks this process holds, by claimed path: each an open descriptor of the claimed
+// file with an exclusive flock on it.
+class HeldClaimLocks {
+public:
+    bool hold(const std::string& path) {
+        int fd =
+            openRetrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return false;
+        }
+        std::lock_guard guard(mutex_);
+        if (auto previous = held_.find(path); previous != held_.end())
+            ::close(previous->second);
+        held_[path] = fd;
+        return true;
+    }
+    void release(const std::string& path) {
+        std::lock_guard guard(mutex_);
+        if (auto found = held_.find(path); found != held_.end()) {
+            ::close(found->second);
+            held_.erase(found);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, int> held_;
+};
+
+HeldClaimLocks& heldClaimLocks() {
+    static HeldClaimLocks locks;
+    return locks;
 }
 
 Logger proofFileLogger() {
@@ -430,6 +470,14 @@ SystemLauncherProofFileSystem::claimItem(const FileURL& at, std::int64_t maxByte
             removeRecursively(claimed);
             return failure(data.error());
         }
+        // Without its lock the claim would look abandoned to the next launcher that starts: give
+        // it back instead (or leave it for recovery if even that fails).
+        if (!heldClaimLocks().hold(claimed.path)) {
+            int error = errno;
+            ::renameat2(AT_FDCWD, claimed.path.c_str(), AT_FDCWD, at.path.c_str(),
+                        RENAME_NOREPLACE);
+            return failure(posixError(error));
+        }
         claim = LauncherProofFileClaim{std::move(claimed), std::move(data.value())};
         return {};
     });
@@ -440,6 +488,11 @@ SystemLauncherProofFileSystem::claimItem(const FileURL& at, std::int64_t maxByte
 
 void SystemLauncherProofFileSystem::restoreClaim(const LauncherProofFileClaim& claim,
                                                  const FileURL& to) const {
+    // The claim's lock goes only once the file is back or gone: until then it is ours.
+    struct Release {
+        const std::string& path;
+        ~Release() { heldClaimLocks().release(path); }
+    } release{claim.claimedURL.path};
     [[maybe_unused]] auto ignored = withExclusiveLeaseLock(to, [&]() -> VoidResult {
         struct stat status {};
         if (::lstat(to.path.c_str(), &status) == 0) {
@@ -466,6 +519,63 @@ void SystemLauncherProofFileSystem::restoreClaim(const LauncherProofFileClaim& c
 
 void SystemLauncherProofFileSystem::consumeClaim(const LauncherProofFileClaim& claim) const {
     removeRecursively(claim.claimedURL);
+    heldClaimLocks().release(claim.claimedURL.path);
+}
+
+std::vector<LauncherProofRecoveredClaim>
+SystemLauncherProofFileSystem::recoverAbandonedClaims(const FileURL& target, std::int64_t maxBytes,
+                                                      const AbandonedClaimDecision& decide) const {
+    std::vector<LauncherProofRecoveredClaim> recovered;
+    const FileURL folder = target.deletingLastPathComponent();
+    const std::string prefix = "." + target.lastPathComponent() + ".claimed.";
+    // Under the target's lock no claimant is between its rename and taking the claim's lock, and
+    // no other recovery runs.
+    [[maybe_unused]] auto ignored = withExclusiveLeaseLock(target, [&]() -> VoidResult {
+        std::vector<std::string> names;
+        if (DIR* directory = ::opendir(folder.path.c_str())) {
+            while (dirent* entry = ::readdir(directory)) {
+                std::string_view name(entry->d_name);
+                if (name.starts_with(prefix))
+                    names.emplace_back(name);
+            }
+            ::closedir(directory);
+        }
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            const FileURL claimed = folder.appendingPathComponent(name);
+            Descriptor lock(openRetrying(claimed.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK |
+                                                                   O_NOCTTY | O_CLOEXEC));
+            if (!lock.valid() && errno == ENOENT)
+                continue;
+            // A live claimant holds the lock; what cannot even be opened (a symbolic link, say) has
+            // no claimant to wait for.
+            if (lock.valid() && ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0)
+                continue;
+
+            LauncherProofAbandonedClaim abandoned;
+            abandoned.claim.claimedURL = claimed;
+            if (lock.valid()) {
+                if (auto data = readData(claimed, maxBytes)) {
+                    abandoned.claim.data = std::move(data.value());
+                    abandoned.readable = true;
+                }
+            }
+            struct stat status {};
+            abandoned.targetFree = ::lstat(target.path.c_str(), &status) != 0 && errno == ENOENT;
+
+            bool putBack = false;
+            if (decide(abandoned) == LauncherProofAbandonedClaimFate::putBack &&
+                abandoned.targetFree) {
+                putBack = ::renameat2(AT_FDCWD, claimed.path.c_str(), AT_FDCWD, target.path.c_str(),
+                                      RENAME_NOREPLACE) == 0;
+            }
+            if (!putBack)
+                removeRecursively(claimed);
+            recovered.push_back({claimed, putBack});
+        }
+        return {};
+    });
+    return recovered;
 }
 
 } // namespace quorvel

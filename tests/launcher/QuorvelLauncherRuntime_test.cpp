@@ -36,6 +36,7 @@ struct WitnessJournal {
     };
     std::vector<Record> records;
     std::vector<FakeClaim> restored;
+    int recoveries = 0;
 };
 
 struct FakeWitness {
@@ -52,6 +53,7 @@ struct FakeWitness {
         return claim;
     }
     void restoreClaim(const FakeClaim& claim) const { journal->restored.push_back(claim); }
+    void recoverAbandonedClaims() const { ++journal->recoveries; }
 };
 
 // Follows the event tracker's contract: claims only for an observed termination and a witness;
@@ -230,6 +232,7 @@ TEST_F(LauncherRuntimeTest, LaunchesAtStartWithTheBackgroundArgumentAndNoProofLi
               (std::vector<std::string>{"runtime action=started", "launch action=requested",
                                         "launch result=succeeded"}));
     EXPECT_TRUE(witnessJournal->claimRequests.empty());
+    EXPECT_EQ(witnessJournal->recoveries, 1); // at start, before anything is launched
     EXPECT_EQ(runtime->parentMonitor().liveParent, host(101));
     EXPECT_EQ(runtime->recovery().lastLaunchAt, loop->now());
 }
