@@ -90,6 +90,10 @@ public:
             return true;
         started_ = true;
         log_.info("runtime action=started");
+        // A launcher killed while it held a claim left the lease hidden; give it back (or drop it)
+        // before anything else can need it.
+        if (proofWitness_)
+            proofWitness_->recoverAbandonedClaims();
         auto weak = this->weak_from_this();
         terminationObservation_ =
             workspace_->observeTerminations([weak](const RunningApplication& application) {
@@ -132,6 +136,9 @@ public:
             stopForMaintenance();
             return;
         }
+        // From the look for a running host app to the spawn, other launchers of this bundle wait:
+        // started together, they find the one host app that the first of them opened.
+        LaunchExclusionHandle exclusion = workspace_->excludeOtherLaunches(parentURL_);
         auto parents = parentMonitor_.expectedParents(runningParents());
         if (!parents.empty()) {
             const auto& first = parents.front();
@@ -155,11 +162,14 @@ public:
         OpenConfiguration configuration;
         configuration.activates = false;
         configuration.arguments = {hostBackgroundLaunchArgument};
-        std::optional<Claim> claim =
-            proofEvents_.claimForRelaunch(proofWitness_, parentExecutableURL_);
+        auto attempt = proofEvents_.claimForRelaunch(proofWitness_, parentExecutableURL_);
+        std::optional<Claim> claim;
+        if (attempt)
+            claim = std::move(*attempt);
         if (proofEvents_.observedTermination) {
+            std::string_view reason = claim ? "claimed" : rawValue(attempt.error());
             log_.info("proof_claim attempted=true claimed=%{bool,public}d reason=%{public}s",
-                      {claim.has_value(), std::string_view(claim ? "claimed" : "missing")});
+                      {claim.has_value(), reason});
         }
         // A claimed relaunch starts the host app with nothing but the launcher's own environment.
         if (claim)

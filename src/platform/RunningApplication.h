@@ -2,6 +2,7 @@
 
 #include "base/FileURL.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,6 +14,9 @@ struct RunningApplication {
     std::optional<std::string> bundleIdentifier;
     std::int32_t processIdentifier = 0;
     std::optional<FileURL> executableURL;
+    // When the process started, where the platform tells: a later process with the same pid is
+    // another application.
+    std::optional<std::chrono::system_clock::time_point> startTime = std::nullopt;
 
     bool operator==(const RunningApplication&) const = default;
 };

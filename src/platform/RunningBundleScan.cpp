@@ -1,5 +1,7 @@
 #include "platform/RunningBundleScan.h"
 
+#include "platform/ProcessStat.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -11,25 +13,6 @@
 namespace quorvel {
 
 namespace {
-
-bool isZombie(const std::string& procRoot, pid_t pid) {
-    std::string path = procRoot + "/" + std::to_string(pid) + "/stat";
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return true;
-    char buffer[512];
-    ssize_t length = ::read(fd, buffer, sizeof buffer - 1);
-    ::close(fd);
-    if (length <= 0)
-        return true;
-    std::string_view stat(buffer, static_cast<std::size_t>(length));
-    // The command name may hold spaces and parentheses: the state follows the last ')'.
-    auto close = stat.rfind(')');
-    if (close == std::string_view::npos || close + 2 >= stat.size())
-        return true;
-    char state = stat[close + 2];
-    return state == 'Z' || state == 'X';
-}
 
 // Splits ".../Name.app/Contents/MacOS/exe" into the bundle path and the executable name.
 bool splitBundleExecutable(const std::string& executable, std::string& bundlePath,
@@ -101,10 +84,11 @@ RunningBundleScan::runningApplications(std::string_view bundleIdentifier) {
             bundle->executableName != executableName) {
             continue;
         }
-        if (isZombie(procRoot_, static_cast<pid_t>(pid)))
+        auto stat = readProcessStat(procRoot_, static_cast<pid_t>(pid));
+        if (!stat || stat->gone())
             continue;
         result.push_back(RunningApplication{bundle->identifier, static_cast<std::int32_t>(pid),
-                                            FileURL{*executable}});
+                                            FileURL{*executable}, stat->startTime});
     }
     ::closedir(directory);
     std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) {

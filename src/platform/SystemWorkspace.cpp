@@ -1,5 +1,9 @@
 #include "platform/SystemWorkspace.h"
 
+#include "base/Logger.h"
+#include "platform/ApplicationLaunchLock.h"
+#include "platform/ApplicationSupport.h"
+#include "platform/ProcessStat.h"
 #include "platform/RunningBundleScan.h"
 
 #include <cerrno>
@@ -143,6 +147,34 @@ void SystemWorkspace::exited(pid_t pid) {
         observer->handler(application);
 }
 
+namespace {
+
+struct HeldLaunchLock : LaunchExclusion {
+    explicit HeldLaunchLock(std::unique_ptr<ApplicationLaunchLock> held) : lock(std::move(held)) {}
+    std::unique_ptr<ApplicationLaunchLock> lock;
+};
+
+} // namespace
+
+LaunchExclusionHandle SystemWorkspace::excludeOtherLaunches(const FileURL& bundleURL) {
+    // flock is per open file: a second lock of the same file in this process would wait for the
+    // first forever, so a hold that is alive is handed out again.
+    auto& slot = launchExclusions_[bundleURL.standardized().path];
+    if (auto held = slot.lock())
+        return held;
+    int error = 0;
+    auto lock = ApplicationLaunchLock::acquire(bundleURL, error);
+    if (!lock) {
+        Logger(logSubsystem, "LoginLauncher")
+            .error("launch_lock result=unavailable errno=%{public}d",
+                   {static_cast<std::int64_t>(error)});
+        return nullptr;
+    }
+    auto held = std::make_shared<HeldLaunchLock>(std::move(lock));
+    slot = held;
+    return held;
+}
+
 ObservationHandle
 SystemWorkspace::observeTerminations(std::function<void(const RunningApplication&)> handler) {
     auto observer = std::make_shared<Observer>(Observer{std::move(handler)});
@@ -171,6 +203,8 @@ void SystemWorkspace::openApplication(const FileURL& bundleURL,
         return;
     }
     FileURL executable = *bundle->executableURL();
+    // Another process that opens this bundle at the same moment finds our copy running.
+    LaunchExclusionHandle exclusion = excludeOtherLaunches(bundleURL);
     for (const auto& running : runningApplications(*bundle->identifier)) {
         if (running.executableURL == executable) {
             answer(running);
@@ -229,6 +263,9 @@ void SystemWorkspace::openApplication(const FileURL& bundleURL,
         return;
     }
     RunningApplication application{bundle->identifier, pid, executable};
+    // Our child keeps its pid until we reap it, so this is its own start time.
+    if (auto stat = readProcessStat("/proc", pid))
+        application.startTime = stat->startTime;
     watch(application, true);
     answer(application);
 }

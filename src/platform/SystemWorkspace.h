@@ -23,6 +23,9 @@ public:
     observeTerminations(std::function<void(const RunningApplication&)> handler) override;
     void openApplication(const FileURL& bundleURL, const OpenConfiguration& configuration,
                          OpenCompletion completion) override;
+    // An exclusive lock on a file named after the bundle (ApplicationLaunchLock), which
+    // openApplication also holds across its own scan and spawn.
+    LaunchExclusionHandle excludeOtherLaunches(const FileURL& bundleURL) override;
 
     // Root of the process table; tests point it elsewhere only to measure.
     void setProcRoot(std::string root) { scan_.setProcRoot(std::move(root)); }
@@ -40,6 +43,7 @@ private:
     RunningBundleScan scan_;
     std::unordered_map<pid_t, std::unique_ptr<Watch>> watches_;
     std::vector<std::weak_ptr<Observer>> observers_;
+    std::unordered_map<std::string, std::weak_ptr<LaunchExclusion>> launchExclusions_;
 };
 
 } // namespace quorvel

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,14 @@ struct WorkspaceError {
     bool operator==(const WorkspaceError&) const = default;
 };
 
+// Held while a caller decides whether to open a bundle and opens it
+// (Workspace::excludeOtherLaunches).
+class LaunchExclusion {
+public:
+    virtual ~LaunchExclusion() = default;
+};
+using LaunchExclusionHandle = std::shared_ptr<LaunchExclusion>;
+
 // The desktop's view of running applications: who runs, who exited, and opening an application
 // bundle. All callbacks run on the main thread.
 class Workspace {
@@ -47,6 +56,12 @@ public:
     using OpenCompletion = std::function<void(Expected<RunningApplication, WorkspaceError>)>;
     virtual void openApplication(const FileURL& bundleURL, const OpenConfiguration& configuration,
                                  OpenCompletion completion) = 0;
+
+    // Keeps every other process's "open this bundle, or find it running" waiting until the handle
+    // is released, so that a caller can look for a running copy, decide and open it as one step.
+    // Asking again in the same process while it is held gives the same hold. Nothing where the
+    // platform offers no such exclusion.
+    virtual LaunchExclusionHandle excludeOtherLaunches(const FileURL&) { return nullptr; }
 };
 
 } // namespace quorvel

@@ -1,12 +1,15 @@
 #include "proof/LauncherProofLeaseStore.h"
 
+#include "base/Logger.h"
 #include "platform/ApplicationSupport.h"
+#include "proof/LauncherRelaunchAttestation.h"
 #include "proof/SystemLauncherProofFileSystem.h"
 
 #include <algorithm>
 #include <array>
 #include <boost/url/parse.hpp>
 #include <glib.h>
+#include <map>
 #include <set>
 
 namespace quorvel {
@@ -57,6 +60,32 @@ bool validLogPath(const std::string& text) {
     return url && url->path == text;
 }
 
+Logger proofClaimLogger() {
+    return Logger(logSubsystem, "LoginLauncher");
+}
+
+// Whether the lease's log already holds the launcher's line for it. A log that cannot be read
+// holds none that we know of; an append to it would fail the same way.
+bool logHoldsAttestation(const LauncherProofFileSystem& files, const LauncherProofLease& lease) {
+    auto log = files.readData(FileURL::fromPath(lease.attestationLogPath),
+                              SystemLauncherProofFileSystem::appendLimit);
+    if (!log)
+        return false;
+    std::string_view text(reinterpret_cast<const char*>(log->data()), log->size());
+    while (!text.empty()) {
+        auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        auto attestation = LauncherRelaunchAttestation::decode(line);
+        if (attestation && attestation->proofRunId == lease.proofRunId &&
+            attestation->killedPid == lease.appPid)
+            return true;
+        if (end == std::string_view::npos)
+            break;
+        text.remove_prefix(end + 1);
+    }
+    return false;
+}
+
 } // namespace
 
 std::optional<LauncherProofLeaseStore> LauncherProofLeaseStore::production() {
@@ -77,26 +106,80 @@ LauncherProofLeaseStore::canonicalExecutableURL(const std::optional<FileURL>& ur
     return standardized;
 }
 
-std::optional<LauncherProofActiveLease>
+std::string_view rawValue(LauncherProofClaimMiss miss) {
+    switch (miss) {
+    case LauncherProofClaimMiss::missing:
+        return "missing";
+    case LauncherProofClaimMiss::pidReused:
+        return "pid_reused";
+    }
+    return "missing";
+}
+
+Expected<LauncherProofActiveLease, LauncherProofClaimMiss>
 LauncherProofLeaseStore::claimActiveLease(TimePoint now, std::int32_t killedPid,
-                                          const FileURL& executableURL) const {
+                                          const FileURL& executableURL,
+                                          std::optional<TimePoint> killedStartTime) const {
+    const auto missing = unexpected(LauncherProofClaimMiss::missing);
     if (!fileSystem)
-        return std::nullopt;
+        return missing;
+    recoverAbandonedClaims(now);
     auto claim = fileSystem->claimItem(leaseURL, leaseFileCap);
     if (!claim)
-        return std::nullopt;
+        return missing;
 
     auto lease = validatedLease(claim->data, now);
     if (!lease) {
         fileSystem->consumeClaim(*claim);
-        return std::nullopt;
+        return missing;
     }
     auto executable = canonicalExecutableURL(executableURL);
     if (lease->appPid != killedPid || !executable || executable->path != lease->executablePath) {
         fileSystem->restoreClaim(*claim, leaseURL);
-        return std::nullopt;
+        return missing;
+    }
+    // The pid was reused: the process that wrote this lease died unwatched, and the one that just
+    // died only happened to get its pid. The lease stays for whoever still cares about it.
+    if (killedStartTime && lease->issuedAt + issuedBeforeStartTolerance < *killedStartTime) {
+        fileSystem->restoreClaim(*claim, leaseURL);
+        return unexpected(LauncherProofClaimMiss::pidReused);
     }
     return LauncherProofActiveLease{std::move(*lease), std::move(claim.value())};
+}
+
+void LauncherProofLeaseStore::recoverAbandonedClaims(TimePoint now) const {
+    if (!fileSystem)
+        return;
+    std::map<std::string, std::string_view> reasons;
+    auto recovered = fileSystem->recoverAbandonedClaims(
+        leaseURL, leaseFileCap, [&](const LauncherProofAbandonedClaim& abandoned) {
+            std::string_view& reason = reasons[abandoned.claim.claimedURL.path];
+            auto lease =
+                abandoned.readable ? validatedLease(abandoned.claim.data, now) : std::nullopt;
+            if (!lease) {
+                auto decoded = abandoned.readable ? LauncherProofLease::decode(abandoned.claim.data)
+                                                  : std::nullopt;
+                reason = decoded && now > decoded->expiresAt ? "expired" : "invalid";
+            } else if (!abandoned.targetFree) {
+                reason = "superseded";
+            } else if (logHoldsAttestation(*fileSystem, *lease)) {
+                reason = "attested";
+            } else {
+                return LauncherProofAbandonedClaimFate::putBack;
+            }
+            return LauncherProofAbandonedClaimFate::remove;
+        });
+    for (const auto& claim : recovered) {
+        if (claim.putBack) {
+            proofClaimLogger().info("proof_claim stale=restored");
+        } else {
+            std::string_view reason = reasons[claim.claimedURL.path];
+            // Decided to go back, but a lease written without the lock took the path first.
+            if (reason.empty())
+                reason = "superseded";
+            proofClaimLogger().info("proof_claim stale=deleted reason=%{public}s", {reason});
+        }
+    }
 }
 
 std::optional<LauncherProofLease> LauncherProofLeaseStore::validatedLease(const Bytes& bytes,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Bytes.h"
+#include "base/Expected.h"
 #include "base/FileURL.h"
 #include "base/InternetDateTime.h"
 #include "proof/LauncherProofFileClaim.h"
@@ -26,6 +27,13 @@ struct LauncherProofActiveLease {
     bool operator==(const LauncherProofActiveLease&) const = default;
 };
 
+// Why a relaunch got no claim, in the words of the launcher's log ("reason=").
+enum class LauncherProofClaimMiss {
+    missing,   // no lease, or none that is valid and about the process that died
+    pidReused, // a lease for the pid and executable that died, issued before that process began
+};
+std::string_view rawValue(LauncherProofClaimMiss miss);
+
 // The store of the proof lease that the host app writes and the launcher claims.
 struct LauncherProofLeaseStore {
     static constexpr const char* leaseFileName = "launcher-proof-lease.json";
@@ -43,11 +51,25 @@ struct LauncherProofLeaseStore {
     // system file system; absent without an application-support directory. Creates nothing.
     static std::optional<LauncherProofLeaseStore> production();
 
+    // A lease may name its process in whole seconds only: issued up to this long before the
+    // process's start time, it is still about that process.
+    static constexpr std::chrono::seconds issuedBeforeStartTolerance{1};
+
     // Takes the lease away from its path and validates it. A lease that is broken, expired or
     // not yet valid is deleted; a valid lease about another process or executable is put back
-    // (unless a newer one appeared meanwhile). Absent on every failure.
-    std::optional<LauncherProofActiveLease> claimActiveLease(TimePoint now, std::int32_t killedPid,
-                                                             const FileURL& executableURL) const;
+    // (unless a newer one appeared meanwhile). So is a lease issued (beyond the tolerance) before
+    // killedStartTime, when that is known: it was left by an earlier process that had the same
+    // pid. A miss on every failure.
+    Expected<LauncherProofActiveLease, LauncherProofClaimMiss>
+    claimActiveLease(TimePoint now, std::int32_t killedPid, const FileURL& executableURL,
+                     std::optional<TimePoint> killedStartTime = std::nullopt) const;
+
+    // Deals with claimed leases that their launcher left behind when it was killed: each is put
+    // back at the lease path when that is free, the lease has not expired and its attestation
+    // log does not already hold the line it asked for (the kill may have fallen between the
+    // append and the deletion of the lease); otherwise it is deleted. One log line for each.
+    // Claims that a live launcher holds are left alone. Also done by claimActiveLease first.
+    void recoverAbandonedClaims(TimePoint now) const;
 
     // Everything a lease must satisfy on its own, whoever it is about: JSON object, key set,
     // types, schema version, run ids, log paths, the optional pair, the executable path and the

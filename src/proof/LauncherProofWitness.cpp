@@ -35,14 +35,15 @@ Expected<std::string, std::error_code> LauncherProofWitness::sha256OfFile(const 
     return quorvel::sha256OfFile(url);
 }
 
-std::optional<LauncherProofRelaunchClaim>
+Expected<LauncherProofRelaunchClaim, LauncherProofClaimMiss>
 LauncherProofWitness::claimAutomaticRelaunch(std::int32_t killedPid,
-                                             const std::optional<FileURL>& executableURL) const {
+                                             const std::optional<FileURL>& executableURL,
+                                             std::optional<TimePoint> killedStartTime) const {
     if (killedPid <= 0 || !executableURL)
-        return std::nullopt;
-    auto active = store.claimActiveLease(now(), killedPid, *executableURL);
+        return unexpected(LauncherProofClaimMiss::missing);
+    auto active = store.claimActiveLease(now(), killedPid, *executableURL, killedStartTime);
     if (!active)
-        return std::nullopt;
+        return unexpected(active.error());
     return LauncherProofRelaunchClaim{std::move(active->lease), std::move(active->claim)};
 }
 
@@ -94,19 +95,25 @@ bool LauncherProofWitness::recordAutomaticRelaunch(std::int32_t killedPid,
     return true;
 }
 
+void LauncherProofWitness::recoverAbandonedClaims() const {
+    store.recoverAbandonedClaims(now());
+}
+
 void LauncherProofWitness::restoreClaim(const LauncherProofRelaunchClaim& claim) const {
     if (store.fileSystem)
         store.fileSystem->restoreClaim(claim.fileClaim, store.leaseURL);
 }
 
-std::optional<LauncherProofRelaunchClaim> LauncherProofEventTracker::claimForRelaunch(
+Expected<LauncherProofRelaunchClaim, LauncherProofClaimMiss>
+LauncherProofEventTracker::claimForRelaunch(
     const std::optional<LauncherProofWitness>& witness,
     const std::optional<FileURL>& trustedParentExecutableURL) const {
     if (!observedTermination || !witness)
-        return std::nullopt;
+        return unexpected(LauncherProofClaimMiss::missing);
     auto executable = observedTermination->executableURL ? observedTermination->executableURL
                                                          : trustedParentExecutableURL;
-    return witness->claimAutomaticRelaunch(observedTermination->processIdentifier, executable);
+    return witness->claimAutomaticRelaunch(observedTermination->processIdentifier, executable,
+                                           observedTermination->startTime);
 }
 
 bool LauncherProofEventTracker::recordSuccessfulReplacement(

@@ -39,16 +39,19 @@ public:
     // The witness over the production lease store; absent when it cannot be formed.
     static std::optional<LauncherProofWitness> production();
 
-    // Claims the lease if it names killedPid and executableURL; absent otherwise (nothing is
-    // attempted for a pid below 1 or without an executable).
-    std::optional<LauncherProofRelaunchClaim>
-    claimAutomaticRelaunch(std::int32_t killedPid,
-                           const std::optional<FileURL>& executableURL) const;
+    // Claims the lease if it names killedPid and executableURL, and was not issued before the
+    // killed process started (when that start is known); a miss otherwise (nothing is attempted
+    // for a pid below 1 or without an executable).
+    Expected<LauncherProofRelaunchClaim, LauncherProofClaimMiss>
+    claimAutomaticRelaunch(std::int32_t killedPid, const std::optional<FileURL>& executableURL,
+                           std::optional<TimePoint> killedStartTime = std::nullopt) const;
     // Appends the attestation of the replacement and deletes the lease: true. Any failed check
     // or write puts the lease back (unless a newer one appeared) and gives false.
     bool recordAutomaticRelaunch(std::int32_t killedPid, std::int32_t replacementPid,
                                  const std::optional<FileURL>& executableURL,
                                  const LauncherProofRelaunchClaim& claim) const;
+    // Puts back or deletes the claimed leases that killed launchers left behind (see the store).
+    void recoverAbandonedClaims() const;
     // Puts a claimed lease back at the lease path (a newer lease wins); errors are swallowed.
     void restoreClaim(const LauncherProofRelaunchClaim& claim) const;
 
@@ -66,7 +69,7 @@ struct LauncherProofEventTracker {
 
     bool operator==(const LauncherProofEventTracker&) const = default;
 
-    std::optional<LauncherProofRelaunchClaim>
+    Expected<LauncherProofRelaunchClaim, LauncherProofClaimMiss>
     claimForRelaunch(const std::optional<LauncherProofWitness>& witness,
                      const std::optional<FileURL>& trustedParentExecutableURL) const;
     // Clears observedTermination whatever happens.

@@ -51,6 +51,10 @@ struct LauncherProofSystemCalls {
 // never removed) on which an exclusive flock serialises every process that touches P. Replacements
 // go through a hidden staged file ".N.staged.<UUID>" beside P; claims move P to a hidden claimed
 // file ".N.claimed.<UUID>" beside it. Both lie in P's directory, so every rename is atomic.
+//
+// A claimant holds an exclusive flock on the claimed file itself for as long as the claim lasts
+// (until it is consumed or put back): the lock goes with the claimant's death, which is how a
+// claim abandoned by a killed launcher is told from one that a live launcher holds.
 class SystemLauncherProofFileSystem final : public LauncherProofFileSystem {
 public:
     // The most an append may leave in the file, and the largest record it takes: 16 MiB.
@@ -69,6 +73,9 @@ public:
     claimItem(const FileURL& at, std::int64_t maxBytes) const override;
     void restoreClaim(const LauncherProofFileClaim& claim, const FileURL& to) const override;
     void consumeClaim(const LauncherProofFileClaim& claim) const override;
+    std::vector<LauncherProofRecoveredClaim>
+    recoverAbandonedClaims(const FileURL& target, std::int64_t maxBytes,
+                           const AbandonedClaimDecision& decide) const override;
 
     // Runs body while holding the exclusive lock of target (creating target's directory and lock
     // file first). Not re-entrant: taking the same lock again in the same process blocks forever.
@@ -77,7 +84,8 @@ public:
 
     // Replaces the target's content by data: staged write, fchmod 0600, fsync, rename, then a
     // sync of the directory so that the rename itself is durable. The caller holds the target's
-    // lock. The target holds either its old or its new content at every moment.
+    // lock. The target holds either its old or its new content at every moment. Success once the
+    // rename is done: a failed sync of the directory after it is logged, not reported.
     VoidResult replaceAtomicallyUnderLock(const Bytes& data, const FileURL& target) const;
 
     // Unlinks path only if it is still the file with the expected identity; reports nothing.

@@ -1,12 +1,17 @@
+#include "base/Logger.h"
 #include "base/Uuid.h"
+#include "platform/ApplicationSupport.h"
 #include "proof/SystemLauncherProofFileSystem.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <linux/fs.h>
+#include <map>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -151,6 +156,47 @@ std::optional<std::error_code> copyPrefix(int source, int destination, std::uint
         offset += got;
     }
     return std::nullopt;
+}
+
+// The claim locks this process holds, by claimed path: each an open descriptor of the claimed
+// file with an exclusive flock on it.
+class HeldClaimLocks {
+public:
+    bool hold(const std::string& path) {
+        int fd =
+            openRetrying(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return false;
+        }
+        std::lock_guard guard(mutex_);
+        if (auto previous = held_.find(path); previous != held_.end())
+            ::close(previous->second);
+        held_[path] = fd;
+        return true;
+    }
+    void release(const std::string& path) {
+        std::lock_guard guard(mutex_);
+        if (auto found = held_.find(path); found != held_.end()) {
+            ::close(found->second);
+            held_.erase(found);
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::string, int> held_;
+};
+
+HeldClaimLocks& heldClaimLocks() {
+    static HeldClaimLocks locks;
+    return locks;
+}
+
+Logger proofFileLogger() {
+    return Logger(logSubsystem, "LoginLauncher");
 }
 
 FileURL hiddenSibling(const FileURL& target, std::string_view infix) {
@@ -325,14 +371,22 @@ SystemLauncherProofFileSystem::replaceAtomicallyUnderLock(const ContentWriter& w
     file.reset();
 
     // The rename lives in the directory: without syncing it, a power loss may bring the old
-    // content back although the new content was reported written. The new content is already in
-    // place, so a failure here is reported but nothing is undone.
-    Descriptor directory(openRetrying(target.deletingLastPathComponent().path.c_str(),
-                                      O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // content back. But from the rename on, every reader sees the new content, and callers act on
+    // what we answer (the witness deletes the lease of an appended attestation): answering "not
+    // written" now would contradict the file. So a folder that cannot be synced (one we may
+    // write but not read cannot even be opened) is logged, and the replacement stands.
+    const FileURL folder = target.deletingLastPathComponent();
+    Descriptor directory(openRetrying(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    int syncError = 0;
     if (!directory.valid())
-        return failure(lastPosixError());
-    if (systemCalls.fsync(directory.get()) != 0 && errno != EINVAL)
-        return failure(lastPosixError());
+        syncError = errno;
+    else if (systemCalls.fsync(directory.get()) != 0 && errno != EINVAL)
+        syncError = errno;
+    if (syncError != 0) {
+        proofFileLogger().error(
+            "proof_file folder_sync=failed errno=%{public}d folder=%{public}s",
+            {static_cast<std::int64_t>(syncError), std::string_view(folder.path)});
+    }
     return {};
 }
 
@@ -416,6 +470,14 @@ SystemLauncherProofFileSystem::claimItem(const FileURL& at, std::int64_t maxByte
             removeRecursively(claimed);
             return failure(data.error());
         }
+        // Without its lock the claim would look abandoned to the next launcher that starts: give
+        // it back instead (or leave it for recovery if even that fails).
+        if (!heldClaimLocks().hold(claimed.path)) {
+            int error = errno;
+            ::renameat2(AT_FDCWD, claimed.path.c_str(), AT_FDCWD, at.path.c_str(),
+                        RENAME_NOREPLACE);
+            return failure(posixError(error));
+        }
         claim = LauncherProofFileClaim{std::move(claimed), std::move(data.value())};
         return {};
     });
@@ -426,6 +488,11 @@ SystemLauncherProofFileSystem::claimItem(const FileURL& at, std::int64_t maxByte
 
 void SystemLauncherProofFileSystem::restoreClaim(const LauncherProofFileClaim& claim,
                                                  const FileURL& to) const {
+    // The claim's lock goes only once the file is back or gone: until then it is ours.
+    struct Release {
+        const std::string& path;
+        ~Release() { heldClaimLocks().release(path); }
+    } release{claim.claimedURL.path};
     [[maybe_unused]] auto ignored = withExclusiveLeaseLock(to, [&]() -> VoidResult {
         struct stat status {};
         if (::lstat(to.path.c_str(), &status) == 0) {
@@ -452,6 +519,63 @@ void SystemLauncherProofFileSystem::restoreClaim(const LauncherProofFileClaim& c
 
 void SystemLauncherProofFileSystem::consumeClaim(const LauncherProofFileClaim& claim) const {
     removeRecursively(claim.claimedURL);
+    heldClaimLocks().release(claim.claimedURL.path);
+}
+
+std::vector<LauncherProofRecoveredClaim>
+SystemLauncherProofFileSystem::recoverAbandonedClaims(const FileURL& target, std::int64_t maxBytes,
+                                                      const AbandonedClaimDecision& decide) const {
+    std::vector<LauncherProofRecoveredClaim> recovered;
+    const FileURL folder = target.deletingLastPathComponent();
+    const std::string prefix = "." + target.lastPathComponent() + ".claimed.";
+    // Under the target's lock no claimant is between its rename and taking the claim's lock, and
+    // no other recovery runs.
+    [[maybe_unused]] auto ignored = withExclusiveLeaseLock(target, [&]() -> VoidResult {
+        std::vector<std::string> names;
+        if (DIR* directory = ::opendir(folder.path.c_str())) {
+            while (dirent* entry = ::readdir(directory)) {
+                std::string_view name(entry->d_name);
+                if (name.starts_with(prefix))
+                    names.emplace_back(name);
+            }
+            ::closedir(directory);
+        }
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            const FileURL claimed = folder.appendingPathComponent(name);
+            Descriptor lock(openRetrying(claimed.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK |
+                                                                   O_NOCTTY | O_CLOEXEC));
+            if (!lock.valid() && errno == ENOENT)
+                continue;
+            // A live claimant holds the lock; what cannot even be opened (a symbolic link, say) has
+            // no claimant to wait for.
+            if (lock.valid() && ::flock(lock.get(), LOCK_EX | LOCK_NB) != 0)
+                continue;
+
+            LauncherProofAbandonedClaim abandoned;
+            abandoned.claim.claimedURL = claimed;
+            if (lock.valid()) {
+                if (auto data = readData(claimed, maxBytes)) {
+                    abandoned.claim.data = std::move(data.value());
+                    abandoned.readable = true;
+                }
+            }
+            struct stat status {};
+            abandoned.targetFree = ::lstat(target.path.c_str(), &status) != 0 && errno == ENOENT;
+
+            bool putBack = false;
+            if (decide(abandoned) == LauncherProofAbandonedClaimFate::putBack &&
+                abandoned.targetFree) {
+                putBack = ::renameat2(AT_FDCWD, claimed.path.c_str(), AT_FDCWD, target.path.c_str(),
+                                      RENAME_NOREPLACE) == 0;
+            }
+            if (!putBack)
+                removeRecursively(claimed);
+            recovered.push_back({claimed, putBack});
+        }
+        return {};
+    });
+    return recovered;
 }
 
 } // namespace quorvel

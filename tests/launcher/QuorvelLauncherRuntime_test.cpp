@@ -25,8 +25,8 @@ struct FakeClaim {
 };
 
 struct WitnessJournal {
-    // Claims handed out in turn; an empty slot means nothing to claim.
-    std::deque<std::optional<FakeClaim>> claims;
+    // Claims handed out in turn; an empty slot means nothing to claim, for the reason given.
+    std::deque<Expected<FakeClaim, LauncherProofClaimMiss>> claims;
     std::vector<std::pair<std::int32_t, std::optional<FileURL>>> claimRequests;
     struct Record {
         std::int32_t killed;
@@ -36,22 +36,24 @@ struct WitnessJournal {
     };
     std::vector<Record> records;
     std::vector<FakeClaim> restored;
+    int recoveries = 0;
 };
 
 struct FakeWitness {
     std::shared_ptr<WitnessJournal> journal;
 
-    std::optional<FakeClaim>
+    Expected<FakeClaim, LauncherProofClaimMiss>
     claimAutomaticRelaunch(std::int32_t killedPid,
                            const std::optional<FileURL>& executableURL) const {
         journal->claimRequests.emplace_back(killedPid, executableURL);
         if (journal->claims.empty())
-            return std::nullopt;
+            return unexpected(LauncherProofClaimMiss::missing);
         auto claim = journal->claims.front();
         journal->claims.pop_front();
         return claim;
     }
     void restoreClaim(const FakeClaim& claim) const { journal->restored.push_back(claim); }
+    void recoverAbandonedClaims() const { ++journal->recoveries; }
 };
 
 // Follows the event tracker's contract: claims only for an observed termination and a witness;
@@ -59,11 +61,11 @@ struct FakeWitness {
 struct FakeEventTracker {
     std::optional<LauncherApplicationFact> observedTermination;
 
-    std::optional<FakeClaim>
+    Expected<FakeClaim, LauncherProofClaimMiss>
     claimForRelaunch(const std::optional<FakeWitness>& witness,
                      const std::optional<FileURL>& trustedParentExecutableURL) const {
         if (!observedTermination || !witness)
-            return std::nullopt;
+            return unexpected(LauncherProofClaimMiss::missing);
         return witness->claimAutomaticRelaunch(observedTermination->processIdentifier,
                                                observedTermination->executableURL
                                                    ? observedTermination->executableURL
@@ -230,6 +232,7 @@ TEST_F(LauncherRuntimeTest, LaunchesAtStartWithTheBackgroundArgumentAndNoProofLi
               (std::vector<std::string>{"runtime action=started", "launch action=requested",
                                         "launch result=succeeded"}));
     EXPECT_TRUE(witnessJournal->claimRequests.empty());
+    EXPECT_EQ(witnessJournal->recoveries, 1); // at start, before anything is launched
     EXPECT_EQ(runtime->parentMonitor().liveParent, host(101));
     EXPECT_EQ(runtime->recovery().lastLaunchAt, loop->now());
 }
@@ -355,7 +358,8 @@ TEST_F(LauncherRuntimeTest, AnUnexpectedApplicationIsAFailedLaunch) {
 
 TEST_F(LauncherRuntimeTest, ProofClaimAttestsASuccessfulRelaunchAndIsGivenBackOnFailure) {
     auto runtime = adopting(500, true);
-    witnessJournal->claims = {FakeClaim{7}, std::nullopt, FakeClaim{8}};
+    witnessJournal->claims = {FakeClaim{7}, unexpected(LauncherProofClaimMiss::missing),
+                              unexpected(LauncherProofClaimMiss::pidReused), FakeClaim{8}};
     workspace->end(host(500));
     loop->advance(2.0);
 
@@ -375,18 +379,25 @@ TEST_F(LauncherRuntimeTest, ProofClaimAttestsASuccessfulRelaunchAndIsGivenBackOn
     failOpen();
     EXPECT_EQ(witnessJournal->restored.size(), 1u);
 
-    // Third attempt: claimed and successful; attested with the killed and the new process.
+    // Third attempt: the lease is older than the process that died; said so, nothing claimed.
     loop->advance(15.0);
+    failOpen();
+    EXPECT_EQ(witnessJournal->restored.size(), 1u);
+
+    // Fourth attempt: claimed and successful; attested with the killed and the new process.
+    loop->advance(60.0);
     answerWithHost(501);
     ASSERT_EQ(witnessJournal->records.size(), 1u);
     const auto& record = witnessJournal->records[0];
     EXPECT_EQ(std::tie(record.killed, record.replacement), std::make_tuple(500, 501));
     EXPECT_EQ(record.executable, hostExecutable);
     EXPECT_EQ(record.claim, FakeClaim{8});
-    EXPECT_EQ(linesStartingWith("proof_claim"),
-              (std::vector<std::string>{"proof_claim attempted=true claimed=true reason=claimed",
-                                        "proof_claim attempted=true claimed=false reason=missing",
-                                        "proof_claim attempted=true claimed=true reason=claimed"}));
+    EXPECT_EQ(
+        linesStartingWith("proof_claim"),
+        (std::vector<std::string>{"proof_claim attempted=true claimed=true reason=claimed",
+                                  "proof_claim attempted=true claimed=false reason=missing",
+                                  "proof_claim attempted=true claimed=false reason=pid_reused",
+                                  "proof_claim attempted=true claimed=true reason=claimed"}));
     EXPECT_FALSE(runtime->proofEvents().observedTermination);
 }
 

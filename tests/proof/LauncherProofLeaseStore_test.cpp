@@ -1,6 +1,8 @@
 #include "ProofTestSupport.h"
 #include "proof/LauncherProofLeaseStore.h"
+#include "proof/LauncherRelaunchAttestation.h"
 #include "proof/SystemLauncherProofFileSystem.h"
+#include "support/LogCapture.h"
 #include "support/TemporaryDirectory.h"
 
 #include <cstdlib>
@@ -43,13 +45,18 @@ protected:
     void SetUp() override { std::filesystem::create_directories(folder); }
 
     Json lease() const { return validLeaseJson(pid, executable, directory.string()); }
+    // Why the last claim() got nothing.
+    std::optional<LauncherProofClaimMiss> miss;
 
     // Writes the bytes as the lease, claims it, and tells what became of it.
     Outcome claim(const Bytes& bytes, TimePoint now = leaseTestNow(), std::int32_t killedPid = pid,
-                  std::optional<std::string> executablePath = std::nullopt) {
+                  std::optional<std::string> executablePath = std::nullopt,
+                  std::optional<TimePoint> killedStartTime = std::nullopt) {
         writeBytes(leasePath, bytes);
-        auto active = store.claimActiveLease(
-            now, killedPid, FileURL::fromPath(executablePath.value_or(executable)));
+        auto active = store.claimActiveLease(now, killedPid,
+                                             FileURL::fromPath(executablePath.value_or(executable)),
+                                             killedStartTime);
+        miss = active ? std::nullopt : std::optional(active.error());
         if (active) {
             EXPECT_FALSE(pathExists(leasePath));
             EXPECT_EQ(readBytes(active->claim.claimedURL.path), bytes);
@@ -112,7 +119,27 @@ TEST_F(LeaseStoreTest, ForeignLeaseIsPutBackByteForByte) {
                     directory.string() + "/Quorvel.app/Contents/MacOS/./Quorvel"),
               Outcome::putBack);
     EXPECT_EQ(claim(bytes, leaseTestNow(), pid, executable + "/"), Outcome::putBack);
+    EXPECT_EQ(miss, LauncherProofClaimMiss::missing);
     EXPECT_EQ(claim(bytes), Outcome::claimed);
+
+    // The lease was issued at 11:59:50 in whole seconds. A process with its pid that started
+    // more than a second later is another process that reused the pid.
+    const TimePoint issued = *parseInternetDateTime("2026-01-31T11:59:50Z");
+    const struct {
+        std::chrono::milliseconds startedAfterIssue;
+        Outcome outcome;
+    } starts[] = {{std::chrono::milliseconds(-60000), Outcome::claimed},
+                  {std::chrono::milliseconds(1000), Outcome::claimed},
+                  {std::chrono::milliseconds(1001), Outcome::putBack},
+                  {std::chrono::milliseconds(5000), Outcome::putBack}};
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.startedAfterIssue.count());
+        EXPECT_EQ(claim(bytes, leaseTestNow(), pid, std::nullopt, issued + start.startedAfterIssue),
+                  start.outcome);
+        if (start.outcome == Outcome::putBack) {
+            EXPECT_EQ(miss, LauncherProofClaimMiss::pidReused);
+        }
+    }
 }
 
 TEST_F(LeaseStoreTest, TimeWindow) {
@@ -295,6 +322,105 @@ TEST_F(LeaseStoreTest, UnreadableLeasesAndMissingStore) {
     writeBytes(leasePath, bytesOf(lease().dump()));
     EXPECT_FALSE(withoutFiles.claimActiveLease(leaseTestNow(), pid, FileURL::fromPath(executable)));
     EXPECT_TRUE(pathExists(leasePath));
+}
+
+TEST_F(LeaseStoreTest, AbandonedClaimsAreGivenBackOrDeletedWithOneLineEach) {
+    const Bytes valid = bytesOf(lease().dump());
+    const auto log = directory / "attestation.jsonl";
+    auto attestationFor = [](const std::string& runId) {
+        LauncherRelaunchAttestation attestation;
+        attestation.proofRunId = runId;
+        attestation.killedPid = pid;
+        attestation.replacementPid = pid + 1;
+        attestation.launcherPid = 7;
+        attestation.executableSha256 = std::string(64, 'a');
+        attestation.observedAt = "2026-01-31T12:00:01.000Z";
+        return *attestation.jsonLine();
+    };
+    struct Case {
+        const char* name;
+        Bytes claimed;
+        std::optional<std::string> atLeasePath; // a newer lease already there
+        std::optional<std::string> logText;
+        TimePoint now;
+        const char* line;
+    };
+    const Case cases[] = {
+        {"valid, path free, not attested",
+         valid,
+         {},
+         {},
+         leaseTestNow(),
+         "proof_claim stale=restored"},
+        {"its log holds another run's line",
+         valid,
+         {},
+         attestationFor("other-run"),
+         leaseTestNow(),
+         "proof_claim stale=restored"},
+        {"expired",
+         valid,
+         {},
+         {},
+         *parseInternetDateTime("2026-01-31T12:04:51Z"),
+         "proof_claim stale=deleted reason=expired"},
+        {"a newer lease took the path",
+         valid,
+         "{\"newer\":1}",
+         {},
+         leaseTestNow(),
+         "proof_claim stale=deleted reason=superseded"},
+        {"attested before the kill",
+         valid,
+         {},
+         "{\"other\":1}\n" + attestationFor("run-2026.01_a"),
+         leaseTestNow(),
+         "proof_claim stale=deleted reason=attested"},
+        {"broken",
+         bytesOf("{\"schemaVersion\":"),
+         {},
+         {},
+         leaseTestNow(),
+         "proof_claim stale=deleted reason=invalid"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::LogCapture capture;
+        auto claimed = SystemLauncherProofFileSystem::claimedURL(store.leaseURL);
+        writeBytes(claimed.path, c.claimed);
+        if (c.atLeasePath)
+            writeBytes(leasePath, bytesOf(*c.atLeasePath));
+        if (c.logText)
+            writeBytes(log, bytesOf(*c.logText));
+
+        store.recoverAbandonedClaims(c.now);
+        EXPECT_EQ(capture.messages(), std::vector<std::string>{c.line});
+        EXPECT_EQ(countNamesContaining(folder, ".claimed."), 0u);
+        if (std::string(c.line).ends_with("restored"))
+            EXPECT_EQ(readBytes(leasePath), c.claimed);
+        else if (c.atLeasePath)
+            EXPECT_EQ(readBytes(leasePath), bytesOf(*c.atLeasePath));
+        else
+            EXPECT_FALSE(pathExists(leasePath));
+        std::filesystem::remove(leasePath);
+        std::filesystem::remove(log);
+    }
+
+    // A claim that this process still holds is nobody's to recover; a claim attempt recovers
+    // first, so a lease abandoned by a killed launcher is claimed again at once.
+    test::LogCapture capture;
+    writeBytes(leasePath, valid);
+    auto held = store.claimActiveLease(leaseTestNow(), pid, FileURL::fromPath(executable));
+    ASSERT_TRUE(held);
+    store.recoverAbandonedClaims(leaseTestNow());
+    EXPECT_TRUE(pathExists(held->claim.claimedURL.path));
+    EXPECT_FALSE(pathExists(leasePath));
+    store.fileSystem->consumeClaim(held->claim);
+    writeBytes(SystemLauncherProofFileSystem::claimedURL(store.leaseURL).path, valid);
+    auto again = store.claimActiveLease(leaseTestNow(), pid, FileURL::fromPath(executable));
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->claim.data, valid);
+    EXPECT_EQ(capture.messages(), std::vector<std::string>{"proof_claim stale=restored"});
 }
 
 TEST(LauncherProofLeaseStoreProduction, LivesInTheApplicationSupportFolder) {

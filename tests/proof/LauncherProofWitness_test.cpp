@@ -196,7 +196,9 @@ TEST_F(WitnessTest, TrackerFeedsTheWitnessOnce) {
     EXPECT_FALSE(tracker.claimForRelaunch(present, std::nullopt));
     EXPECT_FALSE(tracker.claimForRelaunch(std::nullopt, executable));
     EXPECT_EQ(readBytes(leasePath), leaseBytes);
-    auto claim = tracker.claimForRelaunch(present, executable);
+    std::optional<LauncherProofRelaunchClaim> claim;
+    if (auto attempt = tracker.claimForRelaunch(present, executable))
+        claim = *attempt;
     ASSERT_TRUE(claim);
     EXPECT_EQ(claim->lease.appPid, 500);
     EXPECT_TRUE(tracker.observedTermination); // claiming does not change the tracker
@@ -217,7 +219,11 @@ TEST_F(WitnessTest, TrackerFeedsTheWitnessOnce) {
     for (bool withWitness : {false, true}) {
         tracker.observedTermination =
             LauncherApplicationFact{"com.quorvel.desktop", 500, executable};
-        auto held = withWitness ? std::nullopt : tracker.claimForRelaunch(present, std::nullopt);
+        std::optional<LauncherProofRelaunchClaim> held;
+        if (!withWitness) {
+            if (auto attempt = tracker.claimForRelaunch(present, std::nullopt))
+                held = *attempt;
+        }
         EXPECT_FALSE(tracker.recordSuccessfulReplacement(
             {"com.quorvel.desktop", 600, executable}, withWitness ? present : std::nullopt, held));
         EXPECT_FALSE(tracker.observedTermination);

@@ -27,6 +27,29 @@ int decode(int status) {
 
 } // namespace
 
+StartGate::StartGate() {
+    if (::pipe2(fds_, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+}
+
+StartGate::~StartGate() {
+    release();
+    ::close(fds_[0]);
+}
+
+void StartGate::release() {
+    if (fds_[1] >= 0)
+        ::close(fds_[1]);
+    fds_[1] = -1;
+}
+
+void StartGate::waitInChild() const {
+    ::close(fds_[1]);
+    char byte;
+    while (::read(fds_[0], &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
 ChildProcess::ChildProcess(std::vector<std::string> argv, Options options)
     : ownGroup_(options.newSession) {
     int inputPipe[2] = {-1, -1};
@@ -55,6 +78,8 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, Options options)
             int devnull = ::open("/dev/null", O_RDONLY);
             ::dup2(devnull, STDIN_FILENO);
         }
+        if (options.gate)
+            options.gate->waitInChild();
         std::vector<char*> args;
         for (auto& a : argv)
             args.push_back(a.data());

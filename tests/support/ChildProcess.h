@@ -8,6 +8,22 @@
 
 namespace quorvel::test {
 
+// Holds children back until release(): each waits, just before its exec, for the end of a pipe
+// that only the gate keeps open, so that they all start at the same moment.
+class StartGate {
+public:
+    StartGate();
+    ~StartGate();
+    StartGate(const StartGate&) = delete;
+    StartGate& operator=(const StartGate&) = delete;
+    void release();
+    // In a child: closes the gate's own end and waits until the gate is released.
+    void waitInChild() const;
+
+private:
+    int fds_[2] = {-1, -1};
+};
+
 // A process started by a test and always ended by it: the destructor sends SIGTERM to the whole
 // process group, waits briefly, then SIGKILL. Standard output and error may go to a file.
 class ChildProcess {
@@ -17,6 +33,7 @@ public:
         std::optional<std::string> outputFile;          // stdout and stderr, appended
         std::optional<std::string> inputText;           // written to stdin, then closed
         bool newSession = true;                         // own session and process group
+        const StartGate* gate = nullptr;                // waits for its release before exec
     };
 
     ChildProcess(std::vector<std::string> argv, Options options);

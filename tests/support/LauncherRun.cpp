@@ -9,12 +9,12 @@
 
 namespace quorvel::test {
 
-std::unique_ptr<ChildProcess> startLauncher(const std::filesystem::path& bundle,
-                                            const std::filesystem::path& home,
-                                            const std::filesystem::path& dataHome,
-                                            const std::filesystem::path& logFile,
-                                            std::map<std::string, std::string> environment) {
+std::unique_ptr<ChildProcess>
+startLauncher(const std::filesystem::path& bundle, const std::filesystem::path& home,
+              const std::filesystem::path& dataHome, const std::filesystem::path& logFile,
+              std::map<std::string, std::string> environment, const StartGate* gate) {
     ChildProcess::Options options;
+    options.gate = gate;
     options.environment = std::move(environment);
     options.environment.insert(
         {{"HOME", home.string()}, {"XDG_DATA_HOME", dataHome.string()}, {"QUORVEL_LOG", "stderr"}});
@@ -41,9 +41,23 @@ std::vector<std::string> launcherRecords(const std::filesystem::path& logFile,
 }
 
 void endLauncherRun(std::unique_ptr<ChildProcess>& launcher, const std::filesystem::path& folder) {
-    if (launcher && launcher->running()) {
+    std::vector<std::unique_ptr<ChildProcess>> launchers;
+    launchers.push_back(std::move(launcher));
+    endLauncherRuns(launchers, folder);
+}
+
+void endLauncherRuns(std::vector<std::unique_ptr<ChildProcess>>& launchers,
+                     const std::filesystem::path& folder) {
+    std::vector<pid_t> alive;
+    for (auto& launcher : launchers) {
+        if (launcher && launcher->running())
+            alive.push_back(launcher->pid());
+    }
+    if (!alive.empty()) {
         auto others = processesRunningBelow(folder);
-        others.erase(std::remove(others.begin(), others.end(), launcher->pid()), others.end());
+        std::erase_if(others, [&](pid_t pid) {
+            return std::find(alive.begin(), alive.end(), pid) != alive.end();
+        });
         for (pid_t pid : others)
             ::kill(pid, SIGKILL);
         waitUntil([&] {
@@ -51,8 +65,13 @@ void endLauncherRun(std::unique_ptr<ChildProcess>& launcher, const std::filesyst
                 return std::filesystem::exists("/proc/" + std::to_string(pid));
             });
         });
+        // All at once, well within the relaunch delay that the host apps' deaths started.
+        for (auto& launcher : launchers) {
+            if (launcher)
+                launcher->signal(SIGTERM);
+        }
     }
-    launcher.reset();
+    launchers.clear();
     killProcessesRunningBelow(folder);
 }
 

@@ -6,6 +6,7 @@
 #include "support/LauncherRun.h"
 #include "support/TemporaryDirectory.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -168,6 +169,65 @@ TEST_F(LauncherEndToEnd, ARunningHostAppIsAdoptedAndItsExitRelaunched) {
     ASSERT_TRUE(status);
     EXPECT_EQ(*status, 0);
     EXPECT_EQ(hosts(), std::vector<pid_t>{relaunched});
+}
+
+TEST_F(LauncherEndToEnd, LaunchersStartedTogetherShareOneHostAppAlsoAfterItsDeath) {
+    // A login session and a start by hand are enough for two; ten make a race hard to miss.
+    // Each round releases its launchers at one instant; with ten, the host app is then killed and
+    // all ten relaunch it after the same delay.
+    struct Trial {
+        int launchers;
+        int rounds;
+        bool kill;
+    };
+    auto settled = [](const std::filesystem::path& log, std::size_t launches) {
+        auto lines = test::launcherRecords(log);
+        auto n = [&](const char* message) {
+            return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), message));
+        };
+        return n("launch result=succeeded") + n("launch action=skipped reason=parent_running") ==
+               launches;
+    };
+    for (const Trial& trial : {Trial{2, 15, false}, Trial{10, 5, true}}) {
+        for (int round = 0; round < trial.rounds; ++round) {
+            SCOPED_TRACE(std::to_string(trial.launchers) + " launchers, round " +
+                         std::to_string(round));
+            test::StartGate gate;
+            std::vector<std::unique_ptr<ChildProcess>> launchers;
+            std::vector<std::filesystem::path> logs;
+            for (int i = 0; i < trial.launchers; ++i) {
+                logs.push_back(root.path() /
+                               ("together-" + std::to_string(trial.launchers) + "-" +
+                                std::to_string(round) + "-" + std::to_string(i) + ".log"));
+                launchers.push_back(
+                    test::startLauncher(bundle, home, dataHome, logs.back(), {}, &gate));
+            }
+            gate.release();
+            auto allSettled = [&](std::size_t launches) {
+                return std::all_of(logs.begin(), logs.end(),
+                                   [&](const auto& log) { return settled(log, launches); });
+            };
+            ASSERT_TRUE(waitUntil([&] { return allSettled(1); }, 60.0));
+            auto running = hosts();
+            ASSERT_EQ(running.size(), 1u);
+            std::size_t requested = 0;
+            for (const auto& log : logs) {
+                auto lines = test::launcherRecords(log);
+                requested += static_cast<std::size_t>(
+                    std::count(lines.begin(), lines.end(), "launch action=requested"));
+            }
+            EXPECT_EQ(requested, 1u);
+
+            if (trial.kill) {
+                ::kill(running[0], SIGKILL);
+                ASSERT_TRUE(waitUntil([&] { return allSettled(2); }, 60.0));
+                auto relaunched = hosts();
+                ASSERT_EQ(relaunched.size(), 1u);
+                EXPECT_NE(relaunched[0], running[0]);
+            }
+            test::endLauncherRuns(launchers, root.path());
+        }
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include "base/InternetDateTime.h"
 #include "base/Json.h"
+#include "proof/LauncherRelaunchAttestation.h"
 #include "support/ChildProcess.h"
 #include "support/HostBundle.h"
 #include "support/LauncherRun.h"
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -20,6 +22,8 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace quorvel {
 namespace {
@@ -222,34 +226,64 @@ TEST_F(ProofWitnessEndToEnd, AKilledHostAppThatLeftALeaseIsAttestedOnceAndTheLea
     EXPECT_TRUE(launcher->running());
 }
 
-TEST_F(ProofWitnessEndToEnd, ALeaseForAnotherProcessStaysInPlaceByteForByte) {
+TEST_F(ProofWitnessEndToEnd, ALeaseAboutAnotherProcessStaysInPlaceByteForByte) {
     startLauncher();
-    pid_t first = firstHost();
-    ASSERT_GT(first, 0);
+    pid_t host = firstHost();
+    ASSERT_GT(host, 0);
 
-    // A valid lease in every respect but the pid: it names the launcher, not the host app.
-    auto issuedAt = std::chrono::floor<std::chrono::seconds>(Clock::now());
-    Json foreign = {{"schemaVersion", 3},
-                    {"proofRunId", "foreign-run"},
-                    {"attestationLogPath", attestationLog.string()},
-                    {"snapshotLogPath", (proofDir / "snapshot.jsonl").string()},
-                    {"executablePath", hostExe.string()},
-                    {"appPid", launcher->pid()},
-                    {"issuedAt", formatInternetDateTime(issuedAt)},
-                    {"expiresAt", formatInternetDateTime(issuedAt + std::chrono::seconds(300))}};
-    // Pretty-printed, so that a rewrite by anyone would show.
-    std::string leaseText = foreign.dump(2) + "\n";
-    fs::create_directories(support);
-    test::writeFileText(support / "lease.writing", leaseText);
-    fs::rename(support / "lease.writing", lease);
+    // Valid leases in every respect but the process: one names the launcher; the other names the
+    // host app that is about to be killed, but was issued before that process started, as if an
+    // earlier process with the same pid had left it (it died while no launcher watched).
+    struct Case {
+        const char* name;
+        bool reusedPid;
+        const char* reason;
+    };
+    const Case cases[] = {{"another pid", false, "missing"}, {"a reused pid", true, "pid_reused"}};
+    std::size_t launches = 1;
+    auto leaseBefore = std::chrono::floor<std::chrono::seconds>(Clock::now());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // For the reused pid: issued a second before the previous kill, hence two before the
+        // current host app even started.
+        auto issuedAt = c.reusedPid ? leaseBefore - std::chrono::seconds(1)
+                                    : std::chrono::floor<std::chrono::seconds>(Clock::now());
+        Json foreign = {
+            {"schemaVersion", 3},
+            {"proofRunId", "foreign-run"},
+            {"attestationLogPath", attestationLog.string()},
+            {"snapshotLogPath", (proofDir / "snapshot.jsonl").string()},
+            {"executablePath", hostExe.string()},
+            {"appPid", c.reusedPid ? host : launcher->pid()},
+            {"issuedAt", formatInternetDateTime(issuedAt)},
+            {"expiresAt", formatInternetDateTime(issuedAt + std::chrono::seconds(300))}};
+        // Pretty-printed, so that a rewrite by anyone would show.
+        std::string leaseText = foreign.dump(2) + "\n";
+        fs::create_directories(support);
+        test::writeFileText(support / "lease.writing", leaseText);
+        fs::rename(support / "lease.writing", lease);
 
-    pid_t second = killAndAwaitReplacement(first);
-    ASSERT_GT(second, 0);
-    EXPECT_EQ(count("proof_claim attempted=true claimed=false reason=missing"), 1u) << allOutput();
+        leaseBefore = std::chrono::floor<std::chrono::seconds>(Clock::now());
+        ::kill(host, SIGKILL);
+        ++launches;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                auto now = hosts();
+                return now.size() == 1 && now[0] != host &&
+                       count("launch result=succeeded") == launches;
+            },
+            startBound))
+            << allOutput();
+        host = hosts()[0];
+        EXPECT_EQ(count(std::string("proof_claim attempted=true claimed=false reason=") + c.reason),
+                  1u)
+            << allOutput();
+        ASSERT_TRUE(fs::exists(lease));
+        EXPECT_EQ(test::readFileText(lease), leaseText);
+        EXPECT_TRUE(hiddenLeaseCopies().empty());
+        fs::remove(lease);
+    }
     EXPECT_EQ(count("proof_claim attempted=true claimed=true reason=claimed"), 0u);
-    ASSERT_TRUE(fs::exists(lease));
-    EXPECT_EQ(test::readFileText(lease), leaseText);
-    EXPECT_TRUE(hiddenLeaseCopies().empty());
     EXPECT_FALSE(fs::exists(attestationLog));
 }
 
@@ -274,6 +308,86 @@ TEST_F(ProofWitnessEndToEnd, AnAttestationThatCannotBeAppendedGivesTheLeaseBack)
     EXPECT_EQ(test::readFileText(lease), leaseText);
     EXPECT_EQ(test::readFileText(attestationLog), unfinished);
     EXPECT_TRUE(launcher->running());
+}
+
+TEST_F(ProofWitnessEndToEnd, ALauncherKilledWhileHoldingAClaimIsFollowedByOneThatPutsTheLeaseBack) {
+    startLauncherWithProofLog();
+    pid_t first = firstHost();
+    ASSERT_GT(first, 0);
+    std::string leaseText = requestLease(first);
+    ASSERT_FALSE(leaseText.empty());
+
+    // The harness holds the log's lock: the launcher claims the lease, relaunches the host app
+    // and then waits to append, holding the claim, until it is killed.
+    fs::create_directories(proofDir);
+    int logLock =
+        ::open((attestationLog.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(logLock, 0);
+    ASSERT_EQ(::flock(logLock, LOCK_EX), 0);
+    pid_t second = killAndAwaitReplacement(first);
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(count("proof_claim attempted=true claimed=true reason=claimed"), 1u) << allOutput();
+    EXPECT_FALSE(fs::exists(lease));
+    EXPECT_EQ(hiddenLeaseCopies().size(), 1u);
+    launcher->signal(SIGKILL);
+    ASSERT_TRUE(launcher->wait(10.0));
+    ::close(logLock);
+
+    // The next launcher adopts the running host app and gives the abandoned lease back first.
+    startLauncherWithProofLog();
+    ASSERT_TRUE(waitUntil([&] { return count("launch action=skipped reason=parent_running") == 1; },
+                          startBound))
+        << allOutput();
+    EXPECT_EQ(count("proof_claim stale=restored"), 1u) << allOutput();
+    ASSERT_TRUE(fs::exists(lease));
+    EXPECT_EQ(test::readFileText(lease), leaseText);
+    EXPECT_TRUE(hiddenLeaseCopies().empty());
+    EXPECT_FALSE(fs::exists(attestationLog));
+    EXPECT_EQ(hosts(), std::vector<pid_t>{second});
+}
+
+TEST_F(ProofWitnessEndToEnd, AnAttestationInAFolderThatCannotBeSyncedStandsAndUsesTheLeaseUp) {
+    // A log folder the launcher may write but not read: the rename of the log succeeds, the sync
+    // of the folder cannot even open it. As root, the launcher runs without the capabilities
+    // that would let it read the folder anyway.
+    fs::create_directories(proofDir);
+    fs::permissions(proofDir, fs::perms(0333));
+    std::map<std::string, std::string> environment{
+        {"QUORVEL_DEMO_PROOF_LOG", attestationLog.string()}};
+    if (::geteuid() == 0) {
+        if (test::runCommand({"setpriv", "--version"}).status != 0)
+            GTEST_SKIP() << "running as root without setpriv to drop the reading capabilities";
+        ChildProcess::Options options;
+        options.environment = environment;
+        options.environment.insert({{"HOME", home.string()},
+                                    {"XDG_DATA_HOME", dataHome.string()},
+                                    {"QUORVEL_LOG", "stderr"}});
+        options.outputFile = logFile.string();
+        launcher = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"setpriv", "--bounding-set=-dac_override,-dac_read_search",
+                                     test::launcherExecutable(bundle).string()},
+            options);
+    } else {
+        startLauncher(environment);
+    }
+    pid_t first = firstHost();
+    ASSERT_GT(first, 0);
+    ASSERT_FALSE(requestLease(first).empty());
+    pid_t second = killAndAwaitReplacement(first);
+    ASSERT_GT(second, 0);
+    ASSERT_TRUE(
+        waitUntil([&] { return !fs::exists(lease) && hiddenLeaseCopies().empty(); }, startBound))
+        << allOutput();
+    fs::permissions(proofDir, fs::perms(0700));
+    std::string logText = test::readFileText(attestationLog);
+    EXPECT_EQ(std::count(logText.begin(), logText.end(), '\n'), 1) << logText;
+    auto line = LauncherRelaunchAttestation::decode(logText.substr(0, logText.size() - 1));
+    ASSERT_TRUE(line) << logText;
+    EXPECT_EQ(line->killedPid, first);
+    EXPECT_EQ(line->replacementPid, second);
+    EXPECT_EQ(count("proof_file folder_sync=failed errno=13 folder=" + proofDir.string()), 1u)
+        << allOutput();
+    EXPECT_FALSE(fs::exists(lease));
 }
 
 } // namespace

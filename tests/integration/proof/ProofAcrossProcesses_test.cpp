@@ -2,6 +2,7 @@
 // appends that lose and tear nothing, and writers killed at any moment.
 
 #include "proof/LauncherProofLeaseStore.h"
+#include "proof/LauncherProofWitness.h"
 #include "proof/LauncherRelaunchAttestation.h"
 #include "proof/SystemLauncherProofFileSystem.h"
 #include "support/TemporaryDirectory.h"
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -113,19 +115,32 @@ TEST(ProofAcrossProcesses, ExactlyOneOfSeveralLaunchersClaimsALease) {
                             {"expiresAt", formatInternetDateTime(now + std::chrono::seconds(300))}}
                            .dump());
 
-        StartLine start;
+        // Every claimant stays alive until all have tried, as launchers do: a claim whose holder
+        // has died is abandoned and goes back to the lease path for the others.
+        StartLine start, finish;
+        int tried[2];
+        ASSERT_EQ(::pipe2(tried, O_CLOEXEC), 0);
         std::vector<pid_t> children;
         for (int i = 0; i < claimants; ++i) {
             children.push_back(forkChild([&] {
+                ::close(tried[0]);
                 start.waitInChild();
                 LauncherProofLeaseStore store{urlOf(leasePath),
                                               std::make_shared<SystemLauncherProofFileSystem>()};
                 auto active =
                     store.claimActiveLease(Clock::now(), 777, FileURL::fromPath(executable));
+                [[maybe_unused]] auto signalled = ::write(tried[1], "t", 1);
+                finish.waitInChild();
                 return active && active->lease.proofRunId == runId ? 0 : 1;
             }));
         }
+        ::close(tried[1]);
         start.release();
+        char byte;
+        for (int i = 0; i < claimants; ++i)
+            ASSERT_EQ(::read(tried[0], &byte, 1), 1);
+        ::close(tried[0]);
+        finish.release();
         std::map<int, int> outcomes;
         for (pid_t child : children)
             ++outcomes[exitStatus(child)];
@@ -253,6 +268,127 @@ TEST(ProofAcrossProcesses, WriterKilledAtAnyMomentNeverLeavesATornLine) {
     SystemLauncherProofFileSystem files;
     ASSERT_TRUE(files.append(bytesOf("{\"after\":true}\n"), urlOf(log)));
     EXPECT_EQ(linesOf(readAll(log)).back(), "{\"after\":true}");
+}
+
+TEST(ProofAcrossProcesses, AWitnessKilledAtAnyMomentNeitherLosesNorReusesItsLease) {
+    TemporaryDirectory directory;
+    auto leasePath = directory / "com.quorvel.desktop" / "launcher-proof-lease.json";
+    auto log = directory / "attestation.jsonl";
+    auto executable = directory / "Quorvel.app/Contents/MacOS/Quorvel";
+    std::filesystem::create_directories(executable.parent_path());
+    test::writeFileText(executable, "host app");
+    // A log of some size widens the window between claim and attestation.
+    std::string preamble;
+    while (preamble.size() < 256 * 1024)
+        preamble += "{\"preamble\":\"" + std::string(100, 'x') + "\"}\n";
+    test::writeFileText(log, preamble);
+    LauncherProofLeaseStore store{urlOf(leasePath),
+                                  std::make_shared<SystemLauncherProofFileSystem>()};
+    auto writeLease = [&](const std::string& runId) {
+        TimePoint now = Clock::now();
+        std::filesystem::create_directories(leasePath.parent_path());
+        test::writeFileText(
+            leasePath, Json{{"schemaVersion", 3},
+                            {"proofRunId", runId},
+                            {"attestationLogPath", log.string()},
+                            {"snapshotLogPath", directory.string() + "/snapshot.jsonl"},
+                            {"executablePath", executable.string()},
+                            {"appPid", 777},
+                            {"issuedAt", formatInternetDateTime(now - std::chrono::seconds(5))},
+                            {"expiresAt", formatInternetDateTime(now + std::chrono::seconds(300))}}
+                           .dump());
+    };
+    auto claimedFiles = [&] {
+        std::size_t n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(leasePath.parent_path()))
+            n += entry.path().filename().string().find(".claimed.") != std::string::npos;
+        return n;
+    };
+    auto attestationsOf = [&](const std::string& runId) {
+        std::size_t n = 0;
+        for (const auto& line : linesOf(readAll(log))) {
+            auto attestation = LauncherRelaunchAttestation::decode(line);
+            n += attestation && attestation->proofRunId == runId;
+        }
+        return n;
+    };
+
+    // A claim held by a live process in another launcher is left alone; once that process is
+    // gone, the lease comes back.
+    writeLease("held");
+    int ready[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    StartLine end;
+    pid_t holder = forkChild([&] {
+        ::close(ready[0]);
+        auto claim = store.claimActiveLease(Clock::now(), 777, urlOf(executable));
+        [[maybe_unused]] auto signalled = ::write(ready[1], claim ? "c" : "n", 1);
+        end.waitInChild();
+        return 0;
+    });
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(byte, 'c');
+    store.recoverAbandonedClaims(Clock::now());
+    EXPECT_EQ(claimedFiles(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(leasePath));
+    ::kill(holder, SIGKILL);
+    exitStatus(holder);
+    store.recoverAbandonedClaims(Clock::now());
+    EXPECT_EQ(claimedFiles(), 0u);
+    EXPECT_TRUE(std::filesystem::exists(leasePath));
+
+    // A witness killed at a random moment of claiming and attesting: after the recovery that the
+    // next launcher's start runs, the lease is either back at its path, unattested, or gone with
+    // exactly one line.
+    std::random_device device;
+    const unsigned seed = device();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> delayMicroseconds(0, 8000);
+    std::map<std::string, int> seen;
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const std::string runId = "kill-" + std::to_string(round);
+        writeLease(runId);
+        ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+        pid_t child = forkChild([&] {
+            ::close(ready[0]);
+            LauncherProofWitness witness;
+            witness.store = store;
+            [[maybe_unused]] auto signalled = ::write(ready[1], "r", 1);
+            auto claim = witness.claimAutomaticRelaunch(777, urlOf(executable));
+            if (!claim)
+                return 1;
+            return witness.recordAutomaticRelaunch(777, 778, urlOf(executable), *claim) ? 0 : 2;
+        });
+        ::close(ready[1]);
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        ::close(ready[0]);
+        std::this_thread::sleep_for(std::chrono::microseconds(delayMicroseconds(random)));
+        ::kill(child, SIGKILL);
+        int status = exitStatus(child);
+        ASSERT_TRUE(status == 0 || status == 128 + SIGKILL) << status;
+        const bool heldWhenKilled = claimedFiles() > 0;
+
+        store.recoverAbandonedClaims(Clock::now());
+        EXPECT_EQ(claimedFiles(), 0u);
+        const std::size_t lines = attestationsOf(runId);
+        const bool leaseBack = std::filesystem::exists(leasePath);
+        ASSERT_LE(lines, 1u) << "a lease was used twice";
+        ASSERT_NE(leaseBack, lines == 1) << "a lease was lost, or kept after its attestation";
+        ++seen[status == 0 ? "completed"
+               : heldWhenKilled
+                   ? (lines ? "killed after the append" : "killed holding the claim")
+                   : (lines ? "killed after the deletion" : "killed before the claim")];
+        std::filesystem::remove(leasePath);
+    }
+    std::ostringstream outcomes;
+    for (const auto& [outcome, n] : seen)
+        outcomes << outcome << ": " << n << "; ";
+    std::cout << "[ outcomes ] " << outcomes.str() << "\n";
 }
 
 } // namespace
