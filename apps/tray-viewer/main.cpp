@@ -5,7 +5,7 @@
 // each status item:
 //   watcher owned | watcher existing OWNER
 //   item registered ENTRY | item unregistered ENTRY
-//   icon ENTRY sizes=22x22,44x44,66x66 opacity=1.00 badge=NAME|none|other
+//   icon ENTRY sizes=22x22,44x44,66x66 opacity=1.00 badge=NAME|none|other [ink=dark|light|outlined]
 //   tooltip ENTRY title="..." text="..."
 //   menu ENTRY revision=N  followed by  menu-entry ENTRY id=N type=standard label="..."
 //   enabled=true visible=true clicked ENTRY id=N label="..."
@@ -499,12 +499,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (auto icon = BrandedStatusIcon::make()) {
-        for (const char* name :
-             {"", "ellipsis", "record.circle.fill", "exclamationmark.triangle.fill", "pause.fill",
-              "arrow.down.circle", "arrow.up.circle.fill", "exclamationmark.octagon.fill",
-              "questionmark.circle"}) {
-            viewer.badgeCandidates.push_back(composeStatusPixmaps(*icon, name));
-            viewer.badgeNames.push_back(*name ? name : "none");
+        // Every badge in every ink: the item draws for the panel's shade as it reads it.
+        const std::pair<PanelShade, const char*> inks[] = {{PanelShade::unknown, "outlined"},
+                                                           {PanelShade::light, "dark"},
+                                                           {PanelShade::dark, "light"}};
+        for (const auto& [shade, ink] : inks) {
+            for (const char* name :
+                 {"", "ellipsis", "record.circle.fill", "exclamationmark.triangle.fill",
+                  "pause.fill", "arrow.down.circle", "arrow.up.circle.fill",
+                  "exclamationmark.octagon.fill", "questionmark.circle"}) {
+                viewer.badgeCandidates.push_back(composeStatusPixmaps(*icon, name, shade));
+                viewer.badgeNames.push_back(std::string(*name ? name : "none") + " ink=" + ink);
+            }
         }
     }
     g_dbus_connection_signal_subscribe(viewer.connection, nullptr, "org.kde.StatusNotifierItem",

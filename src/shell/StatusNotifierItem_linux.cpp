@@ -289,12 +289,23 @@ void StatusNotifierItem::setButton(const StatusButtonContent& content) {
     bool toolTipChanged = content.toolTip != content_.toolTip;
     content_ = content;
     if (imageChanged) {
-        basePixmaps_ = content_.image ? composeStatusPixmaps(*content_.image, content_.badgeSymbol)
+        basePixmaps_ = content_.image ? composeStatusPixmaps(*content_.image, content_.badgeSymbol,
+                                                             panelShade_)
                                       : std::vector<ArgbPixmap>{};
         rebuildPixmaps();
     }
     if (toolTipChanged && registrationStarted_)
         emitItemSignal("NewToolTip");
+}
+
+void StatusNotifierItem::setPanelShade(PanelShade shade) {
+    if (removed_ || shade == panelShade_)
+        return;
+    panelShade_ = shade;
+    if (!content_.image)
+        return;
+    basePixmaps_ = composeStatusPixmaps(*content_.image, content_.badgeSymbol, panelShade_);
+    rebuildPixmaps();
 }
 
 void StatusNotifierItem::setOpacity(double opacity) {

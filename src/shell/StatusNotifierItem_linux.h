@@ -40,6 +40,8 @@ public:
     void removeFromStatusBar() override;
 
     const std::string& busName() const { return busName_; }
+    // The panel's shade, which decides the ink of the icon; redraws when it changes.
+    void setPanelShade(PanelShade shade);
 
     // D-Bus entry points (called by the vtables).
     GVariant* itemProperty(const char* name) const;
@@ -97,6 +99,7 @@ private:
     std::vector<ArgbPixmap> basePixmaps_;      // icon and badge at full opacity
     std::vector<ArgbPixmap> publishedPixmaps_; // what IconPixmap answers
     double opacity_ = 1.0;
+    PanelShade panelShade_ = PanelShade::unknown;
     GVariant* pixmapVariant_ = nullptr;
 
     // The menu as published.

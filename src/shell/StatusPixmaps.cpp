@@ -25,7 +25,11 @@ std::uint8_t byte(double unit) {
     return static_cast<std::uint8_t>(std::lround(std::clamp(unit, 0.0, 1.0) * 255.0));
 }
 
-ArgbPixmap compose(const RgbaBitmap& bitmap, bool isTemplate, std::string_view badge) {
+constexpr Rgb darkInk{0x32, 0x32, 0x32};
+constexpr Rgb lightInk{0xF2, 0xF2, 0xF2};
+
+ArgbPixmap compose(const RgbaBitmap& bitmap, bool isTemplate, std::string_view badge,
+                   const StatusInk& ink) {
     const int w = bitmap.width, h = bitmap.height;
     const int side = std::min(w, h);
     const int badgeSize = std::max(1, static_cast<int>(std::lround(side * 0.5)));
@@ -53,11 +57,9 @@ ArgbPixmap compose(const RgbaBitmap& bitmap, bool isTemplate, std::string_view b
         return strongest;
     };
 
-    const Pixel tint{1, templateTint[0] / 255.0, templateTint[1] / 255.0, templateTint[2] / 255.0};
-    ArgbPixmap out;
-    out.width = w;
-    out.height = h;
-    out.argb.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+    auto unit = [](Rgb c) { return Pixel{1, c.r / 255.0, c.g / 255.0, c.b / 255.0}; };
+    const Pixel tint = unit(ink.glyph);
+    std::vector<Pixel> drawn(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
@@ -72,6 +74,38 @@ ArgbPixmap compose(const RgbaBitmap& bitmap, bool isTemplate, std::string_view b
                 result.a *= 1 - haloAt(x, y);
                 result = over({badgeAt(x, y), tint.r, tint.g, tint.b}, result);
             }
+            drawn[i / 4] = result;
+        }
+    }
+
+    // The halo: the drawing's own coverage grown by the gap, in the halo colour, beneath it.
+    ArgbPixmap out;
+    out.width = w;
+    out.height = h;
+    out.argb.resize(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4);
+    auto at = [&](int x, int y) -> const Pixel& {
+        return drawn[static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
+                     static_cast<std::size_t>(x)];
+    };
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            Pixel result = at(x, y);
+            if (isTemplate && ink.halo) {
+                double grown = 0;
+                for (int dy = -gap; dy <= gap; ++dy) {
+                    for (int dx = -gap; dx <= gap; ++dx) {
+                        int nx = x + dx, ny = y + dy;
+                        if (nx >= 0 && ny >= 0 && nx < w && ny < h)
+                            grown = std::max(grown, at(nx, ny).a);
+                    }
+                }
+                Pixel halo = unit(*ink.halo);
+                halo.a = grown;
+                result = over(result, halo);
+            }
+            std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(w) +
+                             static_cast<std::size_t>(x)) *
+                            4;
             out.argb[i] = byte(result.a);
             out.argb[i + 1] = byte(result.r);
             out.argb[i + 2] = byte(result.g);
@@ -83,7 +117,21 @@ ArgbPixmap compose(const RgbaBitmap& bitmap, bool isTemplate, std::string_view b
 
 } // namespace
 
-std::vector<ArgbPixmap> composeStatusPixmaps(const StatusImage& icon, std::string_view badge) {
+StatusInk inkFor(PanelShade panel) {
+    switch (panel) {
+    case PanelShade::light:
+        return {darkInk, std::nullopt};
+    case PanelShade::dark:
+        return {lightInk, std::nullopt};
+    case PanelShade::unknown:
+        break;
+    }
+    return {darkInk, lightInk};
+}
+
+std::vector<ArgbPixmap> composeStatusPixmaps(const StatusImage& icon, std::string_view badge,
+                                             PanelShade panel) {
+    const StatusInk ink = inkFor(panel);
     std::vector<ArgbPixmap> pixmaps;
     for (const auto& bitmap : icon.representations) {
         if (bitmap.width <= 0 || bitmap.height <= 0 ||
@@ -91,7 +139,7 @@ std::vector<ArgbPixmap> composeStatusPixmaps(const StatusImage& icon, std::strin
                                       static_cast<std::size_t>(bitmap.height) * 4) {
             continue;
         }
-        pixmaps.push_back(compose(bitmap, icon.isTemplate, badge));
+        pixmaps.push_back(compose(bitmap, icon.isTemplate, badge, ink));
     }
     return pixmaps;
 }

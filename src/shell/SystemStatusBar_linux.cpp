@@ -1,3 +1,4 @@
+#include "shell/DesktopSettings_linux.h"
 #include "shell/StatusBadgeGlyph.h"
 #include "shell/StatusNotifierItem_linux.h"
 #include "shell/SystemStatusBar.h"
@@ -9,53 +10,51 @@ namespace quorvel {
 namespace {
 
 // The desktop's status area is the tray of the session bus; its badge symbols are our own glyphs.
+// The desktop's settings decide the icon's ink and whether the acknowledgement moves.
 class SessionBusStatusBar : public StatusBar {
 public:
     explicit SessionBusStatusBar(GDBusConnection* connection)
         : connection_(connection ? G_DBUS_CONNECTION(g_object_ref(connection)) : nullptr) {}
     ~SessionBusStatusBar() override {
+        settings_.reset();
         if (connection_)
             g_object_unref(connection_);
-        if (interfaceSettings_)
-            g_object_unref(interfaceSettings_);
     }
 
     std::shared_ptr<StatusItem> makeStatusItem() override {
         if (!connection_)
             connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        return StatusNotifierItem::create(connection_);
+        auto item = StatusNotifierItem::create(connection_);
+        auto& desktop = settings();
+        item->setPanelShade(desktop.current().panel);
+        std::weak_ptr<StatusNotifierItem> weak = item;
+        desktop.onChange([weak](const DesktopAppearance& appearance) {
+            if (auto shown = weak.lock())
+                shown->setPanelShade(appearance.panel);
+        });
+        return item;
     }
 
     bool hasSymbolImage(std::string_view name) const override { return hasBadgeGlyph(name); }
 
-    // The desktop's "animations" switch, where the desktop keeps one in GSettings; a schema that is
-    // not installed would abort GLib, so it is looked up first.
-    bool reducedMotion() const override {
-        if (!settingsLookedUp_) {
-            settingsLookedUp_ = true;
-            GSettingsSchemaSource* source = g_settings_schema_source_get_default();
-            GSettingsSchema* schema =
-                source
-                    ? g_settings_schema_source_lookup(source, "org.gnome.desktop.interface", TRUE)
-                    : nullptr;
-            if (schema) {
-                if (g_settings_schema_has_key(schema, "enable-animations")) {
-                    interfaceSettings_ = g_settings_new_full(schema, nullptr, nullptr);
-                }
-                g_settings_schema_unref(schema);
-            }
-        }
-        return interfaceSettings_ &&
-               !g_settings_get_boolean(interfaceSettings_, "enable-animations");
-    }
+    bool reducedMotion() const override { return settings().current().reducedMotion; }
 
     // The tray reports no geometry.
     std::vector<ScreenRect> screenFrames() const override { return {}; }
 
 private:
-    GDBusConnection* connection_;
-    mutable bool settingsLookedUp_ = false;
-    mutable GSettings* interfaceSettings_ = nullptr;
+    // Created on first use: reading the portal is a bus round trip that a bar never asked for
+    // its settings does not need.
+    DesktopSettings& settings() const {
+        if (!connection_)
+            connection_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        if (!settings_)
+            settings_ = DesktopSettings::create(connection_);
+        return *settings_;
+    }
+
+    mutable GDBusConnection* connection_;
+    mutable std::shared_ptr<DesktopSettings> settings_;
 };
 
 } // namespace

@@ -48,10 +48,11 @@ TEST(StatusPixmaps, BadgeIsCompositedAndOpacityScalesAlpha) {
     ASSERT_EQ(plain.size(), 3u);
     EXPECT_EQ(plain[0].width, 22);
     EXPECT_EQ(plain[2].argb.size(), 66u * 66u * 4u);
-    // A template is drawn in the tint; bytes are A, R, G, B.
-    for (std::size_t i = 0; i < plain[1].argb.size(); i += 4) {
-        if (plain[1].argb[i] > 0) {
-            EXPECT_EQ(plain[1].argb[i + 1], templateTint[0]);
+    // A template is drawn in the ink for its panel; bytes are A, R, G, B.
+    auto onLight = composeStatusPixmaps(icon, "", PanelShade::light);
+    for (std::size_t i = 0; i < onLight[1].argb.size(); i += 4) {
+        if (onLight[1].argb[i] == 255) {
+            EXPECT_EQ(onLight[1].argb[i + 1], inkFor(PanelShade::light).glyph.r);
             break;
         }
     }
@@ -83,6 +84,63 @@ TEST(StatusPixmaps, BadgeIsCompositedAndOpacityScalesAlpha) {
         EXPECT_EQ(dimmed[0].argb[i + 1], plain[0].argb[i + 1]);
     }
     EXPECT_EQ(withOpacity(plain, 1.0), plain);
+}
+
+namespace {
+
+// The share of the icon's drawn pixels (alpha above a quarter) that stand out from the panel by at
+// least 3:1 once blended onto it, as a screenshot of the panel would show them.
+double legibleShare(const ArgbPixmap& pixmap, Rgb panel) {
+    std::size_t drawn = 0, legible = 0;
+    for (std::size_t i = 0; i < pixmap.argb.size(); i += 4) {
+        double a = pixmap.argb[i] / 255.0;
+        if (a <= 0.25)
+            continue;
+        ++drawn;
+        auto blend = [&](std::uint8_t c, std::uint8_t p) {
+            return static_cast<std::uint8_t>(std::lround(c * a + p * (1 - a)));
+        };
+        Rgb seen{blend(pixmap.argb[i + 1], panel.r), blend(pixmap.argb[i + 2], panel.g),
+                 blend(pixmap.argb[i + 3], panel.b)};
+        legible += contrastRatio(seen, panel) >= 3.0;
+    }
+    return drawn ? static_cast<double>(legible) / static_cast<double>(drawn) : 0;
+}
+
+} // namespace
+
+// Every badge, at full opacity and dimmed by the acknowledgement, reads at 3:1 on the panel it is
+// drawn for, and the ink for an unknown panel reads on light and dark panels alike.
+TEST(StatusPixmaps, TheIconStandsOutFromLightAndDarkPanels) {
+    auto icon = *BrandedStatusIcon::make();
+    const Rgb light{246, 245, 244}, dark{0x2B, 0x2B, 0x2B}, black{0, 0, 0}, grey{0xD6, 0xD6, 0xD6};
+    const std::vector<std::pair<PanelShade, std::vector<Rgb>>> cases = {
+        {PanelShade::light, {light, grey}},
+        {PanelShade::dark, {dark, black}},
+        {PanelShade::unknown, {light, grey, dark, black}},
+    };
+    for (const auto& [shade, panels] : cases) {
+        for (const char* badge : {"", "record.circle.fill", "exclamationmark.triangle.fill"}) {
+            auto pixmaps = composeStatusPixmaps(icon, badge, shade);
+            for (double opacity : {1.0, 0.65}) {
+                for (const auto& pixmap : withOpacity(pixmaps, opacity)) {
+                    for (Rgb panel : panels) {
+                        // Inside a halo, the glyph or its outline stands out: less of the
+                        // drawing does on any one panel, but the glyph meets its halo at ~11:1.
+                        EXPECT_GE(legibleShare(pixmap, panel),
+                                  shade == PanelShade::unknown ? 0.3 : 0.5)
+                            << static_cast<int>(shade) << " " << badge << " " << opacity << " "
+                            << pixmap.width << " on " << int(panel.r);
+                    }
+                }
+            }
+        }
+    }
+    // Contrast itself, by the WCAG formula.
+    EXPECT_NEAR(contrastRatio({0, 0, 0}, {255, 255, 255}), 21.0, 1e-9);
+    EXPECT_NEAR(contrastRatio({190, 190, 190}, light), 1.71, 0.01);
+    auto ink = inkFor(PanelShade::unknown);
+    EXPECT_GE(contrastRatio(ink.glyph, *ink.halo), 10.0);
 }
 
 TEST(TrayMenuLayout, StatusRowBecomesTwoDisabledEntriesAndIdsStayFixed) {
