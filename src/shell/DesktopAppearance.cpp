@@ -184,12 +184,8 @@ std::optional<bool> reducedMotionOfKdeGlobals(std::string_view text) {
     return factor <= 0;
 }
 
-std::optional<PanelShade> shadeOfXfceSettings(std::string_view xsettings, std::string_view panel) {
-    if (auto dark = xfconfValue(panel, "/panels/dark-mode"); dark && booleanWord(*dark) == true)
-        return PanelShade::dark;
-    if (auto theme = xfconfValue(xsettings, "/Net/ThemeName"))
-        return shadeOfThemeName(*theme);
-    return std::nullopt;
+std::optional<std::string> xfceThemeName(std::string_view xsettings) {
+    return xfconfValue(xsettings, "/Net/ThemeName");
 }
 
 std::optional<bool> reducedMotionOfXfceXsettings(std::string_view xsettings) {
@@ -215,8 +211,11 @@ DesktopAppearance appearanceFrom(const DesktopAppearanceSources& s) {
         shade = shadeOfPortalColorScheme(*s.portalColorScheme);
     if (!shade && s.kdeGlobals)
         shade = shadeOfKdeGlobals(*s.kdeGlobals);
-    if (!shade && (s.xfceXsettings || s.xfcePanel))
-        shade = shadeOfXfceSettings(s.xfceXsettings.value_or(""), s.xfcePanel.value_or(""));
+    if (!shade && s.xfceXsettings) {
+        auto theme = xfceThemeName(*s.xfceXsettings);
+        shade = theme && !s.xfceThemeInstalled ? PanelShade::light
+                                               : shadeOfThemeName(theme.value_or(""));
+    }
     if (!shade && s.gnomeColorScheme)
         shade = shadeOfGnomeColorScheme(*s.gnomeColorScheme);
     if (!shade && s.gnomeGtkTheme)

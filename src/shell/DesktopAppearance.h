@@ -35,7 +35,9 @@ struct DesktopAppearanceSources {
     // KDE's kdeglobals and Xfce's xfconf files, as text.
     std::optional<std::string> kdeGlobals;
     std::optional<std::string> xfceXsettings;
-    std::optional<std::string> xfcePanel;
+    // Whether the GTK theme xsettings names is installed: GTK draws a missing theme as its
+    // built-in light Adwaita.
+    bool xfceThemeInstalled = true;
 };
 
 DesktopAppearance appearanceFrom(const DesktopAppearanceSources& sources);
@@ -48,9 +50,10 @@ std::optional<PanelShade> shadeOfThemeName(std::string_view name);
 // colours in Plasma), else [General] ColorScheme by name; [KDE] AnimationDurationFactor=0.
 std::optional<PanelShade> shadeOfKdeGlobals(std::string_view text);
 std::optional<bool> reducedMotionOfKdeGlobals(std::string_view text);
-// Xfce's xfconf channels: xsettings /Net/ThemeName and /Gtk/EnableAnimations (handed to GTK as
-// gtk-enable-animations); xfce4-panel /panels/dark-mode.
-std::optional<PanelShade> shadeOfXfceSettings(std::string_view xsettings, std::string_view panel);
+// Xfce's xsettings channel: /Net/ThemeName and /Gtk/EnableAnimations (handed to GTK as
+// gtk-enable-animations). The panel's own dark mode is not read: the tray runs in a plugin process
+// of its own that keeps the GTK theme's colours.
+std::optional<std::string> xfceThemeName(std::string_view xsettings);
 std::optional<bool> reducedMotionOfXfceXsettings(std::string_view xsettings);
 
 } // namespace quorvel

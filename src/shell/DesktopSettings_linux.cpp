@@ -43,6 +43,33 @@ std::optional<std::string> fileText(const std::string& path) {
     return text.str();
 }
 
+// A GTK 3 theme of that name where GTK looks for one (Adwaita and HighContrast are built in).
+bool themeInstalled(const std::string& name) {
+    if (name == "Adwaita" || name == "HighContrast" || name.find('/') != std::string::npos)
+        return name.find('/') == std::string::npos;
+    std::vector<std::string> folders;
+    if (const char* home = std::getenv("HOME"))
+        folders.push_back(std::string(home) + "/.themes");
+    const char* data = std::getenv("XDG_DATA_HOME");
+    folders.push_back(data && data[0] == '/' ? std::string(data) + "/themes"
+                                             : configHome() + "/../.local/share/themes");
+    const char* dirs = std::getenv("XDG_DATA_DIRS");
+    std::string list = dirs && *dirs ? dirs : "/usr/local/share:/usr/share";
+    for (std::size_t start = 0; start <= list.size();) {
+        auto end = list.find(':', start);
+        if (end == std::string::npos)
+            end = list.size();
+        if (end > start)
+            folders.push_back(list.substr(start, end - start) + "/themes");
+        start = end + 1;
+    }
+    for (const auto& folder : folders) {
+        if (g_file_test((folder + "/" + name + "/gtk-3.0").c_str(), G_FILE_TEST_IS_DIR))
+            return true;
+    }
+    return false;
+}
+
 // The portal's Read answers a variant inside a variant; ReadOne one level less.
 GVariant* unwrapped(GVariant* value) {
     GVariant* current = g_variant_ref(value);
@@ -148,7 +175,6 @@ void DesktopSettings::start() {
         watchFile(config + "/kdeglobals");
     if (desktopIs(sources_.currentDesktop, "XFCE")) {
         watchFile(config + "/xfce4/xfconf/xfce-perchannel-xml/xsettings.xml");
-        watchFile(config + "/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml");
     }
     refresh();
 }
@@ -246,13 +272,16 @@ void DesktopSettings::refresh() {
     const std::string config = configHome();
     sources_.kdeGlobals.reset();
     sources_.xfceXsettings.reset();
-    sources_.xfcePanel.reset();
+    sources_.xfceThemeInstalled = true;
     if (desktopIs(sources_.currentDesktop, "KDE"))
         sources_.kdeGlobals = fileText(config + "/kdeglobals");
     if (desktopIs(sources_.currentDesktop, "XFCE")) {
         sources_.xfceXsettings =
             fileText(config + "/xfce4/xfconf/xfce-perchannel-xml/xsettings.xml");
-        sources_.xfcePanel = fileText(config + "/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml");
+        if (sources_.xfceXsettings) {
+            if (auto theme = xfceThemeName(*sources_.xfceXsettings))
+                sources_.xfceThemeInstalled = themeInstalled(*theme);
+        }
     }
     DesktopAppearance fresh = appearanceFrom(sources_);
     if (fresh == current_)

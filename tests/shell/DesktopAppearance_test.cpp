@@ -73,12 +73,13 @@ TEST(DesktopAppearance, ReadsEachDesktopsSettingsInOrder) {
                          "    <property name=\"EnableAnimations\" type=\"bool\" value=\"false\"/>\n"
                          "  </property>\n");
         cases.push_back({"Xfce: a light theme, animations off", s, {PanelShade::light, true}});
-        s.xfcePanel = xfconf("xfce4-panel",
-                             "  <property name=\"panels\" type=\"array\">\n"
-                             "    <property name=\"dark-mode\" type=\"bool\" value=\"true\"/>\n"
-                             "  </property>\n");
+        std::string dark = *s.xfceXsettings;
+        dark.replace(dark.find("\"Adwaita\""), 9, "\"Adwaita-dark\"");
+        s.xfceXsettings = dark;
+        cases.push_back({"Xfce: a dark theme", s, {PanelShade::dark, true}});
+        s.xfceThemeInstalled = false;
         cases.push_back(
-            {"Xfce: the panel's dark mode over the theme", s, {PanelShade::dark, true}});
+            {"Xfce: a dark theme that is not installed draws light", s, {PanelShade::light, true}});
     }
     for (const auto& c : cases)
         EXPECT_EQ(appearanceFrom(c.sources), c.expected) << c.what;

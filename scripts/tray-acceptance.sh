@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# Shows the status item in a real tray host and checks it as a user would see it: the demo host
+# under Xvfb in xfce4-panel, once with a light and once with a dark panel. For each panel it takes
+# screenshots of the icon (recording badge, and dimmed by the acknowledgement) and of the open
+# menu, measures the icon's contrast against the panel, chooses "Quit Quorvel" from the menu and
+# checks that code 10 arrived. One line per check; exit status 1 if any check failed.
+# Not part of `make test`: it installs the X server and the panel it needs itself.
+#
+# Usage: scripts/tray-acceptance.sh [BUILD] [OUTPUT]   (default build, /tmp/quorvel-tray-acceptance)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../build}" && pwd)
+out=${2:-/tmp/quorvel-tray-acceptance}
+host=$build/bin/quorvel-demo-host
+[ -x "$host" ] || { echo "tray-acceptance: $host is missing; run make first" >&2; exit 1; }
+
+# gnome-themes-extra-data: the Adwaita-dark GTK theme of the dark panel.
+packages=(xvfb xfce4-panel xfconf xfce4-settings xdotool imagemagick python3-pil dbus-daemon
+          gnome-themes-extra-data)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "tray-acceptance: installing ${missing[*]}"
+  sudo_cmd=(); [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+
+rm -rf "$out"; mkdir -p "$out"
+failures=0
+check() { # check NAME CONDITION-STATUS DETAIL
+  if [ "$2" -eq 0 ]; then echo "ok      $1: $3"; else echo "FAILED  $1: $3"; failures=$((failures + 1)); fi
+}
+pids=()
+cleanup() { for p in "${pids[@]:-}"; do [ -n "$p" ] && kill "$p" 2>/dev/null || true; done; pids=(); }
+trap cleanup EXIT
+
+# The panel's configuration: one panel at the top, 32 px high, holding the tray only.
+write_config() { # write_config DIR THEME DARK
+  local xml=$1/xfce4/xfconf/xfce-perchannel-xml
+  mkdir -p "$xml"
+  cat > "$xml/xfce4-panel.xml" <<PANEL
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="dark-mode" type="bool" value="$3"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray">
+      <property name="square-icons" type="bool" value="true"/>
+    </property>
+  </property>
+</channel>
+PANEL
+  cat > "$xml/xsettings.xml" <<SETTINGS
+<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xsettings" version="1.0">
+  <property name="Net" type="empty">
+    <property name="ThemeName" type="string" value="$2"/>
+  </property>
+</channel>
+SETTINGS
+}
+
+# Measures the icon in a screenshot of the panel (see the comment inside). Prints
+# "contrast=X share=Y box=WxH@X,Y panel=R,G,B": the highest contrast of an icon pixel against the
+# colour behind it, and the share of icon pixels at 3:1 or more.
+measure() {
+  /usr/bin/python3 - "$1" <<'PY'
+import sys
+from collections import Counter
+from PIL import Image
+def lum(c):
+    def ch(v):
+        v /= 255
+        return v / 12.92 if v <= 0.04045 else ((v + 0.055) / 1.055) ** 2.4
+    return 0.2126 * ch(c[0]) + 0.7152 * ch(c[1]) + 0.0722 * ch(c[2])
+def ratio(a, b):
+    la, lb = lum(a), lum(b)
+    return (max(la, lb) + 0.05) / (min(la, lb) + 0.05)
+image = Image.open(sys.argv[1]).convert("RGB")
+# The panel holds the tray alone, whose first cell (32 px square, top left) is our item. The colour
+# behind the icon is the most common one on a ring just inside that cell.
+cell = image.crop((0, 0, 32, 32))
+ring = [cell.getpixel((x, y)) for x in range(1, 31) for y in range(1, 31)
+        if x in (1, 30) or y in (1, 30)]
+panel = Counter(ring).most_common(1)[0][0]
+icon = [(x, y) for y in range(cell.height) for x in range(cell.width)
+        if sum(abs(a - b) for a, b in zip(cell.getpixel((x, y)), panel)) > 24]
+if not icon:
+    print("contrast=1.00 share=0 box=none panel=%d,%d,%d" % panel); sys.exit()
+xs = [p[0] for p in icon]; ys = [p[1] for p in icon]
+ratios = [ratio(cell.getpixel(p), panel) for p in icon]
+share = sum(r >= 3 for r in ratios) / len(ratios)
+print("contrast=%.2f share=%.2f box=%dx%d@%d,%d panel=%d,%d,%d" % (
+    max(ratios), share, max(xs) - min(xs) + 1, max(ys) - min(ys) + 1, min(xs), min(ys), *panel))
+PY
+}
+
+display=97
+for theme in light dark; do
+  case $theme in light) gtk_theme=Adwaita; dark=false ;; dark) gtk_theme=Adwaita-dark; dark=true ;; esac
+  root=$(mktemp -d /tmp/quorvel-tray-XXXXXX)
+  export HOME=$root/home XDG_CONFIG_HOME=$root/home/.config XDG_DATA_HOME=$root/home/.local/share
+  export XDG_CACHE_HOME=$root/home/.cache XDG_CURRENT_DESKTOP=XFCE XDG_RUNTIME_DIR=$root/runtime
+  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
+  write_config "$XDG_CONFIG_HOME" "$gtk_theme" "$dark"
+  display=$((display + 1))
+  export DISPLAY=:$display
+  Xvfb "$DISPLAY" -screen 0 640x240x24 -nolisten tcp >"$root/xvfb.log" 2>&1 & pids+=($!)
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done 2>/dev/null || sleep 1
+  bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+  export DBUS_SESSION_BUS_ADDRESS=$(printf '%s\n' "$bus" | sed -n 1p)
+  pids+=("$(printf '%s\n' "$bus" | sed -n 2p)")
+  xfsettingsd --no-daemon --disable-wm-check >"$root/xfsettingsd.log" 2>&1 & pids+=($!)
+  xfce4-panel --disable-wm-check >"$root/panel.log" 2>&1 & pids+=($!)
+  for _ in $(seq 100); do
+    gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+      -m org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher 2>/dev/null | grep -q true && break
+    sleep 0.1
+  done
+  sleep 1
+  "$host" --shell-demo >"$root/host.log" 2>&1 & pids+=($!)
+  # The demo host's scene: recording from 4 s, the acknowledgement's dim at 8 s.
+  sleep 6.3
+  import -window root "$out/$theme-icon.png"
+  figures=$(measure "$out/$theme-icon.png")
+  contrast=${figures#contrast=}; contrast=${contrast%% *}
+  /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) >= 3 else 1)" "$contrast" && ok=0 || ok=1
+  check "$theme panel: icon with the recording badge" $ok "$figures ($out/$theme-icon.png)"
+  sleep 2.0
+  import -window root "$out/$theme-icon-dimmed.png"
+  figures=$(measure "$out/$theme-icon-dimmed.png")
+  contrast=${figures#contrast=}; contrast=${contrast%% *}
+  /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) >= 3 else 1)" "$contrast" && ok=0 || ok=1
+  check "$theme panel: icon dimmed by the acknowledgement" $ok "$figures ($out/$theme-icon-dimmed.png)"
+  box=${figures#*box=}; box=${box%% *}
+  if [[ "$box" == *@* ]]; then
+    size=${box%@*}; at=${box#*@}
+    x=$(( ${at%,*} + ${size%x*} / 2 )); y=$(( ${at#*,} + ${size#*x} / 2 ))
+    xdotool mousemove "$x" "$y" click 1
+    sleep 1
+    import -window root "$out/$theme-menu.png"
+    check "$theme panel: menu opened" 0 "$out/$theme-menu.png"
+    # The last row is "Quit Quorvel": Up wraps to it from the top.
+    xdotool key Up sleep 0.2 key Return
+    for _ in $(seq 30); do grep -q "command 10" "$root/host.log" && break; sleep 0.1; done
+    grep -q "command 10" "$root/host.log" && ok=0 || ok=1
+    check "$theme panel: Quit Quorvel chosen in the menu" $ok "$(grep 'command' "$root/host.log" | tr '\n' ' ')"
+  else
+    check "$theme panel: menu opened" 1 "no icon found to click"
+  fi
+  cp "$root/host.log" "$out/$theme-host.log"
+  cleanup
+  rm -rf "$root"
+done
+echo "tray-acceptance: screenshots and logs in $out"
+[ "$failures" -eq 0 ]
