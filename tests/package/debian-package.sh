@@ -17,6 +17,7 @@ deb=${debs[0]}
 expected=$(cat <<'LIST'
 ./usr/bin/QuorvelLauncher
 ./usr/bin/quorvel-codesign
+./usr/bin/quorvel-doctor
 ./usr/bin/quorvel-make-bundle
 ./usr/bin/quorvel-register-callback-scheme
 ./usr/include/quorvel_shell_bridge.h

@@ -1,0 +1,72 @@
+#include "BusCall_linux.h"
+
+#include <fstream>
+
+namespace quorvel::doctor {
+
+GDBusConnection* connectBus(GBusType type, std::string& error) {
+    GError* failure = nullptr;
+    GDBusConnection* bus = g_bus_get_sync(type, nullptr, &failure);
+    if (!bus) {
+        error = failure ? failure->message : "no address";
+        g_clear_error(&failure);
+    }
+    return bus;
+}
+
+GVariant* busCall(GDBusConnection* bus, const char* name, const char* path, const char* interface,
+                  const char* method, GVariant* parameters, const char* replyType,
+                  std::string* error) {
+    GError* failure = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(bus, name, path, interface, method, parameters,
+                                                  replyType ? G_VARIANT_TYPE(replyType) : nullptr,
+                                                  G_DBUS_CALL_FLAGS_NO_AUTO_START, busTimeoutMs,
+                                                  nullptr, &failure);
+    if (!reply && error)
+        *error = failure ? failure->message : "no reply";
+    g_clear_error(&failure);
+    return reply;
+}
+
+GVariant* busProperty(GDBusConnection* bus, const char* name, const char* path,
+                      const char* interface, const char* property) {
+    GVariant* reply = busCall(bus, name, path, "org.freedesktop.DBus.Properties", "Get",
+                              g_variant_new("(ss)", interface, property), "(v)");
+    if (!reply)
+        return nullptr;
+    GVariant* value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    g_variant_unref(reply);
+    return value;
+}
+
+std::optional<std::string> nameOwner(GDBusConnection* bus, const char* name) {
+    GVariant* reply =
+        busCall(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                "GetNameOwner", g_variant_new("(s)", name), "(s)");
+    if (!reply)
+        return std::nullopt;
+    const char* owner = nullptr;
+    g_variant_get(reply, "(&s)", &owner);
+    std::string result = owner;
+    g_variant_unref(reply);
+    return result;
+}
+
+std::optional<std::string> ownerProcess(GDBusConnection* bus, const std::string& uniqueName) {
+    GVariant* reply =
+        busCall(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                "GetConnectionUnixProcessID", g_variant_new("(s)", uniqueName.c_str()), "(u)");
+    if (!reply)
+        return std::nullopt;
+    guint32 pid = 0;
+    g_variant_get(reply, "(u)", &pid);
+    g_variant_unref(reply);
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string command;
+    if (!std::getline(comm, command) || command.empty())
+        return "pid " + std::to_string(pid);
+    return command + " (pid " + std::to_string(pid) + ")";
+}
+
+} // namespace quorvel::doctor
