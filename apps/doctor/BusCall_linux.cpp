@@ -6,6 +6,29 @@ namespace quorvel::doctor {
 
 GDBusConnection* connectBus(GBusType type, std::string& error) {
     GError* failure = nullptr;
+    // Without an address GLib may start a session bus of its own (X11 autolaunch); the doctor
+    // changes nothing, so it looks only where a session's bus would be.
+    if (type == G_BUS_TYPE_SESSION && !g_getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        const char* runtime = g_getenv("XDG_RUNTIME_DIR");
+        std::string socket = runtime ? std::string(runtime) + "/bus" : std::string();
+        if (socket.empty() || !g_file_test(socket.c_str(), G_FILE_TEST_EXISTS)) {
+            error = "DBUS_SESSION_BUS_ADDRESS is not set and $XDG_RUNTIME_DIR/bus does not exist";
+            return nullptr;
+        }
+        gchar* escaped = g_dbus_address_escape_value(socket.c_str());
+        std::string address = std::string("unix:path=") + escaped;
+        g_free(escaped);
+        GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+            address.c_str(),
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &failure);
+        if (!bus) {
+            error = failure ? failure->message : "no session bus";
+            g_clear_error(&failure);
+        }
+        return bus;
+    }
     GDBusConnection* bus = g_bus_get_sync(type, nullptr, &failure);
     if (!bus) {
         error = failure ? failure->message : "no address";

@@ -19,7 +19,7 @@ void checkKeyring(DoctorChecks& out) {
     if (!owner) {
         check.verdict = Verdict::problem;
         check.detail = "no Secret Service on the session bus: sign-in cannot keep its credentials";
-        check.advice = "install and start a keyring (gnome-keyring, KeePassXC's Secret Service)";
+        check.advice = "install and start a Secret Service keyring (for example gnome-keyring)";
         out.push_back(check);
         g_object_unref(bus);
         return;
