@@ -198,15 +198,22 @@ std::optional<bool> reducedMotionOfXfceXsettings(std::string_view xsettings) {
     return !*enabled;
 }
 
+bool desktopListIncludes(std::string_view desktops, std::string_view name) {
+    while (!desktops.empty()) {
+        auto colon = desktops.find(':');
+        if (desktops.substr(0, colon) == name)
+            return true;
+        desktops =
+            colon == std::string_view::npos ? std::string_view() : desktops.substr(colon + 1);
+    }
+    return false;
+}
+
 DesktopAppearance appearanceFrom(const DesktopAppearanceSources& s) {
     DesktopAppearance appearance;
     std::optional<PanelShade> shade;
-    for (std::string_view rest = s.currentDesktop; !rest.empty() && !shade;) {
-        auto colon = rest.find(':');
-        if (rest.substr(0, colon) == "GNOME")
-            shade = PanelShade::dark;
-        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
-    }
+    if (desktopListIncludes(s.currentDesktop, "GNOME"))
+        shade = PanelShade::dark;
     if (!shade && s.portalColorScheme)
         shade = shadeOfPortalColorScheme(*s.portalColorScheme);
     if (!shade && s.kdeGlobals)

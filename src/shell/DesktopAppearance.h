@@ -42,6 +42,9 @@ struct DesktopAppearanceSources {
 
 DesktopAppearance appearanceFrom(const DesktopAppearanceSources& sources);
 
+// Whether a colon-separated XDG_CURRENT_DESKTOP list names this desktop.
+bool desktopListIncludes(std::string_view desktops, std::string_view name);
+
 // The single readings, for tests and the sources above.
 std::optional<PanelShade> shadeOfPortalColorScheme(std::uint32_t value);
 std::optional<PanelShade> shadeOfGnomeColorScheme(std::string_view value);

@@ -1,9 +1,9 @@
 #include "shell/DesktopSettings_linux.h"
 
+#include "base/SmallFile.h"
+
 #include <cstdlib>
-#include <fstream>
 #include <gio/gio.h>
-#include <sstream>
 
 namespace quorvel {
 
@@ -15,17 +15,6 @@ constexpr const char* portalInterface = "org.freedesktop.portal.Settings";
 // A portal that does not answer quickly is treated as absent; install must not hang on it.
 constexpr int portalTimeoutMs = 300;
 
-bool desktopIs(std::string_view desktops, std::string_view name) {
-    while (!desktops.empty()) {
-        auto colon = desktops.find(':');
-        if (desktops.substr(0, colon) == name)
-            return true;
-        desktops =
-            colon == std::string_view::npos ? std::string_view() : desktops.substr(colon + 1);
-    }
-    return false;
-}
-
 std::string configHome() {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     if (config && config[0] == '/')
@@ -34,19 +23,21 @@ std::string configHome() {
     return std::string(home ? home : "") + "/.config";
 }
 
+// Settings files are the user's to write: read bounded, and never from a pipe or device.
 std::optional<std::string> fileText(const std::string& path) {
-    std::ifstream file(path);
+    constexpr std::size_t maximumSettingsFileBytes = 1024 * 1024;
+    auto file = readSmallRegularFile(FileURL{path}, maximumSettingsFileBytes);
     if (!file)
         return std::nullopt;
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return std::move(file->contents);
 }
 
 // A GTK 3 theme of that name where GTK looks for one (Adwaita and HighContrast are built in).
 bool themeInstalled(const std::string& name) {
-    if (name == "Adwaita" || name == "HighContrast" || name.find('/') != std::string::npos)
-        return name.find('/') == std::string::npos;
+    if (name.find('/') != std::string::npos)
+        return false;
+    if (name == "Adwaita" || name == "HighContrast")
+        return true;
     std::vector<std::string> folders;
     if (const char* home = std::getenv("HOME"))
         folders.push_back(std::string(home) + "/.themes");
@@ -171,9 +162,9 @@ void DesktopSettings::start() {
         g_settings_schema_unref(schema);
     }
     const std::string config = configHome();
-    if (desktopIs(sources_.currentDesktop, "KDE"))
+    if (desktopListIncludes(sources_.currentDesktop, "KDE"))
         watchFile(config + "/kdeglobals");
-    if (desktopIs(sources_.currentDesktop, "XFCE")) {
+    if (desktopListIncludes(sources_.currentDesktop, "XFCE")) {
         watchFile(config + "/xfce4/xfconf/xfce-perchannel-xml/xsettings.xml");
     }
     refresh();
@@ -273,9 +264,9 @@ void DesktopSettings::refresh() {
     sources_.kdeGlobals.reset();
     sources_.xfceXsettings.reset();
     sources_.xfceThemeInstalled = true;
-    if (desktopIs(sources_.currentDesktop, "KDE"))
+    if (desktopListIncludes(sources_.currentDesktop, "KDE"))
         sources_.kdeGlobals = fileText(config + "/kdeglobals");
-    if (desktopIs(sources_.currentDesktop, "XFCE")) {
+    if (desktopListIncludes(sources_.currentDesktop, "XFCE")) {
         sources_.xfceXsettings =
             fileText(config + "/xfce4/xfconf/xfce-perchannel-xml/xsettings.xml");
         if (sources_.xfceXsettings) {
