@@ -3,6 +3,10 @@
 #include <fstream>
 
 namespace quorvel::doctor {
+namespace {
+// Enough to tell a panel from an extension host or an interpreter's script.
+constexpr size_t maxCommandLength = 72;
+} // namespace
 
 GDBusConnection* connectBus(GBusType type, std::string& error) {
     GError* failure = nullptr;
@@ -85,9 +89,19 @@ std::optional<std::string> ownerProcess(GDBusConnection* bus, const std::string&
     guint32 pid = 0;
     g_variant_get(reply, "(u)", &pid);
     g_variant_unref(reply);
-    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    // The command line, not /proc/PID/comm: comm is cut at 15 bytes ("quorvel-tray-vi").
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
     std::string command;
-    if (!std::getline(comm, command) || command.empty())
+    for (std::string argument;
+         command.size() < maxCommandLength && std::getline(file, argument, '\0');) {
+        if (command.empty())
+            argument = argument.substr(argument.rfind('/') + 1); // program name, no folder
+        if (!argument.empty())
+            command += (command.empty() ? "" : " ") + argument;
+    }
+    if (command.size() > maxCommandLength)
+        command = command.substr(0, maxCommandLength - 3) + "...";
+    if (command.empty())
         return "pid " + std::to_string(pid);
     return command + " (pid " + std::to_string(pid) + ")";
 }

@@ -24,7 +24,8 @@ GVariant* busProperty(GDBusConnection* bus, const char* name, const char* path,
 // The unique name owning a well-known name; nothing when no one owns it.
 std::optional<std::string> nameOwner(GDBusConnection* bus, const char* name);
 
-// The process behind a bus name and its command name from /proc, e.g. "xfce4-panel (pid 812)".
+// The process behind a bus name and its command line (program name without its folder, then
+// its arguments, cut at a readable length), e.g. "xfce4-panel --sm-client-id x (pid 812)".
 std::optional<std::string> ownerProcess(GDBusConnection* bus, const std::string& uniqueName);
 
 } // namespace quorvel::doctor

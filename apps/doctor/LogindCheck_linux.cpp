@@ -12,6 +12,18 @@ constexpr const char* managerPath = "/org/freedesktop/login1";
 constexpr const char* managerInterface = "org.freedesktop.login1.Manager";
 constexpr const char* sessionInterface = "org.freedesktop.login1.Session";
 
+std::string stringProperty(GDBusConnection* bus, const std::string& path, const char* name) {
+    GVariant* value = busProperty(bus, logindName, path.c_str(), sessionInterface, name);
+    std::string text = value && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)
+                           ? g_variant_get_string(value, nullptr)
+                           : "";
+    if (value)
+        g_variant_unref(value);
+    return text;
+}
+
+// A path counts only when a session answers there: some loginds name a path for "auto" even
+// when the caller is in no session.
 std::string sessionPath(GDBusConnection* bus, const char* method, GVariant* argument) {
     GVariant* reply =
         busCall(bus, logindName, managerPath, managerInterface, method, argument, "(o)");
@@ -21,17 +33,7 @@ std::string sessionPath(GDBusConnection* bus, const char* method, GVariant* argu
     g_variant_get(reply, "(&o)", &path);
     std::string result = path;
     g_variant_unref(reply);
-    return result;
-}
-
-std::string stringProperty(GDBusConnection* bus, const std::string& path, const char* name) {
-    GVariant* value = busProperty(bus, logindName, path.c_str(), sessionInterface, name);
-    std::string text = value && g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)
-                           ? g_variant_get_string(value, nullptr)
-                           : "";
-    if (value)
-        g_variant_unref(value);
-    return text;
+    return stringProperty(bus, result, "Id").empty() ? std::string() : result;
 }
 
 } // namespace
