@@ -102,6 +102,13 @@ bool hasBadgeGlyph(std::string_view symbolName) {
     return find(symbolName) != nullptr;
 }
 
+std::vector<std::string_view> badgeGlyphNames() {
+    std::vector<std::string_view> names;
+    for (const auto& glyph : glyphs)
+        names.push_back(glyph.name);
+    return names;
+}
+
 std::optional<AlphaMask> badgeGlyph(std::string_view symbolName, int size) {
     const Glyph* glyph = find(symbolName);
     if (!glyph || size <= 0)

@@ -19,6 +19,8 @@ struct AlphaMask {
 // "arrow.up.circle.fill", "exclamationmark.octagon.fill", "questionmark.circle"), drawn at any
 // pixel size. Nothing for any other name.
 bool hasBadgeGlyph(std::string_view symbolName);
+// Every name above, in a fixed order.
+std::vector<std::string_view> badgeGlyphNames();
 std::optional<AlphaMask> badgeGlyph(std::string_view symbolName, int size);
 
 } // namespace quorvel

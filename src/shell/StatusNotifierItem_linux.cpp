@@ -1,6 +1,7 @@
 #include "shell/StatusNotifierItem_linux.h"
 
 #include "base/MainLoop.h"
+#include "shell/StatusBadgeGlyph.h"
 
 #include <atomic>
 #include <cstring>
@@ -50,6 +51,7 @@ constexpr const char* introspectionXml = R"XML(
     <signal name="NewOverlayIcon"/>
     <signal name="NewToolTip"/>
     <signal name="NewStatus"><arg name="status" type="s"/></signal>
+    <signal name="NewIconThemePath"><arg name="icon_theme_path" type="s"/></signal>
   </interface>
   <interface name="com.canonical.dbusmenu">
     <property name="Version" type="u" access="read"/>
@@ -252,6 +254,9 @@ void StatusNotifierItem::removeFromStatusBar() {
     ++generation_;
     retryTimer_.reset();
     observers_.clear();
+    iconFolder_.reset();
+    symbolicIcons_ = {};
+    iconName_.clear();
     if (!connection_)
         return;
     if (watcherWatch_)
@@ -283,11 +288,15 @@ void StatusNotifierItem::removeFromStatusBar() {
 void StatusNotifierItem::setButton(const StatusButtonContent& content) {
     if (removed_)
         return;
-    bool imageChanged = !basePixmaps_.size() || content.badgeSymbol != content_.badgeSymbol ||
-                        !(content.image == content_.image ||
-                          (content.image && content_.image && *content.image == *content_.image));
+    const bool iconChanged =
+        !(content.image == content_.image ||
+          (content.image && content_.image && *content.image == *content_.image));
+    bool imageChanged =
+        !basePixmaps_.size() || content.badgeSymbol != content_.badgeSymbol || iconChanged;
     bool toolTipChanged = content.toolTip != content_.toolTip;
     content_ = content;
+    if (iconChanged)
+        refreshSymbolicIcons();
     if (imageChanged) {
         basePixmaps_ = content_.image ? composeStatusPixmaps(*content_.image, content_.badgeSymbol,
                                                              panelShade_)
@@ -304,6 +313,7 @@ void StatusNotifierItem::setPanelShade(PanelShade shade) {
     panelShade_ = shade;
     if (!content_.image)
         return;
+    refreshSymbolicIcons();
     basePixmaps_ = composeStatusPixmaps(*content_.image, content_.badgeSymbol, panelShade_);
     rebuildPixmaps();
 }
@@ -315,10 +325,37 @@ void StatusNotifierItem::setOpacity(double opacity) {
     rebuildPixmaps();
 }
 
+void StatusNotifierItem::refreshSymbolicIcons() {
+    SymbolicStatusIconSet set = content_.image ? symbolicStatusIcons(*content_.image, panelShade_)
+                                               : SymbolicStatusIconSet{};
+    if (set == symbolicIcons_)
+        return;
+    if (!set.entries.empty() && !iconFolder_)
+        iconFolder_ = SymbolicIconFolder::create();
+    // Without every file in place the icon is offered as pixmaps only: a host that prefers the
+    // name would otherwise show nothing.
+    if (!iconFolder_ || !iconFolder_->publish(set))
+        set = {};
+    const bool hadPath = !symbolicIcons_.entries.empty();
+    symbolicIcons_ = std::move(set);
+    if (hadPath != !symbolicIcons_.entries.empty() && registrationStarted_)
+        emitItemSignal("NewIconThemePath", g_variant_new("(s)", iconThemePath().c_str()));
+}
+
+std::string StatusNotifierItem::iconThemePath() const {
+    return iconFolder_ && !symbolicIcons_.entries.empty() ? iconFolder_->themePath() : "";
+}
+
 void StatusNotifierItem::rebuildPixmaps() {
     auto fresh = withOpacity(basePixmaps_, opacity_);
-    if (pixmapVariant_ && fresh == publishedPixmaps_)
+    const std::string_view badge = hasBadgeGlyph(content_.badgeSymbol)
+                                       ? std::string_view(content_.badgeSymbol)
+                                       : std::string_view();
+    const SymbolicStatusIcon* symbolic = symbolicIcons_.find(badge, opacity_);
+    std::string name = symbolic ? symbolic->name : "";
+    if (pixmapVariant_ && fresh == publishedPixmaps_ && name == iconName_)
         return;
+    iconName_ = std::move(name);
     publishedPixmaps_ = std::move(fresh);
     if (pixmapVariant_)
         g_variant_unref(pixmapVariant_);
@@ -339,9 +376,13 @@ GVariant* StatusNotifierItem::itemProperty(const char* name) const {
         return g_variant_new_string("Active");
     if (property == "WindowId")
         return g_variant_new_int32(0);
-    if (property == "IconName" || property == "OverlayIconName" ||
-        property == "AttentionIconName" || property == "AttentionMovieName" ||
-        property == "IconThemePath") {
+    // Hosts prefer the name to the pixmaps; it is empty whenever the pixmaps must be used.
+    if (property == "IconName")
+        return g_variant_new_string(iconName_.c_str());
+    if (property == "IconThemePath")
+        return g_variant_new_string(iconThemePath().c_str());
+    if (property == "OverlayIconName" || property == "AttentionIconName" ||
+        property == "AttentionMovieName") {
         return g_variant_new_string("");
     }
     if (property == "IconPixmap") {

@@ -3,6 +3,7 @@
 #include "base/MainLoop.h"
 #include "shell/StatusBar.h"
 #include "shell/StatusPixmaps.h"
+#include "shell/SymbolicIconFolder_linux.h"
 #include "shell/TrayMenuLayout.h"
 
 #include <gio/gio.h>
@@ -64,6 +65,8 @@ private:
     void emitItemSignal(const char* name, GVariant* parameters = nullptr);
     void emitMenuSignal(const char* name, GVariant* parameters);
     void rebuildPixmaps();
+    void refreshSymbolicIcons();
+    std::string iconThemePath() const;
     GVariant* entryProperties(const TrayMenuEntry& entry, GVariant* names) const;
     GVariant* layoutOf(int id, int depth, GVariant* names) const;
     const TrayMenuEntry* entryWithId(int id) const;
@@ -101,6 +104,10 @@ private:
     double opacity_ = 1.0;
     PanelShade panelShade_ = PanelShade::unknown;
     GVariant* pixmapVariant_ = nullptr;
+    // The same icon by name, for hosts that recolour symbolic icons.
+    std::unique_ptr<SymbolicIconFolder> iconFolder_;
+    SymbolicStatusIconSet symbolicIcons_;
+    std::string iconName_;
 
     // The menu as published.
     std::shared_ptr<StatusMenu> menu_;

@@ -1,10 +1,13 @@
 #include "shell/BrandedStatusIcon.h"
 #include "shell/StatusBadgeGlyph.h"
 #include "shell/StatusPixmaps.h"
+#include "shell/SymbolicStatusIcon.h"
 #include "shell/TrayMenuLayout.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
+#include <regex>
+#include <set>
 
 using namespace quorvel;
 
@@ -141,6 +144,49 @@ TEST(StatusPixmaps, TheIconStandsOutFromLightAndDarkPanels) {
     EXPECT_NEAR(contrastRatio({190, 190, 190}, light), 1.71, 0.01);
     auto ink = inkFor(PanelShade::unknown);
     EXPECT_GE(contrastRatio(ink.glyph, *ink.halo), 10.0);
+}
+
+// The symbolic icon redrawn from its paths gives back the pixmap's coverage to within one level,
+// for every badge and both resting opacities; each icon of the set has a name of its own.
+TEST(SymbolicStatusIcon, PathsCarryThePixmapsCoverageAndNamesFollowTheContent) {
+    auto icon = *BrandedStatusIcon::make();
+    EXPECT_TRUE(symbolicStatusIcons(icon, PanelShade::unknown).entries.empty());
+    auto coloured = icon;
+    coloured.isTemplate = false;
+    EXPECT_TRUE(symbolicStatusIcons(coloured, PanelShade::dark).entries.empty());
+
+    auto set = symbolicStatusIcons(icon, PanelShade::dark);
+    ASSERT_EQ(set.entries.size(), 2 * (badgeGlyphNames().size() + 1));
+    std::set<std::string> names;
+    const std::regex path(R"re(<path fill-opacity="([0-9.]+)" d="([^"]*)"/>)re");
+    const std::regex run(R"(M(\d+) (\d+)h(\d+)v1h-\d+z)");
+    for (const auto& entry : set.entries) {
+        names.insert(entry.icon.name);
+        EXPECT_NE(entry.icon.svg.find("fill=\"#f2f2f2\""), std::string::npos);
+        auto pixmaps = composeStatusPixmaps(icon, entry.badge, PanelShade::dark);
+        const auto drawnPixmaps = withOpacity(pixmaps, entry.dimmed ? 0.65 : 1.0);
+        const ArgbPixmap& largest = drawnPixmaps.back(); // 66 px
+        std::vector<double> drawn(static_cast<std::size_t>(largest.width * largest.height), 0);
+        for (std::sregex_iterator p(entry.icon.svg.begin(), entry.icon.svg.end(), path), end;
+             p != end; ++p) {
+            const double opacity = std::stod((*p)[1]);
+            const std::string d = (*p)[2];
+            for (std::sregex_iterator r(d.begin(), d.end(), run); r != end; ++r) {
+                const int x = std::stoi((*r)[1]), y = std::stoi((*r)[2]), n = std::stoi((*r)[3]);
+                for (int i = 0; i < n; ++i)
+                    drawn[static_cast<std::size_t>(y * largest.width + x + i)] += opacity;
+            }
+        }
+        for (std::size_t i = 0; i < drawn.size(); ++i)
+            ASSERT_NEAR(drawn[i], largest.argb[i * 4] / 255.0, 1.0 / 16 + 1e-9)
+                << entry.badge << " " << entry.dimmed << " pixel " << i;
+    }
+    EXPECT_EQ(names.size(), set.entries.size());
+    // Full opacity, and the dimmed icon for anything less; an unknown badge has none.
+    EXPECT_EQ(set.find("pause.fill", 0.65), set.find("pause.fill", 0.99));
+    EXPECT_NE(set.find("pause.fill", 1.0), set.find("pause.fill", 0.65));
+    EXPECT_EQ(set.find("no.such.symbol", 1.0), nullptr);
+    EXPECT_EQ(symbolicStatusIcons(icon, PanelShade::dark), set); // the same content, the same names
 }
 
 TEST(TrayMenuLayout, StatusRowBecomesTwoDisabledEntriesAndIdsStayFixed) {

@@ -2,9 +2,11 @@
 #include "shell/SnapshotDocuments.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <libdbusmenu-glib/client.h>
 #include <libdbusmenu-glib/menuitem.h>
 #include <map>
+#include <set>
 
 using namespace quorvel;
 using namespace quorvel::test;
@@ -115,6 +117,14 @@ protected:
         g_variant_get(value, "(&s@a(iiay)&s&s)", nullptr, nullptr, nullptr, &description);
         std::string text = description;
         g_variant_unref(value);
+        return text;
+    }
+
+    std::string stringProperty(const char* name) {
+        GVariant* value = itemProperty(name);
+        std::string text = value ? g_variant_get_string(value, nullptr) : "";
+        if (value)
+            g_variant_unref(value);
         return text;
     }
 
@@ -372,9 +382,21 @@ TEST_F(TrayItemTest, StatusUnavailableWithoutAWatcherOrHostAndWhenTheWatcherGoes
 
 TEST_F(TrayItemTest, AcknowledgementDimsAndRestoresThePixmapsAndUninstallEndsItAndTheItem) {
     startViewer();
+    ::setenv("XDG_CURRENT_DESKTOP", "GNOME", 1); // a dark panel: the icon is also offered by name
     ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
+    ::unsetenv("XDG_CURRENT_DESKTOP");
     std::string name = itemName();
     ASSERT_TRUE(waitForViewer("item registered " + name)) << viewerText();
+    // The named icon is a symbolic SVG in the light ink, in a folder of the item's own.
+    const std::string themePath = stringProperty("IconThemePath");
+    const std::string iconName = stringProperty("IconName");
+    ASSERT_TRUE(themePath.ends_with("/icons") && iconName.ends_with("-symbolic"))
+        << themePath << " " << iconName;
+    auto iconFile = [&](const std::string& icon) {
+        return std::filesystem::path(themePath) / "hicolor/scalable/status" / (icon + ".svg");
+    };
+    EXPECT_NE(readFileText(iconFile(iconName).string()).find("fill=\"#f2f2f2\""),
+              std::string::npos);
     struct Done {
         int calls = 0;
         int32_t completed = -1;
@@ -385,11 +407,13 @@ TEST_F(TrayItemTest, AcknowledgementDimsAndRestoresThePixmapsAndUninstallEndsItA
         d->completed = completed;
     };
     // Samples what a host reads while a cue runs.
+    std::set<std::string> namesSeen;
     auto sampleUntilDone = [&](int calls) {
         std::vector<int> alphas;
         EXPECT_TRUE(pumpUntil(
             [&] {
                 alphas.push_back(maxAlpha());
+                namesSeen.insert(stringProperty("IconName"));
                 return done.calls == calls;
             },
             std::chrono::seconds(5)));
@@ -404,6 +428,11 @@ TEST_F(TrayItemTest, AcknowledgementDimsAndRestoresThePixmapsAndUninstallEndsItA
     EXPECT_NE(std::find(alphas.begin(), alphas.end(), 166), alphas.end());
     EXPECT_EQ(maxAlpha(), 255);
     EXPECT_TRUE(waitForViewer("opacity=0.65")) << viewerText();
+    // The dim names another icon of the set, already on disk; then the first one again.
+    EXPECT_EQ(namesSeen.size(), 2u);
+    for (const auto& seen : namesSeen)
+        EXPECT_TRUE(std::filesystem::exists(iconFile(seen))) << seen;
+    EXPECT_EQ(stringProperty("IconName"), iconName);
 
     // Animated (the curve itself is the unit tests' concern), it also ends at full opacity.
     ASSERT_EQ(quorvel_shell_acknowledge(0, completion, &done), 1);
@@ -420,7 +449,8 @@ TEST_F(TrayItemTest, AcknowledgementDimsAndRestoresThePixmapsAndUninstallEndsItA
     EXPECT_EQ(quorvel_shell_is_installed(), 0);
     EXPECT_TRUE(itemName().empty());
     ASSERT_TRUE(waitForViewer("item unregistered " + name)) << viewerText();
-    EXPECT_TRUE(commands.codes.empty()); // removing sends nothing
+    EXPECT_TRUE(commands.codes.empty());              // removing sends nothing
+    EXPECT_FALSE(std::filesystem::exists(themePath)); // the icon folder goes with the item
 
     // A fresh install is a fresh item.
     ASSERT_EQ(quorvel_shell_install(onCommand, &commands), 1);
