@@ -4,7 +4,7 @@
 #include "shell/StatusBar.h"
 #include "shell/StatusPixmaps.h"
 #include "shell/SymbolicIconFolder_linux.h"
-#include "shell/TrayMenuLayout.h"
+#include "shell/TrayMenuServer_linux.h"
 
 #include <gio/gio.h>
 #include <map>
@@ -15,13 +15,13 @@ namespace quorvel {
 
 // The status item on a Linux desktop: a tray item (org.kde.StatusNotifierItem at
 // /StatusNotifierItem) with its menu (com.canonical.dbusmenu at /MenuBar) on the session bus,
-// registered with the tray's watcher. It can be seen when a watcher owns its name, accepted our
-// registration, has a host that draws items, and has not dropped our entry since.
+// registered with the tray's watcher; the menu is an object of its own (TrayMenuServer). It can be
+// seen when a watcher owns its name, accepted our registration, has a host that draws items, and
+// has not dropped our entry since.
 class StatusNotifierItem : public StatusItem,
                            public std::enable_shared_from_this<StatusNotifierItem> {
 public:
     static constexpr const char* itemPath = "/StatusNotifierItem";
-    static constexpr const char* menuPath = "/MenuBar";
     static constexpr const char* itemId = "com.quorvel.desktop";
 
     // Owns a fresh bus name and exports the two objects; without a connection, or when either
@@ -44,11 +44,9 @@ public:
     // The panel's shade, which decides the ink of the icon; redraws when it changes.
     void setPanelShade(PanelShade shade);
 
-    // D-Bus entry points (called by the vtables).
-    GVariant* itemProperty(const char* name) const;
-    GVariant* menuProperty(const char* name) const;
-    void itemMethod(const char* method, GVariant* parameters, GDBusMethodInvocation* invocation);
-    void menuMethod(const char* method, GVariant* parameters, GDBusMethodInvocation* invocation);
+    // D-Bus entry points (called by the vtable and the watcher's callbacks).
+    GVariant* property(const char* name) const;
+    void method(const char* method, GVariant* parameters, GDBusMethodInvocation* invocation);
     void watcherAppeared(const char* owner);
     void watcherVanished();
     void watcherSignal(const char* sender, const char* signal, GVariant* parameters);
@@ -63,14 +61,9 @@ private:
     void scheduleRetry();
     void evaluateVisibility();
     void emitItemSignal(const char* name, GVariant* parameters = nullptr);
-    void emitMenuSignal(const char* name, GVariant* parameters);
     void rebuildPixmaps();
     void refreshSymbolicIcons();
     std::string iconThemePath() const;
-    GVariant* entryProperties(const TrayMenuEntry& entry, GVariant* names) const;
-    GVariant* layoutOf(int id, int depth, GVariant* names) const;
-    const TrayMenuEntry* entryWithId(int id) const;
-    bool clicked(int id);
     bool ownsEntry(const std::string& entry) const;
     void startWatchingWatcher();
 
@@ -79,7 +72,6 @@ private:
     bool exported_ = false;
     bool removed_ = false;
     guint itemRegistration_ = 0;
-    guint menuRegistration_ = 0;
     guint watcherWatch_ = 0;
     guint watcherSignals_ = 0;
     GCancellable* cancellable_ = nullptr;
@@ -109,10 +101,9 @@ private:
     SymbolicStatusIconSet symbolicIcons_;
     std::string iconName_;
 
-    // The menu as published.
+    // The menu, published by its own object.
     std::shared_ptr<StatusMenu> menu_;
-    std::vector<TrayMenuEntry> entries_;
-    std::uint32_t revision_ = 1;
+    std::shared_ptr<TrayMenuServer> menuServer_;
 
     friend class VisibilityObservation;
 };
