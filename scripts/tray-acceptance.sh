@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Shows the status item in a real tray host and checks it as a user would see it: the demo host
-# under Xvfb in xfce4-panel, once with a light and once with a dark panel. For each panel it takes
+# Shows the status item in real tray hosts and checks it as a user would see it: the demo host
+# under Xvfb in xfce4-panel, once with a light and once with a dark panel, and in GNOME Shell's top
+# bar with its AppIndicator tray extension (an X11 session on the same Xvfb, logind mocked on a
+# private system bus). For each it takes
 # screenshots of the icon (recording badge, and dimmed by the acknowledgement) and of the open
 # menu, measures the icon's contrast against the panel, chooses "Quit Quorvel" from the menu and
 # checks that code 10 arrived. One line per check; exit status 1 if any check failed.
@@ -16,7 +18,8 @@ host=$build/bin/quorvel-demo-host
 
 # gnome-themes-extra-data: the Adwaita-dark GTK theme of the dark panel.
 packages=(xvfb xfce4-panel xfconf xfce4-settings xdotool imagemagick python3-pil dbus-daemon
-          gnome-themes-extra-data)
+          gnome-themes-extra-data gnome-shell gnome-shell-extension-appindicator python3-dbusmock
+          libgl1-mesa-dri)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -78,8 +81,8 @@ SETTINGS
 # Measures the icon in a screenshot of the panel (see the comment inside). Prints
 # "contrast=X share=Y box=WxH@X,Y panel=R,G,B": the highest contrast of an icon pixel against the
 # colour behind it, and the share of icon pixels at 3:1 or more.
-measure() {
-  /usr/bin/python3 - "$1" <<'PY'
+measure() { # measure SHOT [X0,Y0,X1,Y1 of the item's cell; default the top left 32 px]
+  /usr/bin/python3 - "$1" "${2:-0,0,32,32}" <<'PY'
 import sys
 from collections import Counter
 from PIL import Image
@@ -92,11 +95,14 @@ def ratio(a, b):
     la, lb = lum(a), lum(b)
     return (max(la, lb) + 0.05) / (min(la, lb) + 0.05)
 image = Image.open(sys.argv[1]).convert("RGB")
-# The panel holds the tray alone, whose first cell (32 px square, top left) is our item. The colour
-# behind the icon is the most common one on a ring just inside that cell.
-cell = image.crop((0, 0, 32, 32))
-ring = [cell.getpixel((x, y)) for x in range(1, 31) for y in range(1, 31)
-        if x in (1, 30) or y in (1, 30)]
+# The item's cell; the colour behind the icon is the most common one on a ring just inside it.
+if sys.argv[2] == "none":
+    print("contrast=1.00 share=0 box=none panel=0,0,0"); sys.exit()
+x0, y0, x1, y1 = map(int, sys.argv[2].split(","))
+cell = image.crop((x0, y0, x1, y1))
+w, h = cell.size
+ring = [cell.getpixel((x, y)) for x in range(1, w - 1) for y in range(1, h - 1)
+        if x in (1, w - 2) or y in (1, h - 2)]
 panel = Counter(ring).most_common(1)[0][0]
 icon = [(x, y) for y in range(cell.height) for x in range(cell.width)
         if sum(abs(a - b) for a, b in zip(cell.getpixel((x, y)), panel)) > 24]
@@ -106,56 +112,111 @@ xs = [p[0] for p in icon]; ys = [p[1] for p in icon]
 ratios = [ratio(cell.getpixel(p), panel) for p in icon]
 share = sum(r >= 3 for r in ratios) / len(ratios)
 print("contrast=%.2f share=%.2f box=%dx%d@%d,%d panel=%d,%d,%d" % (
-    max(ratios), share, max(xs) - min(xs) + 1, max(ys) - min(ys) + 1, min(xs), min(ys), *panel))
+    max(ratios), share, max(xs) - min(xs) + 1, max(ys) - min(ys) + 1, min(xs) + x0, min(ys) + y0,
+    *panel))
 PY
 }
 
-display=97
-for theme in light dark; do
-  case $theme in light) gtk_theme=Adwaita; dark=false ;; dark) gtk_theme=Adwaita-dark; dark=true ;; esac
-  root=$(mktemp -d /tmp/quorvel-tray-XXXXXX)
-  export HOME=$root/home XDG_CONFIG_HOME=$root/home/.config XDG_DATA_HOME=$root/home/.local/share
-  export XDG_CACHE_HOME=$root/home/.cache XDG_CURRENT_DESKTOP=XFCE XDG_RUNTIME_DIR=$root/runtime
-  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
-  write_config "$XDG_CONFIG_HOME" "$gtk_theme" "$dark"
-  display=$((display + 1))
-  export DISPLAY=:$display
+# Where the item sits in GNOME Shell's top bar: what changed in its right half since the shot
+# taken before the item came (the clock in the middle is left out), grown by 3 px.
+locate() { # locate BEFORE AFTER
+  /usr/bin/python3 - "$1" "$2" <<'PY'
+import sys
+from PIL import Image, ImageChops
+before, after = (Image.open(p).convert("RGB") for p in sys.argv[1:3])
+width = before.size[0]
+box = ImageChops.difference(before, after).crop((width // 2 + 80, 0, width, 32)).getbbox()
+if not box:
+    print("none"); sys.exit()
+x0 = width // 2 + 80
+print("%d,%d,%d,%d" % (x0 + box[0] - 3, max(0, box[1] - 3), x0 + box[2] + 3, min(32, box[3] + 3)))
+PY
+}
+
+# One host on a fresh X server and session bus, its environment exported: xfce4-panel with a GTK
+# theme, or GNOME Shell.
+start_xfce() { # start_xfce GTK-THEME DARK
+  export XDG_CURRENT_DESKTOP=XFCE
+  write_config "$XDG_CONFIG_HOME" "$1" "$2"
   Xvfb "$DISPLAY" -screen 0 640x240x24 -nolisten tcp >"$root/xvfb.log" 2>&1 & pids+=($!)
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done 2>/dev/null || sleep 1
-  bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
-  export DBUS_SESSION_BUS_ADDRESS=$(printf '%s\n' "$bus" | sed -n 1p)
-  pids+=("$(printf '%s\n' "$bus" | sed -n 2p)")
+  session_bus
   xfsettingsd --no-daemon --disable-wm-check >"$root/xfsettingsd.log" 2>&1 & pids+=($!)
   xfce4-panel --disable-wm-check >"$root/panel.log" 2>&1 & pids+=($!)
-  for _ in $(seq 100); do
+}
+start_gnome() {
+  export XDG_CURRENT_DESKTOP=GNOME XDG_SESSION_TYPE=x11 XDG_SESSION_ID=c1
+  Xvfb "$DISPLAY" -screen 0 1024x600x24 -nolisten tcp +extension GLX >"$root/xvfb.log" 2>&1 & pids+=($!)
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done 2>/dev/null || sleep 1
+  session_bus
+  local system; system=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+  export DBUS_SYSTEM_BUS_ADDRESS=$(printf '%s\n' "$system" | sed -n 1p)
+  pids+=("$(printf '%s\n' "$system" | sed -n 2p)")
+  /usr/bin/python3 -m dbusmock --system --template logind >"$root/logind.log" 2>&1 & pids+=($!)
+  for _ in $(seq 50); do
+    gdbus call --system -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+      -m org.freedesktop.DBus.NameHasOwner org.freedesktop.login1 2>/dev/null | grep -q true && break
+    sleep 0.1
+  done
+  gdbus call --system -d org.freedesktop.login1 -o /org/freedesktop/login1 \
+    -m org.freedesktop.DBus.Mock.AddSession c1 seat0 "$(id -u)" "$(id -un)" true >/dev/null
+  gsettings set org.gnome.shell enabled-extensions "['ubuntu-appindicators@ubuntu.com']"
+  gsettings set org.gnome.shell welcome-dialog-last-shown-version '999'
+  gnome-shell --x11 --replace --sm-disable >"$root/shell.log" 2>&1 & pids+=($!)
+}
+session_bus() {
+  local bus; bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
+  export DBUS_SESSION_BUS_ADDRESS=$(printf '%s\n' "$bus" | sed -n 1p)
+  pids+=("$(printf '%s\n' "$bus" | sed -n 2p)")
+}
+
+display=97
+for theme in light dark gnome; do
+  root=$(mktemp -d /tmp/quorvel-tray-XXXXXX)
+  export HOME=$root/home XDG_CONFIG_HOME=$root/home/.config XDG_DATA_HOME=$root/home/.local/share
+  export XDG_CACHE_HOME=$root/home/.cache XDG_RUNTIME_DIR=$root/runtime
+  mkdir -p "$HOME" "$XDG_RUNTIME_DIR"; chmod 700 "$XDG_RUNTIME_DIR"
+  display=$((display + 1))
+  export DISPLAY=:$display
+  case $theme in
+    light) start_xfce Adwaita false; label="light panel" ;;
+    dark) start_xfce Adwaita-dark true; label="dark panel" ;;
+    gnome) start_gnome; label="GNOME Shell top bar" ;;
+  esac
+  for _ in $(seq 150); do
     gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
       -m org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher 2>/dev/null | grep -q true && break
     sleep 0.1
   done
   sleep 1
+  [ "$theme" = gnome ] && sleep 2
+  import -window root "$root/before.png"
+  sleep 1
   "$host" --shell-demo >"$root/host.log" 2>&1 & pids+=($!)
   # The demo host's scene: recording from 4 s, the acknowledgement's dim at 8 s.
   sleep 6.3
   import -window root "$out/$theme-icon.png"
-  figures=$(measure "$out/$theme-icon.png")
+  cell=
+  [ "$theme" = gnome ] && cell=$(locate "$root/before.png" "$out/$theme-icon.png")
+  figures=$(measure "$out/$theme-icon.png" $cell)
   contrast=${figures#contrast=}; contrast=${contrast%% *}
   /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) >= 3 else 1)" "$contrast" && ok=0 || ok=1
-  check "$theme panel: icon with the recording badge" $ok "$figures ($out/$theme-icon.png)"
-  # The cue lasts under a second and hosts redraw when they get to it: frames across it, the
-  # dimmest kept.
-  sleep 1.3
-  lowest=
-  for k in $(seq 16); do
+  check "$label: icon with the recording badge" $ok "$figures ($out/$theme-icon.png)"
+  # The cue lasts under a second and hosts redraw when they get to it: frames from before it
+  # starts until just after the host app hears it ended, the dimmest kept.
+  lowest= after=0
+  for k in $(seq 60); do
     import -window root "$root/cue-$k.png"
-    frame=$(measure "$root/cue-$k.png"); value=${frame#contrast=}; value=${value%% *}
+    frame=$(measure "$root/cue-$k.png" $cell); value=${frame#contrast=}; value=${value%% *}
     if [ -z "$lowest" ] || /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) < float(sys.argv[2]) else 1)" "$value" "$lowest"; then
       lowest=$value figures=$frame; cp "$root/cue-$k.png" "$out/$theme-icon-dimmed.png"
     fi
-    sleep 0.05
+    grep -q "acknowledgement completed" "$root/host.log" && after=$((after + 1))
+    [ "$after" -ge 3 ] && break
   done
   contrast=$lowest
   /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) >= 3 else 1)" "$contrast" && ok=0 || ok=1
-  check "$theme panel: icon dimmed by the acknowledgement" $ok "$figures ($out/$theme-icon-dimmed.png)"
+  check "$label: icon dimmed by the acknowledgement" $ok "$figures ($out/$theme-icon-dimmed.png)"
   box=${figures#*box=}; box=${box%% *}
   if [[ "$box" == *@* ]]; then
     size=${box%@*}; at=${box#*@}
@@ -163,14 +224,27 @@ for theme in light dark; do
     xdotool mousemove "$x" "$y" click 1
     sleep 1
     import -window root "$out/$theme-menu.png"
-    check "$theme panel: menu opened" 0 "$out/$theme-menu.png"
-    # The last row is "Quit Quorvel": Up wraps to it from the top.
-    xdotool key Up sleep 0.2 key Return
+    check "$label: menu opened" 0 "$out/$theme-menu.png"
+    # The last row is "Quit Quorvel". xfce4-panel's menu takes the keyboard, where Up wraps to it
+    # from the top; in GNOME Shell it is clicked, 20 px above the bottom of what the menu covers.
+    if [ "$theme" = gnome ]; then
+      menu=$(/usr/bin/python3 - "$out/$theme-icon.png" "$out/$theme-menu.png" <<'PY'
+import sys
+from PIL import Image, ImageChops
+a, b = (Image.open(p).convert("RGB") for p in sys.argv[1:3])
+box = ImageChops.difference(a, b).crop((0, 40, a.size[0], a.size[1])).getbbox()
+print("%d %d" % ((box[0] + box[2]) // 2, box[3] + 40 - 20) if box else "")
+PY
+)
+      [ -n "$menu" ] && xdotool mousemove $menu click 1
+    else
+      xdotool key Up sleep 0.2 key Return
+    fi
     for _ in $(seq 30); do grep -q "command 10" "$root/host.log" && break; sleep 0.1; done
     grep -q "command 10" "$root/host.log" && ok=0 || ok=1
-    check "$theme panel: Quit Quorvel chosen in the menu" $ok "$(grep 'command' "$root/host.log" | tr '\n' ' ')"
+    check "$label: Quit Quorvel chosen in the menu" $ok "$(grep 'command' "$root/host.log" | tr '\n' ' ')"
   else
-    check "$theme panel: menu opened" 1 "no icon found to click"
+    check "$label: menu opened" 1 "no icon found to click"
   fi
   cp "$root/host.log" "$out/$theme-host.log"
   cleanup
