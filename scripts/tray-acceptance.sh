@@ -2,7 +2,7 @@
 # Shows the status item in real tray hosts and checks it as a user would see it: the demo host
 # under Xvfb in xfce4-panel, once with a light and once with a dark panel, and in GNOME Shell's top
 # bar with its AppIndicator tray extension (an X11 session on the same Xvfb, logind mocked on a
-# private system bus). For each it takes
+# private system bus), and in Plasma's panel. For each it takes
 # screenshots of the icon (recording badge, and dimmed by the acknowledgement) and of the open
 # menu, measures the icon's contrast against the panel, chooses "Quit Quorvel" from the menu and
 # checks that code 10 arrived. One line per check; exit status 1 if any check failed.
@@ -19,7 +19,7 @@ host=$build/bin/quorvel-demo-host
 # gnome-themes-extra-data: the Adwaita-dark GTK theme of the dark panel.
 packages=(xvfb xfce4-panel xfconf xfce4-settings xdotool imagemagick python3-pil dbus-daemon
           gnome-themes-extra-data gnome-shell gnome-shell-extension-appindicator python3-dbusmock
-          libgl1-mesa-dri)
+          libgl1-mesa-dri plasma-desktop plasma-workspace kded5)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -117,19 +117,20 @@ print("contrast=%.2f share=%.2f box=%dx%d@%d,%d panel=%d,%d,%d" % (
 PY
 }
 
-# Where the item sits in GNOME Shell's top bar: what changed in its right half since the shot
-# taken before the item came (the clock in the middle is left out), grown by 3 px.
-locate() { # locate BEFORE AFTER
-  /usr/bin/python3 - "$1" "$2" <<'PY'
+# Where the item sits in a panel that holds more than the tray: what changed inside the region
+# (the tray's part of the panel, clear of the clock) since the shot taken before the item came,
+# grown by 3 px.
+locate() { # locate BEFORE AFTER X0,Y0,X1,Y1
+  /usr/bin/python3 - "$1" "$2" "$3" <<'PY'
 import sys
 from PIL import Image, ImageChops
 before, after = (Image.open(p).convert("RGB") for p in sys.argv[1:3])
-width = before.size[0]
-box = ImageChops.difference(before, after).crop((width // 2 + 80, 0, width, 32)).getbbox()
+x0, y0, x1, y1 = map(int, sys.argv[3].split(","))
+box = ImageChops.difference(before, after).crop((x0, y0, x1, y1)).getbbox()
 if not box:
     print("none"); sys.exit()
-x0 = width // 2 + 80
-print("%d,%d,%d,%d" % (x0 + box[0] - 3, max(0, box[1] - 3), x0 + box[2] + 3, min(32, box[3] + 3)))
+print("%d,%d,%d,%d" % (x0 + box[0] - 3, max(y0, y0 + box[1] - 3), x0 + box[2] + 3,
+                       min(y1, y0 + box[3] + 3)))
 PY
 }
 
@@ -164,6 +165,15 @@ start_gnome() {
   gsettings set org.gnome.shell welcome-dialog-last-shown-version '999'
   gnome-shell --x11 --replace --sm-disable >"$root/shell.log" 2>&1 & pids+=($!)
 }
+start_plasma() {
+  export XDG_CURRENT_DESKTOP=KDE KDE_FULL_SESSION=true KDE_SESSION_VERSION=5
+  Xvfb "$DISPLAY" -screen 0 1024x600x24 -nolisten tcp +extension GLX >"$root/xvfb.log" 2>&1 & pids+=($!)
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done 2>/dev/null || sleep 1
+  session_bus
+  # kded's module is the tray's watcher; plasmashell's panel tray is the host.
+  kded5 >"$root/kded.log" 2>&1 & pids+=($!)
+  plasmashell >"$root/plasma.log" 2>&1 & pids+=($!)
+}
 session_bus() {
   local bus; bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1)
   export DBUS_SESSION_BUS_ADDRESS=$(printf '%s\n' "$bus" | sed -n 1p)
@@ -171,7 +181,7 @@ session_bus() {
 }
 
 display=97
-for theme in light dark gnome; do
+for theme in light dark gnome plasma; do
   root=$(mktemp -d /tmp/quorvel-tray-XXXXXX)
   export HOME=$root/home XDG_CONFIG_HOME=$root/home/.config XDG_DATA_HOME=$root/home/.local/share
   export XDG_CACHE_HOME=$root/home/.cache XDG_RUNTIME_DIR=$root/runtime
@@ -182,42 +192,55 @@ for theme in light dark gnome; do
     light) start_xfce Adwaita false; label="light panel" ;;
     dark) start_xfce Adwaita-dark true; label="dark panel" ;;
     gnome) start_gnome; label="GNOME Shell top bar" ;;
+    plasma) start_plasma; label="Plasma panel" ;;
   esac
+  # Where to look for the item: xfce4-panel's first tray cell, or the tray's part of a full panel.
+  case $theme in gnome) region=592,0,1024,32 ;; plasma) region=512,556,880,600 ;; *) region= ;; esac
   for _ in $(seq 150); do
     gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
       -m org.freedesktop.DBus.NameHasOwner org.kde.StatusNotifierWatcher 2>/dev/null | grep -q true && break
     sleep 0.1
   done
   sleep 1
-  [ "$theme" = gnome ] && sleep 2
-  import -window root "$root/before.png"
-  sleep 1
+  [ -n "$region" ] && sleep 4 # the full desktops take longer to settle
   "$host" --shell-demo >"$root/host.log" 2>&1 & pids+=($!)
   # The demo host's scene: recording from 4 s, the acknowledgement's dim at 8 s.
   sleep 6.3
   import -window root "$out/$theme-icon.png"
+  # The cue lasts under a second and hosts redraw when they get to it: frames from before it
+  # starts until just after the host app hears it ended.
+  after=0 frames=0
+  for k in $(seq 80); do # a frame about every 0.1 s, at most 8 s
+    import -window root "$root/cue-$k.png"; frames=$k
+    grep -q "acknowledgement completed" "$root/host.log" && after=$((after + 1))
+    [ "$after" -ge 4 ] && break
+    sleep 0.07
+  done
+  # In a panel that holds more than the tray the item is where the cue changed something (other
+  # items may have moved when it came).
   cell=
-  [ "$theme" = gnome ] && cell=$(locate "$root/before.png" "$out/$theme-icon.png")
+  if [ -n "$region" ]; then
+    cell=none
+    for k in $(seq "$frames"); do
+      cell=$(locate "$out/$theme-icon.png" "$root/cue-$k.png" "$region"); [ "$cell" != none ] && break
+    done
+  fi
   figures=$(measure "$out/$theme-icon.png" $cell)
   contrast=${figures#contrast=}; contrast=${contrast%% *}
   /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) >= 3 else 1)" "$contrast" && ok=0 || ok=1
   check "$label: icon with the recording badge" $ok "$figures ($out/$theme-icon.png)"
-  # The cue lasts under a second and hosts redraw when they get to it: frames from before it
-  # starts until just after the host app hears it ended, the dimmest kept.
-  lowest= after=0
-  for k in $(seq 60); do
-    import -window root "$root/cue-$k.png"
+  icon_figures=$figures
+  lowest=
+  for k in $(seq "$frames"); do
     frame=$(measure "$root/cue-$k.png" $cell); value=${frame#contrast=}; value=${value%% *}
     if [ -z "$lowest" ] || /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) < float(sys.argv[2]) else 1)" "$value" "$lowest"; then
       lowest=$value figures=$frame; cp "$root/cue-$k.png" "$out/$theme-icon-dimmed.png"
     fi
-    grep -q "acknowledgement completed" "$root/host.log" && after=$((after + 1))
-    [ "$after" -ge 3 ] && break
   done
   contrast=$lowest
   /usr/bin/python3 -c "import sys; sys.exit(0 if float(sys.argv[1]) >= 3 else 1)" "$contrast" && ok=0 || ok=1
   check "$label: icon dimmed by the acknowledgement" $ok "$figures ($out/$theme-icon-dimmed.png)"
-  box=${figures#*box=}; box=${box%% *}
+  box=${icon_figures#*box=}; box=${box%% *}
   if [[ "$box" == *@* ]]; then
     size=${box%@*}; at=${box#*@}
     x=$(( ${at%,*} + ${size%x*} / 2 )); y=$(( ${at#*,} + ${size#*x} / 2 ))
@@ -248,7 +271,7 @@ PY
   fi
   cp "$root/host.log" "$out/$theme-host.log"
   cleanup
-  rm -rf "$root"
+  rm -rf "$root" 2>/dev/null || { sleep 1; rm -rf "$root" 2>/dev/null; } || true # a host may still be writing its caches
 done
 echo "tray-acceptance: screenshots and logs in $out"
 [ "$failures" -eq 0 ]
