@@ -2,7 +2,7 @@
 # What the launcher's idle health check costs as the process table grows: in a private pid
 # namespace (its own /proc) with N sleeping processes beside the launcher and its idle host app,
 # the launcher's CPU time per minute (from /proc/PID/schedstat, nanoseconds) and its system calls
-# per one-second tick (strace -c over a few ticks). Needs root (unshare --pid) and strace.
+# per one-second tick (strace over a few ticks). Needs root (unshare --pid) and strace.
 # Usage: bench/launcher/idle-scan.sh [BUILD_DIR] [SECONDS] [N...]   (defaults: build, 20, 10 150 1000)
 # Prints one line per N; ends every process it started (they all die with the namespace).
 set -euo pipefail
@@ -30,6 +30,9 @@ n=${counts[0]}
 root=$(mktemp -d /tmp/quorvel-idle-scan-XXXXXX)
 trap 'rm -rf "$root"' EXIT
 bundle=$("$source_dir/scripts/make-bundle.sh" --build "$build" "$root/Applications")
+# Freshly copied files stay dirty in the page cache until written back, and their pages would count
+# as private dirty memory of the process that maps them.
+sync
 host_exe=$bundle/Contents/MacOS/Quorvel
 export HOME=$root/home XDG_DATA_HOME=$root/home/.local/share QUORVEL_LOG=stderr
 mkdir -p "$XDG_DATA_HOME"
@@ -47,17 +50,24 @@ done
 [ -n "$host" ] || { echo "idle-scan: the host app did not start" >&2; exit 1; }
 sleep 2 # start-up is not idle time
 
-runtime_ns() { awk '{ print $1 }' "/proc/$launcher/schedstat"; }
-before=$(runtime_ns)
-sleep "$window"
-after=$(runtime_ns)
+# Waiting without starting a process: a new process is a change the launcher rightly looks at.
+mkfifo "$root/pause"
+exec 3<> "$root/pause"
+pause() { read -r -t "$1" -u 3 || true; }
+
+# Read with builtins: even a command substitution starts a process.
+read -r before _ < "/proc/$launcher/schedstat"
+pause "$window"
+read -r after _ < "/proc/$launcher/schedstat"
+# System calls over whole ticks, from one second after strace attached (its own start is a new
+# process in the table) to `ticks` seconds later.
 ticks=5
-strace -c -f -q -p "$launcher" -o "$root/strace.txt" &
+strace -f -q -ttt -p "$launcher" -o "$root/strace.txt" &
 tracer=$!
-sleep "$ticks"
+pause $((ticks + 2))
 kill -INT "$tracer"
 wait "$tracer" 2>/dev/null || true
-calls=$(awk '$NF == "total" { print $4 }' "$root/strace.txt")
+calls=$(awk -v ticks="$ticks" 'NR == 1 { t0 = $2 } $2 >= t0 + 1 && $2 < t0 + 1 + ticks && $3 ~ /^[a-z_0-9]+\(/ { n++ } END { print n + 0 }' "$root/strace.txt")
 processes=$(ls -d /proc/[0-9]* | wc -l)
 awk -v ns=$((after - before)) -v window="$window" -v n="$n" -v p="$processes" -v calls="${calls:-0}" \
   -v ticks="$ticks" 'BEGIN {

@@ -3,24 +3,80 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace quorvel {
 
-// The process table's folder, opened once and listed again from its start on every scan.
-struct RunningBundleScan::Listing {
+// What the scan holds of the kernel: the process table's folder, opened once and listed again from
+// its start; the table's note of the last pid handed out; watches on bundle executables.
+struct RunningBundleScan::Kernel {
     DIR* directory = nullptr;
-    ~Listing() {
+    int lastPidFile = -1;
+    std::optional<long long> lastPid;
+    int watcher = -1;
+    std::unordered_map<std::string, int> watches; // executable path -> watch descriptor
+
+    ~Kernel() {
         if (directory)
             ::closedir(directory);
+        if (lastPidFile >= 0)
+            ::close(lastPidFile);
+        if (watcher >= 0)
+            ::close(watcher);
     }
+
+    // Whether a process may have been created since the last call. The last field of loadavg is
+    // the last pid handed out in the reader's pid namespace: while it stays, no process (nor
+    // thread) was created, so no pid was reused either. Always true where that cannot be read.
+    bool processesMayHaveBeenCreated() {
+        if (lastPidFile < 0)
+            return true;
+        char buffer[128];
+        ssize_t length = ::pread(lastPidFile, buffer, sizeof buffer - 1, 0);
+        if (length <= 0)
+            return true;
+        std::string_view line(buffer, static_cast<std::size_t>(length));
+        while (!line.empty() && (line.back() == '\n' || line.back() == ' '))
+            line.remove_suffix(1);
+        auto space = line.rfind(' ');
+        long long pid = 0;
+        if (space == std::string_view::npos ||
+            std::from_chars(line.data() + space + 1, line.data() + line.size(), pid).ec !=
+                std::errc()) {
+            return true;
+        }
+        bool changed = lastPid != pid;
+        lastPid = pid;
+        return changed;
+    }
+
+    // Whether a watched executable was opened (an exec opens it), changed or replaced since the
+    // last call; the watches are then placed again, on whatever file now lies at each path.
+    bool executablesTouched() {
+        if (watcher < 0)
+            return false;
+        bool touched = false;
+        alignas(inotify_event) char buffer[4096];
+        while (::read(watcher, buffer, sizeof buffer) > 0)
+            touched = true;
+        if (touched) {
+            for (auto& [path, descriptor] : watches)
+                descriptor = ::inotify_add_watch(watcher, path.c_str(), watchedEvents);
+        }
+        return touched;
+    }
+
+    static constexpr std::uint32_t watchedEvents =
+        IN_OPEN | IN_ATTRIB | IN_MODIFY | IN_MOVE_SELF | IN_DELETE_SELF;
 };
 
 namespace {
@@ -54,13 +110,17 @@ bool mayLieInBundle(std::string_view path) {
 
 } // namespace
 
-RunningBundleScan::RunningBundleScan(std::string procRoot) : procRoot_(std::move(procRoot)) {}
+RunningBundleScan::RunningBundleScan(std::string procRoot)
+    : RunningBundleScan(std::move(procRoot), Timing{}) {}
+
+RunningBundleScan::RunningBundleScan(std::string procRoot, Timing timing)
+    : procRoot_(std::move(procRoot)), timing_(timing) {}
 
 RunningBundleScan::~RunningBundleScan() = default;
 
 void RunningBundleScan::setProcRoot(std::string root) {
     procRoot_ = std::move(root);
-    listing_.reset();
+    kernel_.reset();
     processes_.clear();
 }
 
@@ -89,42 +149,49 @@ const std::optional<BundleInfo>& RunningBundleScan::bundleAt(const std::string& 
     return cached.info;
 }
 
-// Reads the executable link again and tells whether it changed. An exec keeps the pid, the start
-// time and the table entry, and changes nothing that a listing shows: the link is the one thing
-// that tells, so every process that may still exec is read again on every scan. That is one
-// readlinkat into a buffer on the stack and a comparison, with no allocation unless it changed.
-bool RunningBundleScan::refreshLink(pid_t pid, KnownProcess& process) {
-    char name[32];
-    char buffer[PATH_MAX];
-    std::snprintf(name, sizeof name, "%d/exe", static_cast<int>(pid));
-    ssize_t length = ::readlinkat(::dirfd(listing_->directory), name, buffer, sizeof buffer);
-    int error = 0;
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
-        error = length < 0 ? errno : ENAMETOOLONG;
-        length = 0;
-    }
-    std::string_view link(buffer, static_cast<std::size_t>(length));
-    if (error == process.linkError && link == process.link)
+void RunningBundleScan::watchExecutable(const std::string& path) {
+    if (!kernel_ || kernel_->watcher < 0 || kernel_->watches.contains(path))
+        return;
+    kernel_->watches[path] =
+        ::inotify_add_watch(kernel_->watcher, path.c_str(), Kernel::watchedEvents);
+}
+
+bool RunningBundleScan::openKernel() {
+    if (kernel_)
+        return true;
+    DIR* directory = ::opendir(procRoot_.c_str());
+    if (!directory)
         return false;
-    process.link.assign(link);
-    process.linkError = error;
+    kernel_ = std::make_unique<Kernel>();
+    kernel_->directory = directory;
+    kernel_->watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // The last-pid note speaks of this process's pid namespace: it is used only where the table
+    // is that namespace's own (its "self" is this process).
+    char self[32] = {};
+    std::string selfLink = procRoot_ + "/self";
+    if (::readlink(selfLink.c_str(), self, sizeof self - 1) > 0 &&
+        std::string_view(self) == std::to_string(::getpid())) {
+        kernel_->lastPidFile = ::open((procRoot_ + "/loadavg").c_str(), O_RDONLY | O_CLOEXEC);
+    }
     return true;
 }
 
-std::vector<RunningApplication>
-RunningBundleScan::runningApplications(std::string_view bundleIdentifier) {
-    std::vector<RunningApplication> result;
-    if (!listing_) {
-        DIR* directory = ::opendir(procRoot_.c_str());
-        if (!directory)
-            return result;
-        listing_ = std::make_unique<Listing>();
-        listing_->directory = directory;
-    } else {
-        ::rewinddir(listing_->directory);
-    }
-    const std::uint64_t scan = ++scans_;
-    while (dirent* entry = ::readdir(listing_->directory)) {
+void RunningBundleScan::knowBundle(const FileURL& bundleURL) {
+    if (!openKernel())
+        return;
+    const auto& bundle = bundleAt(bundleURL.path);
+    if (bundle && bundle->executableURL())
+        watchExecutable(bundle->executableURL()->path);
+}
+
+// Lists the table: a pid not seen before, or listed under a new entry, is a new process unless
+// its start time says it is the one already known (the kernel made its entry anew). Known
+// processes that are no longer listed are forgotten.
+void RunningBundleScan::listProcesses() {
+    ::rewinddir(kernel_->directory);
+    const std::uint64_t listing = ++listings_;
+    const auto now = std::chrono::steady_clock::now();
+    while (dirent* entry = ::readdir(kernel_->directory)) {
         const char* name = entry->d_name;
         if (name[0] < '1' || name[0] > '9')
             continue;
@@ -134,14 +201,10 @@ RunningBundleScan::runningApplications(std::string_view bundleIdentifier) {
             continue;
         const auto pid = static_cast<pid_t>(number);
         const std::uint64_t tableEntry = entry->d_ino;
-
         auto [found, isNew] = processes_.try_emplace(pid);
         KnownProcess& process = found->second;
-        std::optional<ProcessStat> stat;
         if (isNew || process.entry != tableEntry) {
-            // A pid not seen before, or listed under a new entry: a new process, unless its start
-            // time says it is the one already known (the table made its entry anew).
-            stat = readProcessStat(procRoot_, pid);
+            auto stat = readProcessStat(procRoot_, pid);
             if (!stat) {
                 processes_.erase(found); // gone between the listing and the read
                 continue;
@@ -149,49 +212,113 @@ RunningBundleScan::runningApplications(std::string_view bundleIdentifier) {
             if (isNew || !process.startTime || process.startTime != stat->startTime) {
                 process = KnownProcess{};
                 process.startTime = stat->startTime;
-                process.linkError = -1; // never read
+                process.firstSeen = now;
+                // Known processes are read again in turn, not all in the same scan.
+                process.linkReadAt = now - timing_.sweep * (pid % 16) / 16;
             }
             process.entry = tableEntry;
         }
-        process.seenInScan = scan;
-        if (process.settled)
-            continue;
-        refreshLink(pid, process);
-        if (process.linkError != 0) {
-            // No link: a kernel thread, a zombie, an exiting process or another user's. Only the
-            // first two stay that way for good; another user's process may exec into one of ours
-            // (a child of sudo), so it is read again.
-            if (process.linkError == ENOENT) {
-                if (!stat)
-                    stat = readProcessStat(procRoot_, pid);
-                process.settled = stat && (stat->kernelThread || stat->gone());
-            }
+        process.seenInListing = listing;
+    }
+    std::erase_if(processes_,
+                  [listing](const auto& known) { return known.second.seenInListing != listing; });
+}
+
+// Reads the executable link into a buffer on the stack; the kept text changes only when the link
+// did (an exec, or the process went away).
+void RunningBundleScan::readLink(pid_t pid, KnownProcess& process,
+                                 std::chrono::steady_clock::time_point now) {
+    char name[32];
+    char buffer[PATH_MAX];
+    std::snprintf(name, sizeof name, "%d/exe", static_cast<int>(pid));
+    ssize_t length = ::readlinkat(::dirfd(kernel_->directory), name, buffer, sizeof buffer);
+    int error = 0;
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
+        error = length < 0 ? errno : ENAMETOOLONG;
+        length = 0;
+    }
+    process.linkReadAt = now;
+    std::string_view link(buffer, static_cast<std::size_t>(length));
+    if (error == process.linkError && link == process.link)
+        return;
+    process.link.assign(link);
+    process.linkError = error;
+    process.bundleShaped = error == 0 && mayLieInBundle(executablePath(link));
+}
+
+std::vector<RunningApplication>
+RunningBundleScan::runningApplications(std::string_view bundleIdentifier) {
+    std::vector<RunningApplication> result;
+    if (!openKernel())
+        return result;
+    const auto now = std::chrono::steady_clock::now();
+    const bool touched = kernel_->executablesTouched();
+    if (kernel_->processesMayHaveBeenCreated())
+        listProcesses();
+
+    for (auto known = processes_.begin(); known != processes_.end();) {
+        const pid_t pid = known->first;
+        KnownProcess& process = known->second;
+        if (process.settled) {
+            ++known;
             continue;
         }
-        std::string_view path = executablePath(process.link);
-        if (!mayLieInBundle(path))
+        // An exec keeps the pid, the start time and the table entry, and shows in no listing:
+        // the link tells. It is read again for a process not read yet, when a watched executable
+        // was opened, for a process in its first seconds or with an executable in a bundle, and
+        // for every process in turn once per sweep.
+        bool due = process.linkError == -1 || touched || process.bundleShaped ||
+                   now - process.firstSeen < timing_.young ||
+                   now - process.linkReadAt >= timing_.sweep;
+        if (due)
+            readLink(pid, process, now);
+        std::optional<ProcessStat> stat;
+        if (process.linkError == ENOENT && due) {
+            // No link: a kernel thread, a zombie, an exiting or ended process. Only the first two
+            // stay that way for good. (Another user's process, EACCES, may exec into one of ours
+            // as a child of sudo, so it is read again like any other.)
+            stat = readProcessStat(procRoot_, pid);
+            if (!stat) {
+                known = processes_.erase(known);
+                continue;
+            }
+            process.settled = stat->kernelThread || stat->gone();
+        }
+        if (process.linkError != 0 || !process.bundleShaped) {
+            ++known;
             continue;
-        std::string executable(path);
+        }
+        std::string executable(executablePath(process.link));
         std::string bundlePath;
         std::string executableName;
-        if (!splitBundleExecutable(executable, bundlePath, executableName))
+        if (!splitBundleExecutable(executable, bundlePath, executableName)) {
+            ++known;
             continue;
-        // The dictionary may change under a running process: checked on every scan, as before.
+        }
+        // The dictionary may change under a running process: checked on every scan.
         const auto& bundle = bundleAt(bundlePath);
-        if (!bundle || bundle->identifier != bundleIdentifier ||
-            bundle->executableName != executableName) {
+        if (!bundle || bundle->identifier != bundleIdentifier) {
+            ++known;
+            continue;
+        }
+        if (auto bundleExecutable = bundle->executableURL())
+            watchExecutable(bundleExecutable->path);
+        if (bundle->executableName != executableName) {
+            ++known;
             continue;
         }
         // Few processes match: their state is read every time, so a zombie is never reported.
-        if (!stat)
-            stat = readProcessStat(procRoot_, pid);
-        if (!stat || stat->gone())
+        stat = readProcessStat(procRoot_, pid);
+        if (!stat) {
+            known = processes_.erase(known);
             continue;
-        result.push_back(RunningApplication{bundle->identifier, static_cast<std::int32_t>(pid),
-                                            FileURL{std::move(executable)}, process.startTime});
+        }
+        if (!stat->gone()) {
+            result.push_back(RunningApplication{bundle->identifier, static_cast<std::int32_t>(pid),
+                                                FileURL{std::move(executable)}, process.startTime});
+        }
+        ++known;
     }
-    std::erase_if(processes_,
-                  [scan](const auto& known) { return known.second.seenInScan != scan; });
     std::sort(result.begin(), result.end(), [](const auto& a, const auto& b) {
         return a.processIdentifier < b.processIdentifier;
     });

@@ -125,40 +125,55 @@ TEST_F(WorkspaceScanTest, FollowsChangesOfTheInformationDictionary) {
 }
 
 // A real process, seen by one scan while it runs a shell, then exec'ing into a bundle's
-// executable: the next scan reports it, with the start time the pid had all along.
+// executable: the next scan reports it, with the start time the pid had all along. Past its first
+// seconds, a known process is read again when an executable the scan watches was opened, or once
+// per sweep.
 TEST(RunningBundleScanTest, FindsAKnownProcessOnceItExecsIntoTheBundle) {
-    TemporaryDirectory dir;
-    std::string root = (dir.path() / "Quorvel.app").string();
-    writeFileText(root + "/Contents/Info.plist", plist("com.quorvel.exec-test", "Quorvel"));
-    std::string executable = root + "/Contents/MacOS/Quorvel";
-    std::filesystem::create_directories(root + "/Contents/MacOS");
-    std::filesystem::copy_file("/bin/sleep", executable);
-    std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
-    std::string fifo = (dir.path() / "go").string();
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    test::ChildProcess child(
-        {"/bin/sh", "-c", "read line < \"$1\"; exec \"$0\" 100", executable, fifo}, {});
+    using namespace std::chrono_literals;
+    struct Case {
+        const char* name;
+        bool knownBundle;
+        RunningBundleScan::Timing timing;
+    };
+    for (const Case& c :
+         {Case{"watched executable", true, {0s, 1h}}, Case{"sweep", false, {0s, 0s}}}) {
+        SCOPED_TRACE(c.name);
+        TemporaryDirectory dir;
+        std::string root = (dir.path() / "Quorvel.app").string();
+        writeFileText(root + "/Contents/Info.plist", plist("com.quorvel.exec-test", "Quorvel"));
+        std::string executable = root + "/Contents/MacOS/Quorvel";
+        std::filesystem::create_directories(root + "/Contents/MacOS");
+        std::filesystem::copy_file("/bin/sleep", executable);
+        std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
+        std::string fifo = (dir.path() / "go").string();
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        test::ChildProcess child(
+            {"/bin/sh", "-c", "read line < \"$1\"; exec \"$0\" 100", executable, fifo}, {});
 
-    RunningBundleScan scan;
-    auto ownExecutable = [&] { return readExecutableLink("/proc", child.pid()); };
-    for (int i = 0; i < 500 && !ownExecutable(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(ownExecutable());
-    EXPECT_TRUE(scan.runningApplications("com.quorvel.exec-test").empty());
+        RunningBundleScan scan("/proc", c.timing);
+        if (c.knownBundle)
+            scan.knowBundle(FileURL{root});
+        auto ownExecutable = [&] { return readExecutableLink("/proc", child.pid()); };
+        for (int i = 0; i < 500 && !ownExecutable(); ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(ownExecutable());
+        EXPECT_TRUE(scan.runningApplications("com.quorvel.exec-test").empty());
+        EXPECT_TRUE(scan.runningApplications("com.quorvel.exec-test").empty());
 
-    int writer = ::open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(writer, 0);
-    ASSERT_EQ(::write(writer, "go\n", 3), 3);
-    ::close(writer);
-    for (int i = 0; i < 500 && ownExecutable() != executable; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(ownExecutable(), executable);
+        int writer = ::open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(::write(writer, "go\n", 3), 3);
+        ::close(writer);
+        for (int i = 0; i < 500 && ownExecutable() != executable; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(ownExecutable(), executable);
 
-    auto found = scan.runningApplications("com.quorvel.exec-test");
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].processIdentifier, child.pid());
-    EXPECT_EQ(found[0].executableURL, FileURL{executable});
-    EXPECT_TRUE(found[0].startTime.has_value());
+        auto found = scan.runningApplications("com.quorvel.exec-test");
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].processIdentifier, child.pid());
+        EXPECT_EQ(found[0].executableURL, FileURL{executable});
+        EXPECT_TRUE(found[0].startTime.has_value());
+    }
 }
 
 } // namespace
