@@ -117,11 +117,10 @@ write_plist "$launcher/Info.plist" CFBundleIdentifier="$identifier.launcher" \
 cp "$launcher_binary" "$launcher/MacOS/QuorvelLauncher"
 cp "$codesign_binary" "$launcher/MacOS/quorvel-codesign"
 # Our binaries go in without their debug information (the build folder keeps it, for a debugger);
-# a host executable given with --executable is the app's own and is copied as it is.
+# the host executable is the app's own and is copied as it is.
 if command -v strip >/dev/null; then
   strip --strip-unneeded "$contents"/Frameworks/libQuorvelShellBridge.so.*.*
   strip "$launcher/MacOS/QuorvelLauncher" "$launcher/MacOS/quorvel-codesign"
-  [ "$host_binary" != "$build/bin/quorvel-demo-host" ] || strip "$contents/MacOS/Quorvel"
 fi
 
 # The manifest holds paths relative to the bundle, so the staged folder signs as the final one.
