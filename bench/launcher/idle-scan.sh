@@ -60,8 +60,8 @@ read -r before _ < "/proc/$launcher/schedstat"
 pause "$window"
 read -r after _ < "/proc/$launcher/schedstat"
 # System calls over whole ticks, from one second after strace attached (its own start is a new
-# process in the table) to `ticks` seconds later.
-ticks=5
+# process in the table) to `ticks` seconds later: a whole sweep of the known processes.
+ticks=30
 strace -f -q -ttt -p "$launcher" -o "$root/strace.txt" &
 tracer=$!
 pause $((ticks + 2))

@@ -213,8 +213,6 @@ void RunningBundleScan::listProcesses() {
                 process = KnownProcess{};
                 process.startTime = stat->startTime;
                 process.firstSeen = now;
-                // Known processes are read again in turn, not all in the same scan.
-                process.linkReadAt = now - timing_.sweep * (pid % 16) / 16;
             }
             process.entry = tableEntry;
         }
@@ -237,7 +235,9 @@ void RunningBundleScan::readLink(pid_t pid, KnownProcess& process,
         error = length < 0 ? errno : ENAMETOOLONG;
         length = 0;
     }
-    process.linkReadAt = now;
+    // Known processes are swept in turn, not all in the same scan: the first reading counts as
+    // made up to a sweep earlier, spread by pid.
+    process.linkReadAt = process.linkError == -1 ? now - timing_.sweep * (pid % 16) / 16 : now;
     std::string_view link(buffer, static_cast<std::size_t>(length));
     if (error == process.linkError && link == process.link)
         return;
