@@ -25,8 +25,9 @@ test: build
 bench: build
 	@scripts/run-bench.sh $(BUILD)
 
+# Installed binaries carry no debug information; the build folder keeps it.
 install: build
-	@cmake --install $(BUILD) --prefix "$(or $(PREFIX),/usr/local)"
+	@cmake --install $(BUILD) --prefix "$(or $(PREFIX),/usr/local)" --strip
 
 # The Debian package, build/quorvel-shell-bridge_<version>_<arch>.deb.
 deb: build

@@ -11,8 +11,10 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# bsdtar unpacks update snapshots; update-desktop-database refreshes the callback-scheme claim.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libarchive-tools, desktop-file-utils")
+# bsdtar unpacks update snapshots; update-desktop-database refreshes the callback-scheme claim;
+# libcurl (its OpenSSL flavour) is loaded by the library on the first identity request, so
+# dpkg-shlibdeps does not see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libarchive-tools, desktop-file-utils, libcurl4")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring, dbus-user-session")
 # The installed copy carries no debug information (the build folder keeps it).
 set(CPACK_STRIP_FILES ON)

@@ -116,6 +116,12 @@ write_plist "$launcher/Info.plist" CFBundleIdentifier="$identifier.launcher" \
   CFBundleExecutable=QuorvelLauncher CFBundleName=QuorvelLauncher CFBundlePackageType=APPL
 cp "$launcher_binary" "$launcher/MacOS/QuorvelLauncher"
 cp "$codesign_binary" "$launcher/MacOS/quorvel-codesign"
+# Our binaries go in without their debug information (the build folder keeps it, for a debugger);
+# the host executable is the app's own and is copied as it is.
+if command -v strip >/dev/null; then
+  strip --strip-unneeded "$contents"/Frameworks/libQuorvelShellBridge.so.*.*
+  strip "$launcher/MacOS/QuorvelLauncher" "$launcher/MacOS/quorvel-codesign"
+fi
 
 # The manifest holds paths relative to the bundle, so the staged folder signs as the final one.
 if [ -n "$signing_key" ]; then

@@ -1,6 +1,7 @@
 #include "idp/CurlURLSession.h"
 
 #include "base/Logger.h"
+#include "idp/CurlLibrary.h"
 #include "idp/SerialQueue.h"
 
 #include <algorithm>
@@ -8,13 +9,11 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <curl/curl.h>
 #include <deque>
 #include <list>
 #include <mutex>
 #include <openssl/crypto.h>
 #include <openssl/pem.h>
-#include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <thread>
@@ -22,11 +21,6 @@
 namespace quorvel::idp {
 
 namespace {
-
-void initializeCurlOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 std::string lowerCased(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -169,9 +163,10 @@ const char* secureConnectionFailureKind(CURLcode code, long verifyResult) {
 
 // One error line per failed TLS connection: the kind, the verification code and the origin, so
 // that an untrusted private authority is told apart from a provider that is down.
-void logSecureConnectionFailure(CURL* easy, CURLcode code, std::string_view url) {
+void logSecureConnectionFailure(const CurlLibrary& curl, CURL* easy, CURLcode code,
+                                std::string_view url) {
     long verifyResult = X509_V_OK;
-    curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+    curl.easyGetinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
     Logger("com.quorvel.desktop", "IdentityProvider")
         .error("tls result=failed kind=%{public}s verify_code=%{public}ld origin=%{public}s",
                {std::string_view(secureConnectionFailureKind(code, verifyResult)),
@@ -184,6 +179,7 @@ struct CurlURLSession::Engine {
     struct Transfer {
         HTTPRequest request;
         HTTPCompletion completion;
+        const CurlLibrary* curl = nullptr; // set with the easy handle
         CURL* easy = nullptr;
         curl_slist* headerList = nullptr;
         curl_slist* resolveList = nullptr;
@@ -195,17 +191,23 @@ struct CurlURLSession::Engine {
         char errorText[CURL_ERROR_SIZE] = {};
 
         ~Transfer() {
+            if (!curl)
+                return;
             if (easy)
-                curl_easy_cleanup(easy);
-            curl_slist_free_all(headerList);
-            curl_slist_free_all(resolveList);
+                curl->easyCleanup(easy);
+            curl->slistFreeAll(headerList);
+            curl->slistFreeAll(resolveList);
         }
     };
 
     Configuration configuration;
     std::vector<Certificate> extraCertificates;
-    CURLM* multi = nullptr;
+    // Loaded by the worker, which the first request starts; set once, before `multi`.
+    const CurlLibrary* curl = nullptr;
+    CURLM* multi = nullptr; // guarded by `mutex` until the worker ends
     std::mutex mutex;
+    bool started = false;     // the worker was started
+    bool unavailable = false; // the HTTPS client could not be loaded
     std::deque<std::unique_ptr<Transfer>> incoming;
     std::list<std::unique_ptr<Transfer>> active; // worker thread only
     std::atomic<std::size_t> activeCount{0};
@@ -273,7 +275,8 @@ struct CurlURLSession::Engine {
 
     static CURLcode onSSLContext(CURL*, void* sslContext, void* context) {
         auto* engine = static_cast<Engine*>(context);
-        X509_STORE* store = SSL_CTX_get_cert_store(static_cast<SSL_CTX*>(sslContext));
+        X509_STORE* store =
+            engine->curl->tlsContextCertificateStore(static_cast<SSL_CTX*>(sslContext));
         for (const auto& certificate : engine->extraCertificates) {
             X509_STORE_add_cert(store, certificate.get()); // a duplicate is not an error
         }
@@ -282,68 +285,69 @@ struct CurlURLSession::Engine {
 
     // Prepares the easy handle; false when curl refused a setting.
     bool configure(Transfer& transfer) {
-        CURL* easy = curl_easy_init();
+        CURL* easy = curl->easyInit();
         if (!easy)
             return false;
+        transfer.curl = curl;
         transfer.easy = easy;
         const auto& request = transfer.request;
         bool ok = true;
         auto set = [&](CURLcode code) { ok = ok && code == CURLE_OK; };
-        set(curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()));
-        set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https"));
-        set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https"));
-        set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L));
-        set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
-        set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
-        set(curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
-        set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
-        set(curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS,
+        set(curl->easySetopt(easy, CURLOPT_URL, request.url.c_str()));
+        set(curl->easySetopt(easy, CURLOPT_PROTOCOLS_STR, "https"));
+        set(curl->easySetopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https"));
+        set(curl->easySetopt(easy, CURLOPT_FOLLOWLOCATION, 0L));
+        set(curl->easySetopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
+        set(curl->easySetopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
+        set(curl->easySetopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)));
+        set(curl->easySetopt(easy, CURLOPT_NOSIGNAL, 1L));
+        set(curl->easySetopt(easy, CURLOPT_TIMEOUT_MS,
                              static_cast<long>(configuration.timeoutSeconds * 1000.0)));
-        set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
+        set(curl->easySetopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                              static_cast<long>(configuration.connectTimeoutSeconds * 1000.0)));
-        set(curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+        set(curl->easySetopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                              static_cast<curl_off_t>(configuration.maxResponseBytes)));
-        set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Engine::onBody));
-        set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &transfer));
-        set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Engine::onHeader));
-        set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, &transfer));
-        set(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, transfer.errorText));
-        set(curl_easy_setopt(easy, CURLOPT_PRIVATE, &transfer));
-        set(curl_easy_setopt(easy, CURLOPT_USERAGENT, "Quorvel-ShellBridge"));
+        set(curl->easySetopt(easy, CURLOPT_WRITEFUNCTION, &Engine::onBody));
+        set(curl->easySetopt(easy, CURLOPT_WRITEDATA, &transfer));
+        set(curl->easySetopt(easy, CURLOPT_HEADERFUNCTION, &Engine::onHeader));
+        set(curl->easySetopt(easy, CURLOPT_HEADERDATA, &transfer));
+        set(curl->easySetopt(easy, CURLOPT_ERRORBUFFER, transfer.errorText));
+        set(curl->easySetopt(easy, CURLOPT_PRIVATE, &transfer));
+        set(curl->easySetopt(easy, CURLOPT_USERAGENT, "Quorvel-ShellBridge"));
         if (!extraCertificates.empty()) {
-            set(curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Engine::onSSLContext));
-            set(curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this));
+            set(curl->easySetopt(easy, CURLOPT_SSL_CTX_FUNCTION, &Engine::onSSLContext));
+            set(curl->easySetopt(easy, CURLOPT_SSL_CTX_DATA, this));
         }
         for (const auto& entry : configuration.resolve) {
-            transfer.resolveList = curl_slist_append(transfer.resolveList, entry.c_str());
+            transfer.resolveList = curl->slistAppend(transfer.resolveList, entry.c_str());
         }
         if (transfer.resolveList)
-            set(curl_easy_setopt(easy, CURLOPT_RESOLVE, transfer.resolveList));
+            set(curl->easySetopt(easy, CURLOPT_RESOLVE, transfer.resolveList));
         // No "Expect: 100-continue" round trip for small bodies.
-        transfer.headerList = curl_slist_append(transfer.headerList, "Expect:");
+        transfer.headerList = curl->slistAppend(transfer.headerList, "Expect:");
         for (const auto& [name, value] : request.headers) {
             std::string line = name + ": " + value;
-            transfer.headerList = curl_slist_append(transfer.headerList, line.c_str());
+            transfer.headerList = curl->slistAppend(transfer.headerList, line.c_str());
         }
-        set(curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer.headerList));
+        set(curl->easySetopt(easy, CURLOPT_HTTPHEADER, transfer.headerList));
         if (request.method != "GET") {
             // libcurl sends a request again on its own when a reused connection closes before
             // any answer. A token request must never go out twice (a second use of a code or a
             // refresh token may revoke the grant), so it gets a connection of its own.
-            set(curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L));
-            set(curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L));
+            set(curl->easySetopt(easy, CURLOPT_FRESH_CONNECT, 1L));
+            set(curl->easySetopt(easy, CURLOPT_FORBID_REUSE, 1L));
         }
         if (request.method == "POST") {
-            set(curl_easy_setopt(easy, CURLOPT_POST, 1L));
-            set(curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+            set(curl->easySetopt(easy, CURLOPT_POST, 1L));
+            set(curl->easySetopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                                  static_cast<curl_off_t>(request.body.size())));
-            set(curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.data()));
+            set(curl->easySetopt(easy, CURLOPT_POSTFIELDS, request.body.data()));
         } else if (request.method != "GET") {
-            set(curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str()));
+            set(curl->easySetopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str()));
             if (!request.body.empty()) {
-                set(curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                set(curl->easySetopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                                      static_cast<curl_off_t>(request.body.size())));
-                set(curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request.body.data()));
+                set(curl->easySetopt(easy, CURLOPT_POSTFIELDS, request.body.data()));
             }
         }
         return ok;
@@ -351,8 +355,8 @@ struct CurlURLSession::Engine {
 
     void finish(CURL* easy, CURLcode code) {
         Transfer* raw = nullptr;
-        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &raw);
-        curl_multi_remove_handle(multi, easy);
+        curl->easyGetinfo(easy, CURLINFO_PRIVATE, &raw);
+        curl->multiRemoveHandle(multi, easy);
         auto found = std::find_if(active.begin(), active.end(),
                                   [&](const auto& transfer) { return transfer.get() == raw; });
         if (found == active.end())
@@ -362,7 +366,7 @@ struct CurlURLSession::Engine {
         activeCount = active.size();
         if (code == CURLE_OK) {
             long status = 0;
-            curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+            curl->easyGetinfo(easy, CURLINFO_RESPONSE_CODE, &status);
             HTTPResponse response = std::move(transfer->response);
             response.statusCode = status;
             deliver(std::move(transfer), std::move(response));
@@ -371,13 +375,42 @@ struct CurlURLSession::Engine {
         URLError::Code kind =
             transfer->tooLarge ? URLError::Code::dataLengthExceedsMaximum : urlErrorCode(code);
         if (kind == URLError::Code::secureConnectionFailed)
-            logSecureConnectionFailure(easy, code, transfer->request.url);
+            logSecureConnectionFailure(*curl, easy, code, transfer->request.url);
         std::string detail =
-            transfer->errorText[0] ? transfer->errorText : curl_easy_strerror(code);
+            transfer->errorText[0] ? transfer->errorText : curl->easyStrerror(code);
         deliver(std::move(transfer), unexpected(URLError(kind, detail)));
     }
 
+    // Loads the HTTPS client and makes the transfer set; false (every waiting request answered)
+    // when it cannot be loaded.
+    bool start() {
+        const CurlLibrary* loaded = CurlLibrary::load();
+        CURLM* made = loaded ? loaded->multiInit() : nullptr;
+        if (made)
+            loaded->multiSetopt(made, CURLMOPT_MAX_TOTAL_CONNECTIONS, 8L);
+        std::deque<std::unique_ptr<Transfer>> refused;
+        {
+            std::lock_guard lock(mutex);
+            curl = made ? loaded : nullptr;
+            multi = made;
+            if (!made) {
+                unavailable = true;
+                refused.swap(incoming);
+            }
+        }
+        for (auto& transfer : refused)
+            deliver(std::move(transfer), unavailableError());
+        return made != nullptr;
+    }
+
+    static HTTPResult unavailableError() {
+        return unexpected(
+            URLError(URLError::Code::unknown, "the HTTPS client (libcurl) could not be loaded"));
+    }
+
     void run() {
+        if (!start())
+            return;
         for (;;) {
             std::deque<std::unique_ptr<Transfer>> starting;
             {
@@ -388,7 +421,7 @@ struct CurlURLSession::Engine {
             }
             for (auto& transfer : starting) {
                 if (!configure(*transfer) ||
-                    curl_multi_add_handle(multi, transfer->easy) != CURLM_OK) {
+                    curl->multiAddHandle(multi, transfer->easy) != CURLM_OK) {
                     deliver(std::move(transfer),
                             unexpected(URLError(URLError::Code::unknown,
                                                 "the request could not be prepared")));
@@ -398,17 +431,17 @@ struct CurlURLSession::Engine {
             }
             activeCount = active.size();
             int running = 0;
-            curl_multi_perform(multi, &running);
+            curl->multiPerform(multi, &running);
             int queued = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            while (CURLMsg* message = curl->multiInfoRead(multi, &queued)) {
                 if (message->msg == CURLMSG_DONE)
                     finish(message->easy_handle, message->data.result);
             }
-            curl_multi_poll(multi, nullptr, 0, active.empty() ? 60000 : 1000, nullptr);
+            curl->multiPoll(multi, nullptr, 0, active.empty() ? 60000 : 1000, nullptr);
         }
         // Ending: every request still held is answered, none is left without its completion.
         for (auto& transfer : active) {
-            curl_multi_remove_handle(multi, transfer->easy);
+            curl->multiRemoveHandle(multi, transfer->easy);
             deliver(std::move(transfer),
                     unexpected(URLError(URLError::Code::cancelled, "the session ended")));
         }
@@ -428,7 +461,6 @@ struct CurlURLSession::Engine {
 };
 
 CurlURLSession::CurlURLSession(Configuration configuration) : engine_(std::make_shared<Engine>()) {
-    initializeCurlOnce();
     engine_->configuration = std::move(configuration);
     if (engine_->configuration.extraCAFile) {
         engine_->extraCertificates = readCertificates(*engine_->configuration.extraCAFile);
@@ -440,29 +472,25 @@ CurlURLSession::CurlURLSession(Configuration configuration) : engine_(std::make_
                        {std::string_view(*engine_->configuration.extraCAFile)});
         }
     }
-    engine_->multi = curl_multi_init();
-    if (engine_->multi) {
-        curl_multi_setopt(engine_->multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, 8L);
-        engine_->worker = std::thread([engine = engine_.get()] { engine->run(); });
-    }
 }
 
 CurlURLSession::~CurlURLSession() {
     {
         std::lock_guard lock(engine_->mutex);
         engine_->stopping = true;
+        // A worker still loading the client sees `stopping` before it first waits.
+        if (engine_->multi)
+            engine_->curl->multiWakeup(engine_->multi);
     }
-    if (engine_->multi) {
-        curl_multi_wakeup(engine_->multi);
-        if (engine_->worker.joinable()) {
-            if (engine_->worker.get_id() == std::this_thread::get_id()) {
-                engine_->worker.detach(); // cannot happen: completions never run on the worker
-            } else {
-                engine_->worker.join();
-            }
+    if (engine_->worker.joinable()) {
+        if (engine_->worker.get_id() == std::this_thread::get_id()) {
+            engine_->worker.detach(); // cannot happen: completions never run on the worker
+            return;
         }
-        curl_multi_cleanup(engine_->multi);
+        engine_->worker.join();
     }
+    if (engine_->multi)
+        engine_->curl->multiCleanup(engine_->multi);
 }
 
 void CurlURLSession::send(HTTPRequest request, HTTPCompletion completion) {
@@ -486,15 +514,26 @@ void CurlURLSession::send(HTTPRequest request, HTTPCompletion completion) {
         std::lock_guard lock(engine_->mutex);
         bool full = engine_->incoming.size() + engine_->activeCount >=
                     engine_->configuration.maxPendingRequests;
-        if (!engine_->multi || engine_->stopping || full) {
+        if (engine_->unavailable) {
+            engine_->deliver(std::move(transfer), Engine::unavailableError());
+            return;
+        }
+        if (engine_->stopping || full) {
             auto code = full ? URLError::Code::tooManyRequests : URLError::Code::cancelled;
             engine_->deliver(std::move(transfer),
                              unexpected(URLError(code, "the request was not queued")));
             return;
         }
         engine_->incoming.push_back(std::move(transfer));
+        if (engine_->multi) {
+            engine_->curl->multiWakeup(engine_->multi);
+        } else if (!engine_->started) {
+            // The first request: the worker loads the HTTPS client, off the caller's thread, and
+            // then takes every request queued meanwhile.
+            engine_->started = true;
+            engine_->worker = std::thread([engine = engine_.get()] { engine->run(); });
+        }
     }
-    curl_multi_wakeup(engine_->multi);
 }
 
 CurlURLSession::Configuration CurlURLSession::configurationFromEnvironment() {

@@ -32,7 +32,7 @@ std::optional<BundleInfo> readBundle(const FileURL& bundleURL);
 // for an executable outside any bundle, the folder that holds it.
 FileURL bundleURLForExecutable(const FileURL& executable);
 
-// This process's executable (/proc/self/exe) and the bundle it lies in.
+// This process's executable, as the kernel names it, and the bundle it lies in.
 FileURL currentExecutableURL();
 FileURL mainBundleURL();
 

@@ -13,6 +13,8 @@ struct ProcessStat {
     // When the process started, on the wall clock as it read at this process's first call. It
     // tells two processes that held the same pid apart.
     std::optional<std::chrono::system_clock::time_point> startTime;
+    // A thread of the kernel itself: it has no executable and never gets one.
+    bool kernelThread = false;
 
     bool operator==(const ProcessStat&) const = default;
     bool gone() const { return state == 'Z' || state == 'X'; }

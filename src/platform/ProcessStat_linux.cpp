@@ -37,14 +37,28 @@ std::optional<ProcessStat> readProcessStat(const std::string& procRoot, pid_t pi
     ProcessStat result;
     result.state = fields[0];
 
+    // Skips to the start of the field `count` spaces after `at`; npos when the line is shorter.
+    auto skip = [&fields](std::size_t at, int count) {
+        for (int skipped = 0; skipped < count && at != std::string_view::npos; ++skipped) {
+            at = fields.find(' ', at);
+            if (at != std::string_view::npos)
+                ++at;
+        }
+        return at;
+    };
+    // The flags are field 9, the 6th after the command name; the kernel marks its own threads.
+    constexpr unsigned long kernelThreadFlag = 0x00200000; // PF_KTHREAD
+    std::size_t flagsAt = skip(0, 6);
+    unsigned long flags = 0;
+    if (flagsAt != std::string_view::npos &&
+        std::from_chars(fields.data() + flagsAt, fields.data() + fields.size(), flags).ec ==
+            std::errc()) {
+        result.kernelThread = (flags & kernelThreadFlag) != 0;
+    }
+
     // The start time is field 22 of the line, the 20th after the command name: clock ticks since
     // boot, counted on the boot-time clock (which goes on during suspend).
-    std::size_t at = 0;
-    for (int skipped = 0; skipped < 19 && at != std::string_view::npos; ++skipped) {
-        at = fields.find(' ', at);
-        if (at != std::string_view::npos)
-            ++at;
-    }
+    std::size_t at = skip(0, 19);
     unsigned long long ticks = 0;
     if (at != std::string_view::npos &&
         std::from_chars(fields.data() + at, fields.data() + fields.size(), ticks).ec ==

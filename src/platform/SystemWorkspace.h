@@ -10,9 +10,10 @@
 
 namespace quorvel {
 
-// The workspace on Linux. Running applications come from a scan of /proc (RunningBundleScan).
-// Every application reported or opened is watched through a pidfd on GLib's default main context,
-// so its exit is noticed at once; children are reaped on exit, so no zombie is ever reported.
+// The workspace of this system. Running applications come from a scan of the process table
+// (RunningBundleScan). Every application reported or opened is watched through a process handle
+// on GLib's default main context, so its exit is noticed at once; children are reaped on exit, so
+// no zombie is ever reported.
 class SystemWorkspace : public Workspace, public std::enable_shared_from_this<SystemWorkspace> {
 public:
     static std::shared_ptr<SystemWorkspace> create();

@@ -1,12 +1,18 @@
 // The /proc scan of the workspace over a process table laid out by the test (setProcRoot): which
 // processes count as running applications of a bundle.
 
+#include "platform/RunningBundleScan.h"
 #include "platform/SystemWorkspace.h"
+#include "support/ChildProcess.h"
 #include "support/TemporaryDirectory.h"
 
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <utime.h>
 
 namespace quorvel {
@@ -97,12 +103,77 @@ TEST_F(WorkspaceScanTest, FollowsChangesOfTheInformationDictionary) {
     std::filesystem::remove(host + "/Contents/Info.plist");
     EXPECT_TRUE(pids("com.quorvel.renamed").empty());
 
+    // A known process whose executable changes (an exec keeps its pid and entry) is seen at once,
+    // both ways.
+    auto copy2 = bundle("C/Quorvel.app", "com.quorvel.desktop");
+    process(12, "/usr/bin/sh");
+    EXPECT_TRUE(pids("com.quorvel.desktop").empty());
+    std::filesystem::remove(dir / "proc/12/exe");
+    std::filesystem::create_symlink(copy2 + "/Contents/MacOS/Quorvel", dir / "proc/12/exe");
+    EXPECT_EQ(pids("com.quorvel.desktop"), std::vector<std::int32_t>{12});
+    std::filesystem::remove(dir / "proc/12/exe");
+    std::filesystem::create_symlink("/usr/bin/sh", dir / "proc/12/exe");
+    EXPECT_TRUE(pids("com.quorvel.desktop").empty());
+    std::filesystem::remove_all(dir / "proc/12");
+
     // No process table at all reports nothing.
     auto copy = bundle("B/Quorvel.app", "com.quorvel.desktop");
     process(11, copy + "/Contents/MacOS/Quorvel");
     ASSERT_EQ(pids("com.quorvel.desktop"), std::vector<std::int32_t>{11});
     workspace->setProcRoot((dir / "nothing").string());
     EXPECT_TRUE(pids("com.quorvel.desktop").empty());
+}
+
+// A real process, seen by one scan while it runs a shell, then exec'ing into a bundle's
+// executable: the next scan reports it, with the start time the pid had all along. Past its first
+// seconds, a known process is read again when an executable the scan watches was opened, or once
+// per sweep.
+TEST(RunningBundleScanTest, FindsAKnownProcessOnceItExecsIntoTheBundle) {
+    using namespace std::chrono_literals;
+    struct Case {
+        const char* name;
+        bool knownBundle;
+        RunningBundleScan::Timing timing;
+    };
+    for (const Case& c :
+         {Case{"watched executable", true, {0s, 1h}}, Case{"sweep", false, {0s, 0s}}}) {
+        SCOPED_TRACE(c.name);
+        TemporaryDirectory dir;
+        std::string root = (dir.path() / "Quorvel.app").string();
+        writeFileText(root + "/Contents/Info.plist", plist("com.quorvel.exec-test", "Quorvel"));
+        std::string executable = root + "/Contents/MacOS/Quorvel";
+        std::filesystem::create_directories(root + "/Contents/MacOS");
+        std::filesystem::copy_file("/bin/sleep", executable);
+        std::filesystem::permissions(executable, std::filesystem::perms::owner_all);
+        std::string fifo = (dir.path() / "go").string();
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        test::ChildProcess child(
+            {"/bin/sh", "-c", "read line < \"$1\"; exec \"$0\" 100", executable, fifo}, {});
+
+        RunningBundleScan scan("/proc", c.timing);
+        if (c.knownBundle)
+            scan.knowBundle(FileURL{root});
+        auto ownExecutable = [&] { return readExecutableLink("/proc", child.pid()); };
+        for (int i = 0; i < 500 && !ownExecutable(); ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(ownExecutable());
+        EXPECT_TRUE(scan.runningApplications("com.quorvel.exec-test").empty());
+        EXPECT_TRUE(scan.runningApplications("com.quorvel.exec-test").empty());
+
+        int writer = ::open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        ASSERT_EQ(::write(writer, "go\n", 3), 3);
+        ::close(writer);
+        for (int i = 0; i < 500 && ownExecutable() != executable; ++i)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_EQ(ownExecutable(), executable);
+
+        auto found = scan.runningApplications("com.quorvel.exec-test");
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].processIdentifier, child.pid());
+        EXPECT_EQ(found[0].executableURL, FileURL{executable});
+        EXPECT_TRUE(found[0].startTime.has_value());
+    }
 }
 
 } // namespace

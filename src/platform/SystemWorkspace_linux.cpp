@@ -203,6 +203,8 @@ void SystemWorkspace::openApplication(const FileURL& bundleURL,
         return;
     }
     FileURL executable = *bundle->executableURL();
+    // From now on an exec into this bundle's executable is seen at the next scan.
+    scan_.knowBundle(bundleURL);
     // Another process that opens this bundle at the same moment finds our copy running.
     LaunchExclusionHandle exclusion = excludeOtherLaunches(bundleURL);
     for (const auto& running : runningApplications(*bundle->identifier)) {
