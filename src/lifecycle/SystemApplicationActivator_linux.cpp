@@ -1,5 +1,6 @@
 #include "lifecycle/SystemApplicationActivator.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <gio/gio.h>
 #include <unistd.h>
@@ -34,8 +35,36 @@ SystemApplicationActivator::~SystemApplicationActivator() {
 
 std::vector<RunningApplication>
 SystemApplicationActivator::runningApplications(std::string_view bundleIdentifier) {
-    std::lock_guard lock(scanMutex_);
-    return scan_.runningApplications(bundleIdentifier);
+    std::vector<RunningApplication> applications;
+    {
+        std::lock_guard lock(scanMutex_);
+        applications = scan_.runningApplications(bundleIdentifier);
+    }
+    // The copy that holds the bus name comes first: it is the only one that can be asked to come
+    // forward, and a second copy that never took the name (still starting, or stuck) would
+    // otherwise be chosen by its lower pid and nothing would come forward.
+    if (const auto owner = nameOwnerProcess(std::string(bundleIdentifier))) {
+        std::stable_partition(applications.begin(), applications.end(),
+                              [&](const RunningApplication& application) {
+                                  return application.processIdentifier == *owner;
+                              });
+    }
+    return applications;
+}
+
+std::optional<std::int32_t> SystemApplicationActivator::nameOwnerProcess(const std::string& name) {
+    if (!bus_ || !g_dbus_is_name(name.c_str()))
+        return std::nullopt;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(u)"),
+        G_DBUS_CALL_FLAGS_NONE, activationTimeoutMilliseconds, nullptr, nullptr);
+    if (!reply)
+        return std::nullopt;
+    guint32 ownerPid = 0;
+    g_variant_get(reply, "(u)", &ownerPid);
+    g_variant_unref(reply);
+    return static_cast<std::int32_t>(ownerPid);
 }
 
 void SystemApplicationActivator::activate(const RunningApplication& application) {
@@ -45,16 +74,7 @@ void SystemApplicationActivator::activate(const RunningApplication& application)
     const std::string& name = *application.bundleIdentifier;
 
     // Only the copy that was chosen, when it is the one holding the name.
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "GetConnectionUnixProcessID", g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(u)"),
-        G_DBUS_CALL_FLAGS_NONE, activationTimeoutMilliseconds, nullptr, nullptr);
-    if (!reply)
-        return;
-    guint32 ownerPid = 0;
-    g_variant_get(reply, "(u)", &ownerPid);
-    g_variant_unref(reply);
-    if (static_cast<std::int32_t>(ownerPid) != application.processIdentifier)
+    if (nameOwnerProcess(name) != application.processIdentifier)
         return;
 
     GVariantBuilder platformData;

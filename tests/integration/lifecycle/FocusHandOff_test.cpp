@@ -1,4 +1,4 @@
-// The single-instance hand-off between two processes: a copy of the host app that listens, and a
+// The single-instance hand-off between processes: a copy of the host app that listens, and a
 // second copy, started from the same bundle, that asks it to come forward and quits.
 
 #include "LogindMock.h"
@@ -41,6 +41,13 @@ TEST(FocusHandOff, ASecondCopyReachesTheFirstAsCodeNine) {
         {"DBUS_SYSTEM_BUS_ADDRESS", logind.systemAddress()},
         {"XDG_SESSION_ID", "c1"},
         {"QUORVEL_LOG", "stderr"}};
+    // A copy that never took the bus name, started first so that its pid is the lowest: the
+    // hand-off must still bring forward the copy holding the name.
+    std::string decoyOutput = (root / "decoy.out").string();
+    ChildProcess decoy({executable.string(), "listen"}, {environment, decoyOutput, {}, true});
+    ASSERT_TRUE(pumpUntil([&] {
+        return readFileText(decoyOutput).find("code=1 ") != std::string::npos;
+    })) << readFileText(decoyOutput);
     std::string firstOutput = (root / "first.out").string();
     ChildProcess first({executable.string(), "listen", "--own-name"},
                        {environment, firstOutput, {}, true});
@@ -69,6 +76,9 @@ TEST(FocusHandOff, ASecondCopyReachesTheFirstAsCodeNine) {
     EXPECT_EQ(occurrences(text, "code=9 "), 1u) << text;
     EXPECT_EQ(occurrences(text, "activated"), 1u) << text;
 
+    EXPECT_EQ(readFileText(decoyOutput).find("activated"), std::string::npos);
     first.terminate();
     EXPECT_EQ(first.wait(10), 0) << readFileText(firstOutput);
+    decoy.terminate();
+    EXPECT_EQ(decoy.wait(10), 0) << readFileText(decoyOutput);
 }
