@@ -256,6 +256,12 @@ std::optional<WholeNumber> wholeNumber(std::string_view text) {
 
 } // namespace
 
+bool JsonValue::writtenAsInteger() const {
+    const auto& node = document_->node(index_);
+    return node.kind == Kind::number &&
+           document_->text(node).find_first_of(".eE") == std::string_view::npos;
+}
+
 std::optional<std::uint64_t> JsonValue::unsignedValue(std::uint64_t maximum) const {
     const auto& node = document_->node(index_);
     if (node.kind != Kind::number)

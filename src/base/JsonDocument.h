@@ -38,6 +38,8 @@ public:
 
     std::optional<std::uint64_t> unsignedValue(std::uint64_t maximum) const;
     std::optional<std::int64_t> signedValue(std::int64_t minimum, std::int64_t maximum) const;
+    // Whether this is a number written without a fraction or an exponent.
+    bool writtenAsInteger() const;
     std::optional<bool> boolValue() const;
     // The decoded text (escapes resolved; valid UTF-8, which may hold NUL from "\u0000").
     std::optional<std::string_view> stringValue() const;
