@@ -53,11 +53,9 @@ bool same(JsonValue fast, const Json& dom) {
     case Json::value_t::boolean:
         return fast.boolValue() == dom.get<bool>();
     case Json::value_t::number_unsigned:
+        return fast.unsignedValue(max64) == dom.get<std::uint64_t>();
     case Json::value_t::number_integer:
-        return fast.isNumber() && fast.unsignedValue(max64) == jsonUnsigned(dom, max64) &&
-               fast.unsignedValue(0xFFFFFFFF) == jsonUnsigned(dom, 0xFFFFFFFF) &&
-               fast.signedValue(min64, maxSigned64) == jsonSigned(dom, min64, maxSigned64) &&
-               fast.signedValue(-5, 5) == jsonSigned(dom, -5, 5);
+        return fast.signedValue(min64, maxSigned64) == dom.get<std::int64_t>();
     case Json::value_t::number_float:
         // The library reads a fraction or an exponent through a double, which is not exact.
         return fast.isNumber();

@@ -1,5 +1,6 @@
 #include "base/JsonDocument.h"
 
+#include <charconv>
 #include <limits>
 #include <simdjson.h>
 
@@ -255,6 +256,19 @@ std::optional<WholeNumber> wholeNumber(std::string_view text) {
 }
 
 } // namespace
+
+std::optional<double> JsonValue::doubleValue() const {
+    const auto& node = document_->node(index_);
+    if (node.kind != Kind::number)
+        return std::nullopt;
+    // The reader has checked that the text is a JSON number within the range of a double.
+    auto text = document_->text(node);
+    double value = 0;
+    auto [rest, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() && error != std::errc::result_out_of_range)
+        return std::nullopt;
+    return value;
+}
 
 bool JsonValue::writtenAsInteger() const {
     const auto& node = document_->node(index_);

@@ -38,6 +38,8 @@ public:
 
     std::optional<std::uint64_t> unsignedValue(std::uint64_t maximum) const;
     std::optional<std::int64_t> signedValue(std::int64_t minimum, std::int64_t maximum) const;
+    // The nearest double to a number, whatever its spelling.
+    std::optional<double> doubleValue() const;
     // Whether this is a number written without a fraction or an exponent.
     bool writtenAsInteger() const;
     std::optional<bool> boolValue() const;
