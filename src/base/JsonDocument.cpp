@@ -3,10 +3,27 @@
 #include <charconv>
 #include <limits>
 #include <simdjson.h>
+#include <type_traits>
 
 namespace quorvel {
 
 namespace ondemand = simdjson::ondemand;
+
+namespace {
+
+// Digits without a leading zero, at most 19 of them: a well-formed number below 2^63, the common
+// case, which needs no conversion to be checked.
+bool plainInteger(std::string_view text) {
+    if (text.empty() || text.size() > 19 || (text[0] == '0' && text.size() > 1))
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 // Walks a whole document once, depth first, and appends a node for every value. Every value is
 // visited, so that the parser checks all of it, not only what a decoder later reads.
@@ -53,10 +70,13 @@ private:
         }
         case ondemand::json_type::number: {
             // The text is kept as written; the conversion only checks that the number is well
-            // formed and fits in a double.
+            // formed and fits in a double. A plain integer inside a container needs no check; a
+            // scalar document must be read to its end.
+            constexpr bool wholeDocument = std::is_same_v<Source, ondemand::document>;
             std::string_view text;
             double ignored;
-            if (!rawToken(source, text) || source.get_double().get(ignored))
+            if (!rawToken(source, text) ||
+                ((wholeDocument || !plainInteger(text)) && source.get_double().get(ignored)))
                 return false;
             // The raw token of a scalar document may run on into trailing whitespace.
             while (!text.empty() && (text.back() == ' ' || text.back() == '\n' ||
@@ -186,6 +206,11 @@ struct WholeNumber {
 
 std::optional<WholeNumber> wholeNumber(std::string_view text) {
     WholeNumber result;
+    if (plainInteger(text)) {
+        for (char digit : text)
+            result.magnitude = result.magnitude * 10 + static_cast<std::uint64_t>(digit - '0');
+        return result;
+    }
     std::size_t at = 0;
     if (at < text.size() && text[at] == '-') {
         result.negative = true;
