@@ -1,9 +1,8 @@
 // Status shell speed: decoding plus presentation of a full snapshot, one acknowledgement frame
 // (pixmaps redrawn at a new opacity and published), and the bus traffic of an idle second.
-#include "base/JsonReader.h"
+#include "base/JsonDocument.h"
 #include "quorvel_shell_bridge.h"
 #include "shell/BrandedStatusIcon.h"
-#include "shell/ReferenceSnapshotDecoder.h"
 #include "shell/ShellBridge.h"
 #include "shell/SnapshotDocuments.h"
 #include "shell/StatusPixmaps.h"
@@ -32,7 +31,7 @@ BENCHMARK(BM_DecodeAndPresentFullSnapshot)->Unit(benchmark::kMicrosecond);
 static void BM_ReadFullSnapshotJson(benchmark::State& state) {
     std::string text = dumpCompact(test::fullSnapshotDocument());
     for (auto _ : state) {
-        auto document = JsonReader::read(text);
+        auto document = JsonDocument::read(text);
         benchmark::DoNotOptimize(document);
     }
 }
@@ -46,17 +45,6 @@ static void BM_DecodeFullSnapshot(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DecodeFullSnapshot)->Unit(benchmark::kMicrosecond);
-
-// The same document through the reference decoder (a full DOM parse), for comparison.
-static void BM_DecodeAndPresentFullSnapshotWithDomParse(benchmark::State& state) {
-    std::string text = dumpCompact(test::fullSnapshotDocument());
-    for (auto _ : state) {
-        auto snapshot = test::reference::decode(text);
-        auto presentation = StatusPresentation::make(snapshot, 500);
-        benchmark::DoNotOptimize(presentation);
-    }
-}
-BENCHMARK(BM_DecodeAndPresentFullSnapshotWithDomParse)->Unit(benchmark::kMicrosecond);
 
 static void BM_AcknowledgementFramePixmaps(benchmark::State& state) {
     auto icon = *BrandedStatusIcon::make();

@@ -18,13 +18,8 @@ inline std::optional<Json> parseJson(const Bytes& bytes) {
     return parseJson(textOf(bytes));
 }
 
-// Strict readers for decoders of outside input. A whole number is accepted also when written with a
-// fraction or an exponent ("1.0", "1e2"), as long as its value is whole and within range; a string,
-// a boolean or null is never a number.
-std::optional<std::uint64_t> jsonUnsigned(const Json& value, std::uint64_t maximum);
-std::optional<std::int64_t> jsonSigned(const Json& value, std::int64_t minimum,
-                                       std::int64_t maximum);
-std::optional<bool> jsonBool(const Json& value);
+// The text of a string value; nothing for any other kind. (Outside input is read with the strict
+// document reader of base/JsonDocument.h, which reads numbers exactly.)
 std::optional<std::string> jsonString(const Json& value);
 
 // Compact text with keys in ascending order; invalid UTF-8 in strings is replaced rather than

@@ -3,11 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/stat.h>
 #include <unistd.h>
-
-#define SD_JOURNAL_SUPPRESS_LOCATION
-#include <systemd/sd-journal.h>
 
 namespace quorvel {
 
@@ -36,17 +32,6 @@ void appendArgument(std::string& out, const LogArgument& argument, bool asBool) 
         argument);
 }
 
-class JournalLogSink : public LogSink {
-public:
-    void write(const LogRecord& record) override {
-        sd_journal_send("MESSAGE=%s", record.message.c_str(), "PRIORITY=%d",
-                        record.level == LogLevel::error ? 3 : 6, "SYSLOG_IDENTIFIER=%s",
-                        program_invocation_short_name, "QUORVEL_SUBSYSTEM=%s",
-                        record.subsystem.c_str(), "QUORVEL_CATEGORY=%s", record.category.c_str(),
-                        nullptr);
-    }
-};
-
 class StandardErrorLogSink : public LogSink {
 public:
     void write(const LogRecord& record) override {
@@ -59,17 +44,13 @@ public:
     }
 };
 
-bool journalReachable() {
-    struct stat status {};
-    return ::stat("/run/systemd/journal/socket", &status) == 0 && S_ISSOCK(status.st_mode);
-}
-
 std::shared_ptr<LogSink> defaultSink() {
     const char* choice = std::getenv("QUORVEL_LOG");
-    if ((choice && std::string_view(choice) == "stderr") || !journalReachable()) {
-        return makeStandardErrorLogSink();
+    if (!choice || std::string_view(choice) != "stderr") {
+        if (auto system = makeSystemLogSink())
+            return system;
     }
-    return makeJournalLogSink();
+    return makeStandardErrorLogSink();
 }
 
 std::mutex& sinkMutex() {
@@ -151,10 +132,6 @@ std::shared_ptr<LogSink> setLogSink(std::shared_ptr<LogSink> sink) {
     auto previous = std::move(sinkSlot());
     sinkSlot() = std::move(sink);
     return previous;
-}
-
-std::shared_ptr<LogSink> makeJournalLogSink() {
-    return std::make_shared<JournalLogSink>();
 }
 
 std::shared_ptr<LogSink> makeStandardErrorLogSink() {

@@ -62,12 +62,13 @@ private:
 };
 
 // The process-wide sink. Chosen on first use: standard error when QUORVEL_LOG=stderr or when the
-// journal socket is absent, else the systemd journal.
+// system log is not reachable, else the system log.
 std::shared_ptr<LogSink> currentLogSink();
 // Replaces the process-wide sink (tests install a recording sink); returns the previous one.
 std::shared_ptr<LogSink> setLogSink(std::shared_ptr<LogSink> sink);
 
-std::shared_ptr<LogSink> makeJournalLogSink();
+// The platform's own log (on Linux the systemd journal); nothing when it is not reachable.
+std::shared_ptr<LogSink> makeSystemLogSink();
 std::shared_ptr<LogSink> makeStandardErrorLogSink();
 
 // Keeps every record, for tests and benchmarks.

@@ -4,8 +4,6 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace quorvel {
 
@@ -22,10 +20,6 @@ std::shared_ptr<MainLoop>& sharedSlot() {
 }
 
 } // namespace
-
-bool isProcessMainThread() {
-    return static_cast<pid_t>(::syscall(SYS_gettid)) == ::getpid();
-}
 
 void MainLoop::invokeSync(const std::function<void()>& task) {
     if (isMainThread()) {

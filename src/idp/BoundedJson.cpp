@@ -1,49 +1,60 @@
 #include "idp/BoundedJson.h"
 
+#include "base/JsonDocument.h"
+
+#include <limits>
+
 namespace quorvel::idp {
 
 namespace {
 
-// Depth of the deepest array or object, counting only brackets outside strings.
-std::size_t nestingDepth(std::string_view text, std::size_t stopAbove) {
-    std::size_t depth = 0;
-    std::size_t deepest = 0;
-    bool inString = false;
-    bool escaped = false;
-    for (char c : text) {
-        if (inString) {
-            if (escaped) {
-                escaped = false;
-            } else if (c == '\\') {
-                escaped = true;
-            } else if (c == '"') {
-                inString = false;
-            }
-            continue;
+// The same value as the JSON library holds it: integers written as such stay integers (signed
+// when they fit, else unsigned), every other number is the nearest double. The last duplicate of
+// a key counts.
+Json toJson(JsonValue value) {
+    switch (value.kind()) {
+    case JsonValue::Kind::null:
+        return nullptr;
+    case JsonValue::Kind::boolean:
+        return *value.boolValue();
+    case JsonValue::Kind::number:
+        if (value.writtenAsInteger()) {
+            if (auto number = value.signedValue(std::numeric_limits<std::int64_t>::min(),
+                                                std::numeric_limits<std::int64_t>::max()))
+                return *number;
+            if (auto number = value.unsignedValue(std::numeric_limits<std::uint64_t>::max()))
+                return *number;
         }
-        if (c == '"') {
-            inString = true;
-        } else if (c == '{' || c == '[') {
-            if (++depth > deepest)
-                deepest = depth;
-            if (deepest > stopAbove)
-                return deepest;
-        } else if ((c == '}' || c == ']') && depth > 0) {
-            --depth;
-        }
+        return value.doubleValue().value_or(0);
+    case JsonValue::Kind::string:
+        return std::string(*value.stringValue());
+    case JsonValue::Kind::array: {
+        Json array = Json::array();
+        for (auto element : value.elements())
+            array.push_back(toJson(element));
+        return array;
     }
-    return deepest;
+    case JsonValue::Kind::object: {
+        Json object = Json::object();
+        for (auto member : value.members())
+            object[std::string(member.key)] = toJson(member.value);
+        return object;
+    }
+    }
+    return nullptr;
 }
 
 } // namespace
 
 std::optional<Json> parseJsonObject(std::string_view text, std::size_t maxDepth) {
-    if (nestingDepth(text, maxDepth) > maxDepth)
+    // The answer's size is bounded where it is received.
+    JsonLimits limits{std::numeric_limits<std::uint32_t>::max() / 2,
+                      static_cast<std::uint32_t>(std::min<std::size_t>(
+                          maxDepth, std::numeric_limits<std::uint32_t>::max()))};
+    auto document = JsonDocument::read(text, limits);
+    if (!document || !document->root().isObject())
         return std::nullopt;
-    auto value = parseJson(text);
-    if (!value || !value->is_object())
-        return std::nullopt;
-    return value;
+    return toJson(document->root());
 }
 
 std::string describeJson(const Json& value) {

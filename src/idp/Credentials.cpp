@@ -1,11 +1,13 @@
 #include "idp/Credentials.h"
 
+#include "base/JsonDocument.h"
 #include "idp/BoundedJson.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace quorvel::idp {
 
@@ -28,6 +30,18 @@ bool readOptionalString(const Json& object, const char* key, std::optional<std::
     if (!found->is_string())
         return false;
     out = found->get<std::string>();
+    return true;
+}
+
+// The same for a value of the strict reader.
+bool readOptionalString(JsonValue object, const char* key, std::optional<std::string>& out) {
+    auto found = object.find(key);
+    if (!found || found->isNull())
+        return true;
+    auto text = found->stringValue();
+    if (!text)
+        return false;
+    out = std::string(*text);
     return true;
 }
 
@@ -133,41 +147,40 @@ Bytes Credentials::archive() const {
 }
 
 std::optional<Credentials> Credentials::unarchive(const Bytes& data) {
-    auto document = parseJsonObject(textOf(data));
-    if (!document)
+    auto document = JsonDocument::read(
+        textOf(data), JsonLimits{std::numeric_limits<std::uint32_t>::max() / 2, 32});
+    if (!document || !document->root().isObject())
         return std::nullopt;
-    auto member = [&](const char* key) -> const Json* {
-        auto found = document->find(key);
-        return found == document->end() ? nullptr : &*found;
+    auto object = document->root();
+    auto text = [&](const char* key) -> std::optional<std::string_view> {
+        auto found = object.find(key);
+        return found ? found->stringValue() : std::nullopt;
     };
-    const Json* format = member("format");
-    const Json* version = member("version");
-    if (!format || jsonString(*format) != std::optional<std::string>(archiveFormat) || !version ||
-        jsonSigned(*version, 0, INT64_MAX) !=
+    auto version = object.find("version");
+    if (text("format") != std::optional<std::string_view>(archiveFormat) || !version ||
+        version->signedValue(0, INT64_MAX) !=
             std::optional<std::int64_t>(credentialsArchiveVersion)) {
         return std::nullopt;
     }
     Credentials credentials;
-    const Json* accessToken = member("accessToken");
-    const Json* tokenType = member("tokenType");
-    const Json* idToken = member("idToken");
-    const Json* expiresIn = member("expiresIn");
-    if (!accessToken || !accessToken->is_string() || !tokenType || !tokenType->is_string() ||
-        !idToken || !idToken->is_string() || !expiresIn) {
+    auto accessToken = text("accessToken");
+    auto tokenType = text("tokenType");
+    auto idToken = text("idToken");
+    auto expiresIn = object.find("expiresIn");
+    if (!accessToken || !tokenType || !idToken || !expiresIn)
         return std::nullopt;
-    }
     // About 285 years either side of 1970: what a nanosecond system_clock time point holds.
-    auto milliseconds = jsonSigned(*expiresIn, -9'000'000'000'000, 9'000'000'000'000);
+    auto milliseconds = expiresIn->signedValue(-9'000'000'000'000, 9'000'000'000'000);
     if (!milliseconds)
         return std::nullopt;
-    credentials.accessToken = accessToken->get<std::string>();
-    credentials.tokenType = tokenType->get<std::string>();
-    credentials.idToken = idToken->get<std::string>();
+    credentials.accessToken = std::string(*accessToken);
+    credentials.tokenType = std::string(*tokenType);
+    credentials.idToken = std::string(*idToken);
     credentials.expiresAt = TimePoint(
         std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(*milliseconds)));
-    if (!readOptionalString(*document, "refreshToken", credentials.refreshToken) ||
-        !readOptionalString(*document, "scope", credentials.scope) ||
-        !readOptionalString(*document, "recoveryCode", credentials.recoveryCode)) {
+    if (!readOptionalString(object, "refreshToken", credentials.refreshToken) ||
+        !readOptionalString(object, "scope", credentials.scope) ||
+        !readOptionalString(object, "recoveryCode", credentials.recoveryCode)) {
         return std::nullopt;
     }
     return credentials;

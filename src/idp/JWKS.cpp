@@ -1,8 +1,9 @@
 #include "idp/JWKS.h"
 
+#include "base/JsonDocument.h"
 #include "idp/Base64URL.h"
-#include "idp/BoundedJson.h"
 
+#include <limits>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -25,11 +26,10 @@ BigNumber bigNumber(const Bytes& bytes) {
     return BigNumber(BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr));
 }
 
-std::optional<std::string> stringMember(const Json& object, const char* name) {
+std::optional<std::string> stringMember(JsonValue object, const char* name) {
     auto found = object.find(name);
-    if (found == object.end())
-        return std::nullopt;
-    return jsonString(*found);
+    auto text = found ? found->stringValue() : std::nullopt;
+    return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 } // namespace
@@ -80,15 +80,17 @@ int RSAPublicKey::bits() const {
 }
 
 std::optional<JSONWebKeySet> JSONWebKeySet::parse(std::string_view text) {
-    auto document = parseJsonObject(text);
-    if (!document)
+    // The answer's size is bounded where it is received; nesting is bounded here.
+    auto document =
+        JsonDocument::read(text, JsonLimits{std::numeric_limits<std::uint32_t>::max() / 2, 32});
+    if (!document || !document->root().isObject())
         return std::nullopt;
-    auto keys = document->find("keys");
-    if (keys == document->end() || !keys->is_array())
+    auto keys = document->root().find("keys");
+    if (!keys || !keys->isArray())
         return std::nullopt;
     JSONWebKeySet set;
-    for (const Json& entry : *keys) {
-        if (!entry.is_object())
+    for (auto entry : keys->elements()) {
+        if (!entry.isObject())
             continue;
         auto kty = stringMember(entry, "kty");
         auto kid = stringMember(entry, "kid");
@@ -96,11 +98,9 @@ std::optional<JSONWebKeySet> JSONWebKeySet::parse(std::string_view text) {
         auto e = stringMember(entry, "e");
         if (!kty || *kty != "RSA" || !kid || !n || !e)
             continue;
-        if (entry.contains("use") &&
-            stringMember(entry, "use") != std::optional<std::string>("sig"))
+        if (entry.find("use") && stringMember(entry, "use") != std::optional<std::string>("sig"))
             continue;
-        if (entry.contains("alg") &&
-            stringMember(entry, "alg") != std::optional<std::string>("RS256"))
+        if (entry.find("alg") && stringMember(entry, "alg") != std::optional<std::string>("RS256"))
             continue;
         auto modulus = base64URLDecode(*n);
         auto exponent = base64URLDecode(*e);

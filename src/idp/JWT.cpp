@@ -21,7 +21,7 @@ std::optional<std::string> JWT::keyID() const {
     return jsonString(*found);
 }
 
-Expected<JWT, JWTDecodeError> decodeJWT(std::string_view token) {
+Expected<JWT, TokenFormatError> decodeJWT(std::string_view token) {
     std::vector<std::string_view> parts;
     std::size_t start = 0;
     for (;;) {
@@ -34,10 +34,10 @@ Expected<JWT, JWTDecodeError> decodeJWT(std::string_view token) {
         start = dot + 1;
     }
     if (parts.size() != 3) {
-        return unexpected(JWTDecodeError(JWTDecodeError::Kind::invalidPartCount,
-                                         "The JWT " + std::string(token) + " has " +
-                                             std::to_string(parts.size()) +
-                                             " parts when it should have 3 parts."));
+        return unexpected(TokenFormatError(TokenFormatError::Kind::wrongPartCount,
+                                           "The JWT " + std::string(token) + " has " +
+                                               std::to_string(parts.size()) +
+                                               " parts when it should have 3 parts."));
     }
     JWT jwt;
     Json* targets[2] = {&jwt.header, &jwt.body};
@@ -46,22 +46,22 @@ Expected<JWT, JWTDecodeError> decodeJWT(std::string_view token) {
         auto decoded = base64URLDecode(part);
         if (!decoded) {
             return unexpected(
-                JWTDecodeError(JWTDecodeError::Kind::invalidBase64URL,
-                               "Failed to decode Base64URL value " + std::string(part)));
+                TokenFormatError(TokenFormatError::Kind::badBase64URL,
+                                 "Failed to decode Base64URL value " + std::string(part)));
         }
         auto object = parseJsonObject(textOf(*decoded));
         if (!object) {
             return unexpected(
-                JWTDecodeError(JWTDecodeError::Kind::invalidJSON,
-                               "Failed to parse JSON from Base64URL value " + std::string(part)));
+                TokenFormatError(TokenFormatError::Kind::badJSON,
+                                 "Failed to parse JSON from Base64URL value " + std::string(part)));
         }
         *targets[i] = std::move(*object);
     }
     auto signature = base64URLDecode(parts[2]);
     if (!signature) {
         return unexpected(
-            JWTDecodeError(JWTDecodeError::Kind::invalidBase64URL,
-                           "Failed to decode Base64URL value " + std::string(parts[2])));
+            TokenFormatError(TokenFormatError::Kind::badBase64URL,
+                             "Failed to decode Base64URL value " + std::string(parts[2])));
     }
     jwt.signature = std::move(*signature);
     jwt.text = std::string(token);

@@ -24,10 +24,10 @@ struct JWT {
     std::optional<std::string> keyID() const;     // header "kid", when a string
 };
 
-class JWTDecodeError final : public Error {
+class TokenFormatError final : public Error {
 public:
-    enum class Kind { invalidPartCount, invalidBase64URL, invalidJSON };
-    JWTDecodeError(Kind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
+    enum class Kind { wrongPartCount, badBase64URL, badJSON };
+    TokenFormatError(Kind kind, std::string message) : kind_(kind), message_(std::move(message)) {}
     Kind kind() const { return kind_; }
     std::string message() const override { return message_; }
 
@@ -38,6 +38,6 @@ private:
 
 // Splits at "." into exactly three parts, Base64URL-decodes all three, and parses the first two
 // as JSON objects (nested at most 32 deep). Never throws, whatever the input.
-Expected<JWT, JWTDecodeError> decodeJWT(std::string_view token);
+Expected<JWT, TokenFormatError> decodeJWT(std::string_view token);
 
 } // namespace quorvel::idp

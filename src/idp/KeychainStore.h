@@ -18,7 +18,7 @@ enum class KeychainAccessibility {
 };
 
 // The keychain wrapper used as the credential store: one data item per (service, key) in the
-// user's default keyring collection, reached through the Secret Service (libsecret). Items carry
+// user's default keyring collection, reached through the Secret Service. Items carry
 // the schema "com.quorvel.GenericPassword" with the attributes "service" and "account" (the key),
 // plus "access-group" when one is given. Every call is synchronous and bounded by a time limit
 // (a keyring that waits on an unlock prompt longer than that fails the call).

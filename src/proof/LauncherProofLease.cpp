@@ -6,42 +6,38 @@ namespace quorvel {
 
 namespace {
 
-const Json* member(const Json& object, const char* key) {
-    auto it = object.find(key);
-    return it == object.end() ? nullptr : &*it;
-}
-
-std::optional<std::string> requiredString(const Json& object, const char* key) {
-    const Json* value = member(object, key);
-    return value ? jsonString(*value) : std::nullopt;
+std::optional<std::string> requiredString(JsonValue object, const char* key) {
+    auto value = object.find(key);
+    auto text = value ? value->stringValue() : std::nullopt;
+    return text ? std::optional<std::string>(*text) : std::nullopt;
 }
 
 // Absent or null gives an absent field; any other non-string fails the whole decoding.
-std::optional<std::optional<std::string>> optionalString(const Json& object, const char* key) {
-    const Json* value = member(object, key);
-    if (!value || value->is_null())
+std::optional<std::optional<std::string>> optionalString(JsonValue object, const char* key) {
+    auto value = object.find(key);
+    if (!value || value->isNull())
         return std::optional<std::string>();
-    auto text = jsonString(*value);
+    auto text = value->stringValue();
     if (!text)
         return std::nullopt;
-    return std::optional<std::string>(std::move(*text));
+    return std::optional<std::string>(*text);
 }
 
-std::optional<std::int64_t> requiredInteger(const Json& object, const char* key,
-                                            std::int64_t minimum, std::int64_t maximum) {
-    const Json* value = member(object, key);
-    return value ? jsonSigned(*value, minimum, maximum) : std::nullopt;
+std::optional<std::int64_t> requiredInteger(JsonValue object, const char* key, std::int64_t minimum,
+                                            std::int64_t maximum) {
+    auto value = object.find(key);
+    return value ? value->signedValue(minimum, maximum) : std::nullopt;
 }
 
-std::optional<TimePoint> requiredTime(const Json& object, const char* key) {
+std::optional<TimePoint> requiredTime(JsonValue object, const char* key) {
     auto text = requiredString(object, key);
     return text ? parseInternetDateTime(*text, FractionalSeconds::rejected) : std::nullopt;
 }
 
 } // namespace
 
-std::optional<LauncherProofLease> LauncherProofLease::decode(const Json& object) {
-    if (!object.is_object())
+std::optional<LauncherProofLease> LauncherProofLease::decode(JsonValue object) {
+    if (!object.isObject())
         return std::nullopt;
     auto schemaVersion =
         requiredInteger(object, "schemaVersion", std::numeric_limits<std::int64_t>::min(),
@@ -74,8 +70,8 @@ std::optional<LauncherProofLease> LauncherProofLease::decode(const Json& object)
 }
 
 std::optional<LauncherProofLease> LauncherProofLease::decode(const Bytes& bytes) {
-    auto object = parseJson(bytes);
-    return object ? decode(*object) : std::nullopt;
+    auto document = JsonDocument::read(textOf(bytes));
+    return document ? decode(document->root()) : std::nullopt;
 }
 
 } // namespace quorvel

@@ -2,7 +2,7 @@
 
 #include "base/Bytes.h"
 #include "base/InternetDateTime.h"
-#include "base/Json.h"
+#include "base/JsonDocument.h"
 
 #include <cstdint>
 #include <optional>
@@ -30,7 +30,7 @@ struct LauncherProofLease {
     // Decodes the JSON types only (integers in range, strings, internet date-times with whole
     // seconds and a zone); the key-set rule and the value rules are the lease store's.
     // Nothing for anything but such an object; never throws.
-    static std::optional<LauncherProofLease> decode(const Json& object);
+    static std::optional<LauncherProofLease> decode(JsonValue object);
     static std::optional<LauncherProofLease> decode(const Bytes& bytes);
 };
 

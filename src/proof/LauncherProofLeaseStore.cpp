@@ -23,10 +23,10 @@ const std::set<std::string> localRelayLeaseKeys = {"localE2ERunId", "uploadFault
 
 enum class LeaseKeySet { base, withLocalRelay };
 
-std::optional<LeaseKeySet> keySetOf(const Json& object) {
+std::optional<LeaseKeySet> keySetOf(JsonValue object) {
     std::set<std::string> keys;
-    for (const auto& item : object.items())
-        keys.insert(item.key());
+    for (auto member : object.members())
+        keys.emplace(member.key);
     if (keys == baseLeaseKeys)
         return LeaseKeySet::base;
     std::set<std::string> extended = baseLeaseKeys;
@@ -184,13 +184,13 @@ void LauncherProofLeaseStore::recoverAbandonedClaims(TimePoint now) const {
 
 std::optional<LauncherProofLease> LauncherProofLeaseStore::validatedLease(const Bytes& bytes,
                                                                           TimePoint now) {
-    auto object = parseJson(bytes);
-    if (!object || !object->is_object())
+    auto document = JsonDocument::read(textOf(bytes));
+    if (!document || !document->root().isObject())
         return std::nullopt;
-    auto keySet = keySetOf(*object);
+    auto keySet = keySetOf(document->root());
     if (!keySet)
         return std::nullopt;
-    auto lease = LauncherProofLease::decode(*object);
+    auto lease = LauncherProofLease::decode(document->root());
     if (!lease)
         return std::nullopt;
 

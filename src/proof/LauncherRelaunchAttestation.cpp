@@ -1,6 +1,7 @@
 #include "proof/LauncherRelaunchAttestation.h"
 
 #include "base/Json.h"
+#include "base/JsonDocument.h"
 
 #include <limits>
 
@@ -30,19 +31,21 @@ std::optional<LauncherRelaunchAttestation>
 LauncherRelaunchAttestation::decode(std::string_view line) {
     if (!line.empty() && line.back() == '\n')
         line.remove_suffix(1);
-    auto object = parseJson(line);
-    if (!object || !object->is_object())
+    auto document = JsonDocument::read(line);
+    if (!document || !document->root().isObject())
         return std::nullopt;
+    auto object = document->root();
     auto text = [&](const char* key) -> std::optional<std::string> {
-        auto it = object->find(key);
-        return it == object->end() ? std::nullopt : jsonString(*it);
+        auto found = object.find(key);
+        auto value = found ? found->stringValue() : std::nullopt;
+        return value ? std::optional<std::string>(*value) : std::nullopt;
     };
     auto pid = [&](const char* key) -> std::optional<std::int32_t> {
-        auto it = object->find(key);
-        if (it == object->end())
+        auto found = object.find(key);
+        if (!found)
             return std::nullopt;
-        auto value = jsonSigned(*it, std::numeric_limits<std::int32_t>::min(),
-                                std::numeric_limits<std::int32_t>::max());
+        auto value = found->signedValue(std::numeric_limits<std::int32_t>::min(),
+                                        std::numeric_limits<std::int32_t>::max());
         return value ? std::optional(static_cast<std::int32_t>(*value)) : std::nullopt;
     };
     auto sourceText = text("source");

@@ -1,6 +1,6 @@
 #include "shell/RecorderSnapshot.h"
 
-#include "base/JsonReader.h"
+#include "base/JsonDocument.h"
 
 #include <array>
 #include <bit>
@@ -304,7 +304,7 @@ std::optional<RecorderSnapshot> RecorderSnapshot::decode(std::string_view json,
     // The reader refuses NUL bytes anywhere (JSON text never holds one raw), trailing data and
     // documents beyond the limits.
     auto document =
-        JsonReader::read(json, JsonReaderLimits{maximumDocumentBytes, maximumDocumentDepth});
+        JsonDocument::read(json, JsonLimits{maximumDocumentBytes, maximumDocumentDepth});
     if (!document || !document->root().isObject()) {
         if (refusal)
             *refusal =

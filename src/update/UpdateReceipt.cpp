@@ -1,6 +1,7 @@
 #include "update/UpdateReceipt.h"
 
 #include "base/Json.h"
+#include "base/JsonDocument.h"
 
 #include <limits>
 
@@ -35,47 +36,45 @@ std::optional<UpdateReceiptState> updateReceiptStateFromString(std::string_view 
 namespace {
 
 // Reads a required string: absent when the key is missing or holds anything but a string.
-bool readRequired(const Json& object, const char* key, std::string& out) {
+bool readRequired(JsonValue object, const char* key, std::string& out) {
     auto found = object.find(key);
-    if (found == object.end())
-        return false;
-    auto text = jsonString(*found);
+    auto text = found ? found->stringValue() : std::nullopt;
     if (!text)
         return false;
-    out = std::move(*text);
+    out = *text;
     return true;
 }
 
 // Reads an optional string: a missing key or null gives an absent field; any other non-string
 // value makes the receipt unreadable.
-bool readOptional(const Json& object, const char* key, std::optional<std::string>& out) {
+bool readOptional(JsonValue object, const char* key, std::optional<std::string>& out) {
     auto found = object.find(key);
-    if (found == object.end() || found->is_null()) {
+    if (!found || found->isNull()) {
         out.reset();
         return true;
     }
-    auto text = jsonString(*found);
+    auto text = found->stringValue();
     if (!text)
         return false;
-    out = std::move(*text);
+    out = std::string(*text);
     return true;
 }
 
 } // namespace
 
 std::optional<UpdateReceipt> UpdateReceipt::decode(const Bytes& data) {
-    auto parsed = parseJson(data);
-    if (!parsed || !parsed->is_object())
+    auto document = JsonDocument::read(textOf(data));
+    if (!document || !document->root().isObject())
         return std::nullopt;
-    const Json& object = *parsed;
+    auto object = document->root();
 
     UpdateReceipt receipt;
     auto schema = object.find("schema");
     // An integer as written: 1.0 and 1e0 are numbers of another kind, and refused.
-    if (schema == object.end() || !schema->is_number_integer())
+    if (!schema || !schema->writtenAsInteger())
         return std::nullopt;
-    auto schemaValue = jsonSigned(*schema, std::numeric_limits<std::int64_t>::min(),
-                                  std::numeric_limits<std::int64_t>::max());
+    auto schemaValue = schema->signedValue(std::numeric_limits<std::int64_t>::min(),
+                                           std::numeric_limits<std::int64_t>::max());
     if (!schemaValue)
         return std::nullopt;
     receipt.schema = *schemaValue;

@@ -1,30 +1,52 @@
 #include "base/Json.h"
+#include "base/JsonDocument.h"
 
 #include <gtest/gtest.h>
 
 using namespace quorvel;
 
-TEST(Json, StrictNumbersAcceptOnlyWholeValuesInRange) {
-    auto read = [](const char* text, std::uint64_t max) {
-        return jsonUnsigned(*parseJson(text), max);
+TEST(Json, TheDocumentReaderReadsIntegersExactlyWithinEachRange) {
+    constexpr auto none = std::optional<std::int64_t>();
+    struct Case {
+        const char* text;
+        std::optional<std::uint64_t> asUnsigned; // up to UINT64_MAX
+        std::optional<std::int64_t> asSigned;    // INT64_MIN to INT64_MAX
     };
-    EXPECT_EQ(read("18446744073709551615", UINT64_MAX), UINT64_MAX);
-    EXPECT_FALSE(read("18446744073709551616", UINT64_MAX));
-    EXPECT_EQ(read("4294967295", UINT32_MAX), 4294967295u);
-    EXPECT_FALSE(read("4294967296", UINT32_MAX));
-    EXPECT_FALSE(read("-1", UINT64_MAX));
-    EXPECT_FALSE(read("1.5", UINT64_MAX));
-    EXPECT_EQ(read("1.0", UINT64_MAX), 1u);
-    EXPECT_EQ(read("1e2", UINT64_MAX), 100u);
-    EXPECT_FALSE(read("\"1\"", UINT64_MAX));
-    EXPECT_FALSE(read("true", UINT64_MAX));
-    EXPECT_FALSE(read("null", UINT64_MAX));
-    auto readSigned = [](const char* text) {
-        return jsonSigned(*parseJson(text), INT32_MIN, INT32_MAX);
+    const Case table[] = {
+        {"18446744073709551615", UINT64_MAX, none},
+        {"18446744073709551615.0", UINT64_MAX, none},
+        {"18446744073709551616", std::nullopt, none},
+        {"9223372036854775807", 9223372036854775807ULL, INT64_MAX},
+        {"-9223372036854775808", std::nullopt, INT64_MIN},
+        {"-9223372036854775808.0e0", std::nullopt, INT64_MIN},
+        {"-9223372036854775809", std::nullopt, none},
+        {"9007199254740993", 9007199254740993ULL, 9007199254740993LL},
+        {"9007199254740993.0", 9007199254740993ULL, 9007199254740993LL},
+        {"1e2", 100, 100},
+        {"-1e2", std::nullopt, -100},
+        {"12300e-2", 123, 123},
+        {"-0", 0, 0},
+        {"1.5", std::nullopt, none},
+        {"1e-400", std::nullopt, none},
+        {"1.00000000000000000001", std::nullopt, none},
+        {"2.0000000000000001", std::nullopt, none},
+        {"1e19", 10000000000000000000ULL, none},
+        {"1e20", std::nullopt, none},
+        {"\"1\"", std::nullopt, none},
+        {"true", std::nullopt, none},
+        {"null", std::nullopt, none},
     };
-    EXPECT_EQ(readSigned("-2147483648"), INT32_MIN);
-    EXPECT_FALSE(readSigned("2147483648"));
-    EXPECT_FALSE(readSigned("\"500\""));
+    for (const auto& [text, asUnsigned, asSigned] : table) {
+        auto document = JsonDocument::read(std::string("[") + text + "]");
+        ASSERT_TRUE(document) << text;
+        auto value = *document->root().elements().begin();
+        EXPECT_EQ(value.unsignedValue(UINT64_MAX), asUnsigned) << text;
+        EXPECT_EQ(value.signedValue(INT64_MIN, INT64_MAX), asSigned) << text;
+    }
+    auto one = JsonDocument::read("[4294967296, -2147483649]");
+    auto values = one->root().elements().begin();
+    EXPECT_FALSE((*values).unsignedValue(UINT32_MAX));
+    EXPECT_FALSE((*++values).signedValue(INT32_MIN, INT32_MAX));
 }
 
 TEST(Json, ParsingNeverThrowsAndRejectsInvalidText) {

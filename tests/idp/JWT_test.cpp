@@ -31,7 +31,7 @@ TEST(JWT, RefusesMalformedTokensWithTheirMessages) {
     ASSERT_FALSE(two);
     EXPECT_EQ(two.error().message(), "The JWT a.b has 2 parts when it should have 3 parts.");
     EXPECT_EQ(decodeJWT("").error().message(), "The JWT  has 1 parts when it should have 3 parts.");
-    EXPECT_EQ(decodeJWT("a.b.c.d").error().kind(), JWTDecodeError::Kind::invalidPartCount);
+    EXPECT_EQ(decodeJWT("a.b.c.d").error().kind(), TokenFormatError::Kind::wrongPartCount);
 
     auto badBase64 = decodeJWT("a+b." + part("{}") + ".");
     ASSERT_FALSE(badBase64);
@@ -44,11 +44,11 @@ TEST(JWT, RefusesMalformedTokensWithTheirMessages) {
 
     // A JSON value that is not an object, and an object nested too deep, are refused alike.
     EXPECT_EQ(decodeJWT(part("[1]") + "." + part("{}") + ".").error().kind(),
-              JWTDecodeError::Kind::invalidJSON);
+              TokenFormatError::Kind::badJSON);
     std::string deep = std::string(1000, '[') + std::string(1000, ']');
     EXPECT_EQ(decodeJWT(part("{}") + "." + part("{\"a\":" + deep + "}") + ".").error().kind(),
-              JWTDecodeError::Kind::invalidJSON);
+              TokenFormatError::Kind::badJSON);
 
     EXPECT_EQ(decodeJWT(part("{}") + "." + part("{}") + ".a=").error().kind(),
-              JWTDecodeError::Kind::invalidBase64URL);
+              TokenFormatError::Kind::badBase64URL);
 }

@@ -213,6 +213,17 @@ TEST_F(LeaseStoreTest, KeySetsAndTypes) {
         for (const auto& value : values)
             EXPECT_EQ(claimWith(key.c_str(), value), Outcome::deleted) << key << " " << value;
     }
+    // Integers are read exactly from their text: a whole value in any spelling, never a fraction.
+    const std::string document = lease().dump();
+    for (const auto& [spelling, outcome] :
+         std::vector<std::pair<std::string, Outcome>>{{"3.0", Outcome::claimed},
+                                                      {"0.3e1", Outcome::claimed},
+                                                      {"3.0000000000000001", Outcome::deleted},
+                                                      {"3e-400", Outcome::deleted}}) {
+        std::string changed = document;
+        changed.replace(changed.find("\"schemaVersion\":3") + 16, 1, spelling);
+        EXPECT_EQ(claim(bytesOf(changed)), outcome) << spelling;
+    }
     for (const char* text :
          {"", "{", "[]", "3", "null", "\"lease\"", "{\"schemaVersion\":3} trailing"}) {
         EXPECT_EQ(claim(bytesOf(text)), Outcome::deleted) << text;

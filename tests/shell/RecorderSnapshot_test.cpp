@@ -1,9 +1,9 @@
 #include "SnapshotDocuments.h"
 #include "shell/RecorderSnapshot.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
+#include <tuple>
 
 using namespace quorvel;
 using quorvel::test::fullSnapshotDocument;
@@ -140,5 +140,105 @@ TEST(RecorderSnapshot, RefusesWrongTypesOutOfRangeNumbersUnlistedWordsAndMissing
         SnapshotRefusal refusal;
         EXPECT_FALSE(RecorderSnapshot::decode(bad, &refusal)) << testing::PrintToString(bad);
         EXPECT_FALSE(refusal.key.empty()) << testing::PrintToString(bad);
+    }
+}
+
+namespace {
+
+// The full document's text with the number of the first `"key":` written as `raw`.
+std::string withNumber(const std::string& key, const std::string& raw) {
+    std::string text = dumpCompact(fullSnapshotDocument());
+    auto start = text.find("\"" + key + "\":") + key.size() + 3;
+    return text.replace(start, text.find_first_of(",}", start) - start, raw);
+}
+
+} // namespace
+
+TEST(RecorderSnapshot, ReadsIntegersExactlyInEverySpelling) {
+    constexpr auto none = std::optional<std::uint64_t>();
+    const std::vector<std::tuple<std::string, std::string, std::optional<std::uint64_t>>> table = {
+        // A whole value is accepted in any spelling, and read exactly, up to the field's range.
+        {"seq", "9007199254740993", 9007199254740993ULL},
+        {"seq", "9007199254740993.0", 9007199254740993ULL},
+        {"seq", "18446744073709551615", 18446744073709551615ULL},
+        {"seq", "18446744073709551615.0", 18446744073709551615ULL},
+        {"seq", "1.8446744073709551615e19", 18446744073709551615ULL},
+        {"seq", "1e2", 100},
+        {"seq", "1E+2", 100},
+        {"seq", "100e-2", 1},
+        {"seq", "-0", 0},
+        {"seq", "-0.0", 0},
+        {"seq", "0e999999999999", 0},
+        {"sealedSegments", "4294967295.0", 4294967295ULL},
+        // Anything else is refused: a fraction, however small, or a value beyond the range.
+        {"seq", "1e-400", none},
+        {"seq", "-1e-400", none},
+        {"seq", "1.00000000000000000001", none},
+        {"seq", "18446744073709551616", none},
+        {"seq", "18446744073709551615.5", none},
+        {"seq", "1e20", none},
+        {"seq", "1e400", none},
+        {"seq", "-1", none},
+        {"uploadBacklog", "2.0000000000000001", none},
+        {"sealedSegments", "4294967295.0000000000001", none},
+        {"sealedSegments", "4294967296", none},
+        {"seq", "01", none},
+        {"seq", "1.", none},
+        {"seq", "+1", none},
+    };
+    for (const auto& [key, raw, expected] : table) {
+        auto snapshot = RecorderSnapshot::decode(withNumber(key, raw));
+        ASSERT_EQ(snapshot.has_value(), expected.has_value()) << key << " = " << raw;
+        if (snapshot) {
+            EXPECT_EQ(key == "seq" ? snapshot->seq : snapshot->sealedSegments, *expected) << raw;
+        }
+    }
+    EXPECT_EQ(RecorderSnapshot::decode(withNumber("uploadBacklog", "2.0"))->uploadBacklog, 2u);
+}
+
+TEST(RecorderSnapshot, DuplicateKeysEscapesFramingAndBounds) {
+    using namespace std::string_literals;
+    const std::string full = dumpCompact(fullSnapshotDocument());
+    const std::string body = full.substr(1, full.size() - 2);
+    auto nested = [&](std::size_t depth) { // the document itself is one level
+        return "{" + body + ",\"future\":" + std::string(depth - 1, '[') +
+               std::string(depth - 1, ']') + "}";
+    };
+    const std::string padded =
+        full + std::string(RecorderSnapshot::maximumDocumentBytes - full.size(), ' ');
+    const std::vector<std::pair<std::string, bool>> table = {
+        // The last duplicate counts, whether it repairs or breaks the document.
+        {"{\"seq\":-1," + body + "}", true},
+        {"{" + body + ",\"seq\":-1}", false},
+        {"{" + body + ",\"policy\":null}", false},
+        {"{\"uploadConnectivity\":\"satellite\"," + body + "}", true},
+        // Keys are matched by their decoded text; escapes in values are resolved.
+        {"{\"s\\u0065q\":-1," + body + "}", true},
+        {"{" + body + ",\"s\\u0065q\":-1}", false},
+        {"{" + body + ",\"sEq\":-1,\"seq \":-1}", true},
+        {"{" + body + ",\"captureSupervisorState\":\"ch\\u0065cking\"}", true},
+        // Framing: whitespace and a leading byte order mark only.
+        {" \n" + full + "\t\r\n", true},
+        {"\xEF\xBB\xBF" + full, true},
+        {" \xEF\xBB\xBF" + full, false},
+        {full + "x", false},
+        {full + "\0"s, false},
+        {"\0"s + full, false},
+        // Unread values are checked too: a syntax or UTF-8 fault anywhere refuses the document.
+        {"{" + body + ",\"future\":[1e300,-0.0,\"\\ud83d\\ude00\",{\"x\":null}]}", true},
+        {"{" + body + ",\"future\":[1e400]}", false},
+        {"{" + body + ",\"future\":[tru]}", false},
+        {"{" + body + ",\"future\":\"\\uD800\"}", false},
+        {"{" + body + ",\"future\":\"\xED\xA0\x80\"}", false},
+        {"{" + body + ",\"future\":\"\x01\"}", false},
+        // Bounds on nesting and size.
+        {nested(RecorderSnapshot::maximumDocumentDepth), true},
+        {nested(RecorderSnapshot::maximumDocumentDepth + 1), false},
+        {padded, true},
+        {padded + " ", false},
+    };
+    for (const auto& [text, accepted] : table) {
+        EXPECT_EQ(RecorderSnapshot::decode(text).has_value(), accepted)
+            << testing::PrintToString(text.substr(0, 200));
     }
 }

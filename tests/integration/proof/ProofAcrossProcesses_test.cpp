@@ -1,6 +1,7 @@
 // The proof files as several processes see them at once: claims that exactly one process wins,
 // appends that lose and tear nothing, and writers killed at any moment.
 
+#include "base/Json.h"
 #include "proof/LauncherProofLeaseStore.h"
 #include "proof/LauncherProofWitness.h"
 #include "proof/LauncherRelaunchAttestation.h"

@@ -11,19 +11,19 @@
 namespace quorvel {
 
 // Bounds on one document. Beyond either, the text is refused as a whole.
-struct JsonReaderLimits {
+struct JsonLimits {
     std::size_t maximumBytes = 1024 * 1024;
     // Nested arrays and objects; the outermost container is depth 1.
     std::uint32_t maximumDepth = 64;
 };
 
-class JsonReader;
+class JsonDocument;
 
-// One value of a document read by JsonReader: a small handle, valid while the reader (not moved
-// since) and the text it read are alive. The typed accessors answer nothing for a value of another
-// kind, and follow the strict readers of base/Json.h: a number counts as whole also when written
-// with a fraction or an exponent, as long as its value (as the nearest double) is whole and in
-// range.
+// One value of a JsonDocument: a small handle, valid while the document (not moved since) is
+// alive. The typed accessors answer nothing for a value of another kind. Numbers keep the text
+// they were written as, so that integers are read exactly: a number counts as whole also when
+// written with a fraction or an exponent ("1.0", "1e2", "18446744073709551615.0"), as long as
+// the value it denotes is whole and in range ("1.00000000000000000001" and "1e-400" are not).
 class JsonValue {
 public:
     enum class Kind : std::uint8_t { null, boolean, number, string, array, object };
@@ -38,11 +38,13 @@ public:
 
     std::optional<std::uint64_t> unsignedValue(std::uint64_t maximum) const;
     std::optional<std::int64_t> signedValue(std::int64_t minimum, std::int64_t maximum) const;
+    // The nearest double to a number, whatever its spelling.
     std::optional<double> doubleValue() const;
+    // Whether this is a number written without a fraction or an exponent.
+    bool writtenAsInteger() const;
     std::optional<bool> boolValue() const;
     // The decoded text (escapes resolved; valid UTF-8, which may hold NUL from "\u0000").
     std::optional<std::string_view> stringValue() const;
-
     // Members of an object or elements of an array; 0 for any other value.
     std::size_t size() const;
 
@@ -64,10 +66,11 @@ public:
     Range<ElementIterator> elements() const;
 
 private:
-    friend class JsonReader;
-    JsonValue(const JsonReader* reader, std::uint32_t index) : reader_(reader), index_(index) {}
+    friend class JsonDocument;
+    JsonValue(const JsonDocument* document, std::uint32_t index)
+        : document_(document), index_(index) {}
 
-    const JsonReader* reader_;
+    const JsonDocument* document_;
     std::uint32_t index_;
 };
 
@@ -76,53 +79,41 @@ struct JsonValue::Member {
     JsonValue value;
 };
 
-// A strict RFC 8259 reader for decoders of outside input that must be fast. One pass over the
-// bytes builds a compact read-only tree: strings without escapes are views into the text, the
-// others are decoded into a buffer of the document. It refuses, as a whole: any syntax error,
-// invalid UTF-8 (overlong forms, surrogates, values beyond U+10FFFF), a lone surrogate escape, a
-// raw control character in a string, a number whose value overflows a double, anything but
-// whitespace after the value, and a document beyond the limits. A UTF-8 byte order mark at the
-// very start is skipped. No exceptions; nesting is handled without recursion.
-class JsonReader {
+// A JSON text received from outside, read strictly (RFC 8259) into a compact read-only tree. It
+// refuses, as a whole: any syntax error anywhere (also inside values nobody reads), invalid
+// UTF-8, a bad escape, a raw control character in a string, a number that overflows a double,
+// anything but whitespace after the value, and a document beyond the limits. A UTF-8 byte order
+// mark at the very start is skipped. Never throws.
+class JsonDocument {
 public:
-    static std::optional<JsonReader> read(std::string_view text,
-                                          const JsonReaderLimits& limits = {});
+    static std::optional<JsonDocument> read(std::string_view text, const JsonLimits& limits = {});
 
     JsonValue root() const { return JsonValue(this, 0); }
 
 private:
     friend class JsonValue;
-    friend class JsonParser;
-
-    enum class Form : std::uint8_t { none, whole, negative, real, view, decoded };
+    friend class JsonTreeBuilder;
 
     // One value. Containers are followed by their contents (for objects, a key node then a value
     // node per member); `end` is the index just past the value's last node, so that siblings can
-    // be skipped in one step.
+    // be skipped in one step. Strings, keys and numbers point into `text_`: strings decoded,
+    // numbers as written.
     struct Node {
         JsonValue::Kind kind = JsonValue::Kind::null;
-        Form form = Form::none;
+        bool boolean = false;
         std::uint32_t end = 0;
-        std::uint32_t offset = 0; // strings: start in the text or in `decoded_`
-        std::uint32_t length = 0; // strings: bytes; containers: members or elements
-        union Number {
-            std::uint64_t whole;
-            std::int64_t negative;
-            double real;
-            bool boolean;
-        } number{0};
+        std::uint32_t offset = 0;
+        std::uint32_t length = 0; // strings and numbers: bytes; containers: members or elements
     };
 
-    JsonReader() = default;
+    JsonDocument() = default;
     const Node& node(std::uint32_t index) const { return nodes_[index]; }
     std::string_view text(const Node& node) const {
-        const char* base = node.form == Form::decoded ? decoded_.data() : text_.data();
-        return {base + node.offset, node.length};
+        return {text_.data() + node.offset, node.length};
     }
 
-    std::string_view text_;
     std::vector<Node> nodes_;
-    std::string decoded_;
+    std::string text_;
 };
 
 class JsonValue::MemberIterator {
@@ -135,10 +126,10 @@ public:
 
     MemberIterator() = default;
     Member operator*() const {
-        return {reader_->text(reader_->node(index_)), JsonValue(reader_, index_ + 1)};
+        return {document_->text(document_->node(index_)), JsonValue(document_, index_ + 1)};
     }
     MemberIterator& operator++() {
-        index_ = reader_->node(index_ + 1).end;
+        index_ = document_->node(index_ + 1).end;
         return *this;
     }
     MemberIterator operator++(int) {
@@ -150,9 +141,9 @@ public:
 
 private:
     friend class JsonValue;
-    MemberIterator(const JsonReader* reader, std::uint32_t index)
-        : reader_(reader), index_(index) {}
-    const JsonReader* reader_ = nullptr;
+    MemberIterator(const JsonDocument* document, std::uint32_t index)
+        : document_(document), index_(index) {}
+    const JsonDocument* document_ = nullptr;
     std::uint32_t index_ = 0;
 };
 
@@ -165,9 +156,9 @@ public:
     using reference = JsonValue;
 
     ElementIterator() = default;
-    JsonValue operator*() const { return JsonValue(reader_, index_); }
+    JsonValue operator*() const { return JsonValue(document_, index_); }
     ElementIterator& operator++() {
-        index_ = reader_->node(index_).end;
+        index_ = document_->node(index_).end;
         return *this;
     }
     ElementIterator operator++(int) {
@@ -179,59 +170,59 @@ public:
 
 private:
     friend class JsonValue;
-    ElementIterator(const JsonReader* reader, std::uint32_t index)
-        : reader_(reader), index_(index) {}
-    const JsonReader* reader_ = nullptr;
+    ElementIterator(const JsonDocument* document, std::uint32_t index)
+        : document_(document), index_(index) {}
+    const JsonDocument* document_ = nullptr;
     std::uint32_t index_ = 0;
 };
 
 inline JsonValue::Kind JsonValue::kind() const {
-    return reader_->node(index_).kind;
+    return document_->node(index_).kind;
 }
 
 inline std::optional<bool> JsonValue::boolValue() const {
-    const auto& node = reader_->node(index_);
+    const auto& node = document_->node(index_);
     if (node.kind != Kind::boolean)
         return std::nullopt;
-    return node.number.boolean;
+    return node.boolean;
 }
 
 inline std::optional<std::string_view> JsonValue::stringValue() const {
-    const auto& node = reader_->node(index_);
+    const auto& node = document_->node(index_);
     if (node.kind != Kind::string)
         return std::nullopt;
-    return reader_->text(node);
+    return document_->text(node);
 }
 
 inline std::size_t JsonValue::size() const {
-    const auto& node = reader_->node(index_);
+    const auto& node = document_->node(index_);
     return node.kind == Kind::array || node.kind == Kind::object ? node.length : 0;
 }
 
 inline std::optional<JsonValue> JsonValue::find(std::string_view key) const {
-    const auto& object = reader_->node(index_);
+    const auto& object = document_->node(index_);
     if (object.kind != Kind::object)
         return std::nullopt;
     std::optional<JsonValue> found;
     for (std::uint32_t index = index_ + 1; index < object.end;
-         index = reader_->node(index + 1).end) {
-        const auto& name = reader_->node(index);
-        if (name.length == key.size() && reader_->text(name) == key)
-            found = JsonValue(reader_, index + 1);
+         index = document_->node(index + 1).end) {
+        const auto& name = document_->node(index);
+        if (name.length == key.size() && document_->text(name) == key)
+            found = JsonValue(document_, index + 1);
     }
     return found;
 }
 
 inline JsonValue::Range<JsonValue::MemberIterator> JsonValue::members() const {
-    const auto& node = reader_->node(index_);
+    const auto& node = document_->node(index_);
     std::uint32_t first = node.kind == Kind::object ? index_ + 1 : node.end;
-    return {MemberIterator(reader_, first), MemberIterator(reader_, node.end)};
+    return {MemberIterator(document_, first), MemberIterator(document_, node.end)};
 }
 
 inline JsonValue::Range<JsonValue::ElementIterator> JsonValue::elements() const {
-    const auto& node = reader_->node(index_);
+    const auto& node = document_->node(index_);
     std::uint32_t first = node.kind == Kind::array ? index_ + 1 : node.end;
-    return {ElementIterator(reader_, first), ElementIterator(reader_, node.end)};
+    return {ElementIterator(document_, first), ElementIterator(document_, node.end)};
 }
 
 } // namespace quorvel
