@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <dlfcn.h>
 #include <libsecret/secret.h>
 #include <map>
 #include <mutex>
@@ -10,6 +11,50 @@
 namespace quorvel::idp {
 
 namespace {
+
+// The Secret Service client's functions, loaded with the first keyring call rather than with this
+// library: a host app that never signs in does not load it.
+struct SecretLibrary {
+    SecretValue* (*lookup)(const SecretSchema*, GHashTable*, GCancellable*, GError**);
+    gboolean (*store)(const SecretSchema*, GHashTable*, const gchar*, const gchar*, SecretValue*,
+                      GCancellable*, GError**);
+    gboolean (*clear)(const SecretSchema*, GHashTable*, GCancellable*, GError**);
+    GList* (*search)(SecretService*, const SecretSchema*, GHashTable*, SecretSearchFlags,
+                     GCancellable*, GError**);
+    gboolean (*itemLocked)(SecretItem*);
+    SecretValue* (*valueNew)(const gchar*, gssize, const gchar*);
+    const gchar* (*valueGet)(SecretValue*, gsize*);
+    void (*valueUnref)(gpointer);
+};
+
+template <typename Function> bool resolve(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    return function != nullptr;
+}
+
+// Once per process; nothing, then and on every later call, when it cannot be loaded.
+const SecretLibrary* secretLibrary() {
+    static const SecretLibrary* loaded = []() -> const SecretLibrary* {
+        void* library = ::dlopen("libsecret-1.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return nullptr;
+        static SecretLibrary secret{};
+        const bool ok = resolve(library, "secret_password_lookupv_binary_sync", secret.lookup) &&
+                        resolve(library, "secret_password_storev_binary_sync", secret.store) &&
+                        resolve(library, "secret_password_clearv_sync", secret.clear) &&
+                        resolve(library, "secret_service_search_sync", secret.search) &&
+                        resolve(library, "secret_item_get_locked", secret.itemLocked) &&
+                        resolve(library, "secret_value_new", secret.valueNew) &&
+                        resolve(library, "secret_value_get", secret.valueGet) &&
+                        resolve(library, "secret_value_unref", secret.valueUnref);
+        return ok ? &secret : nullptr; // kept loaded: its types stay registered with GObject
+    }();
+    return loaded;
+}
+
+StorageError secretLibraryMissing() {
+    return StorageError("Secret Service unavailable: libsecret-1.so.0 could not be loaded");
+}
 
 const SecretSchema* itemSchema() {
     static const SecretSchema schema = [] {
@@ -155,16 +200,17 @@ StorageError storageError(const char* operation, GError* error, const BoundedCal
 // is left (a locked one: the search neither unlocks nor prompts).
 Expected<bool, StorageError> itemStillThere(GHashTable* attributes, const BoundedCall& call,
                                             std::chrono::milliseconds timeout) {
+    const SecretLibrary* secret = secretLibrary(); // loaded by the delete that came first
     GError* error = nullptr;
-    GList* items = secret_service_search_sync(nullptr, itemSchema(), attributes, SECRET_SEARCH_ALL,
-                                              call.cancellable(), &error);
+    GList* items = secret->search(nullptr, itemSchema(), attributes, SECRET_SEARCH_ALL,
+                                  call.cancellable(), &error);
     if (error || (!items && call.timedOut()))
         return unexpected(storageError("delete", error, call, timeout));
     if (!items)
         return false;
     bool locked = false;
     for (GList* item = items; item; item = item->next)
-        locked = locked || secret_item_get_locked(static_cast<SecretItem*>(item->data));
+        locked = locked || secret->itemLocked(static_cast<SecretItem*>(item->data));
     g_list_free_full(items, g_object_unref);
     return unexpected(StorageError(locked
                                        ? "Secret Service delete failed: the item is locked"
@@ -177,47 +223,53 @@ KeychainStore::KeychainStore(std::string service, Options options)
     : service_(std::move(service)), options_(std::move(options)) {}
 
 Expected<std::optional<Bytes>, StorageError> KeychainStore::getEntry(const std::string& key) {
+    const SecretLibrary* secret = secretLibrary();
+    if (!secret)
+        return unexpected(secretLibraryMissing());
     Attributes attributes(service_, key, options_.accessGroup);
     BoundedCall call(options_.timeout);
     GError* error = nullptr;
-    SecretValue* value = secret_password_lookupv_binary_sync(itemSchema(), attributes.table,
-                                                             call.cancellable(), &error);
+    SecretValue* value = secret->lookup(itemSchema(), attributes.table, call.cancellable(), &error);
     if (error || (!value && call.timedOut())) {
         return unexpected(storageError("lookup", error, call, options_.timeout));
     }
     if (!value)
         return std::optional<Bytes>();
     gsize length = 0;
-    const gchar* data = secret_value_get(value, &length);
+    const gchar* data = secret->valueGet(value, &length);
     Bytes bytes(reinterpret_cast<const std::uint8_t*>(data),
                 reinterpret_cast<const std::uint8_t*>(data) + length);
-    secret_value_unref(value);
+    secret->valueUnref(value);
     return std::optional<Bytes>(std::move(bytes));
 }
 
 Expected<void, StorageError> KeychainStore::setEntry(const Bytes& data, const std::string& key) {
+    const SecretLibrary* secret = secretLibrary();
+    if (!secret)
+        return unexpected(secretLibraryMissing());
     Attributes attributes(service_, key, options_.accessGroup);
     BoundedCall call(options_.timeout);
     const gchar* bytes = data.empty() ? "" : reinterpret_cast<const gchar*>(data.data());
     SecretValue* value =
-        secret_value_new(bytes, static_cast<gssize>(data.size()), "application/octet-stream");
+        secret->valueNew(bytes, static_cast<gssize>(data.size()), "application/octet-stream");
     std::string label = service_ + " (" + key + ")";
     GError* error = nullptr;
-    gboolean stored = secret_password_storev_binary_sync(itemSchema(), attributes.table,
-                                                         SECRET_COLLECTION_DEFAULT, label.c_str(),
-                                                         value, call.cancellable(), &error);
-    secret_value_unref(value);
+    gboolean stored = secret->store(itemSchema(), attributes.table, SECRET_COLLECTION_DEFAULT,
+                                    label.c_str(), value, call.cancellable(), &error);
+    secret->valueUnref(value);
     if (!stored || error)
         return unexpected(storageError("store", error, call, options_.timeout));
     return {};
 }
 
 Expected<bool, StorageError> KeychainStore::deleteEntry(const std::string& key) {
+    const SecretLibrary* secret = secretLibrary();
+    if (!secret)
+        return unexpected(secretLibraryMissing());
     Attributes attributes(service_, key, options_.accessGroup);
     BoundedCall call(options_.timeout);
     GError* error = nullptr;
-    gboolean removed =
-        secret_password_clearv_sync(itemSchema(), attributes.table, call.cancellable(), &error);
+    gboolean removed = secret->clear(itemSchema(), attributes.table, call.cancellable(), &error);
     if (error || (!removed && call.timedOut())) {
         return unexpected(storageError("delete", error, call, options_.timeout));
     }
