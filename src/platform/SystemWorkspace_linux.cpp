@@ -1,10 +1,9 @@
-#include "platform/SystemWorkspace.h"
-
 #include "base/Logger.h"
 #include "platform/ApplicationLaunchLock.h"
 #include "platform/ApplicationSupport.h"
 #include "platform/ProcessStat.h"
 #include "platform/RunningBundleScan.h"
+#include "platform/SystemWorkspace.h"
 
 #include <cerrno>
 #include <cstring>
