@@ -23,14 +23,111 @@ bool plainInteger(std::string_view text) {
     return true;
 }
 
+// RFC 8259's number grammar, and a value that a double can hold (a number too small for one reads
+// as zero, as the fast conversion reads it). For the spellings the fast conversion declines
+// although they are well formed: many digits with a long exponent, say.
+bool wellFormedNumber(std::string_view text) {
+    const std::size_t n = text.size();
+    std::size_t at = 0;
+    auto digits = [&] {
+        const std::size_t start = at;
+        while (at < n && text[at] >= '0' && text[at] <= '9')
+            ++at;
+        return at - start;
+    };
+    if (at < n && text[at] == '-')
+        ++at;
+    if (at < n && text[at] == '0')
+        ++at;
+    else if (at >= n || text[at] < '1' || text[at] > '9' || digits() == 0)
+        return false;
+    const std::size_t integerEnd = at;
+    if (at < n && text[at] == '.') {
+        ++at;
+        if (digits() == 0)
+            return false;
+    }
+    if (at < n && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        if (at < n && (text[at] == '+' || text[at] == '-'))
+            ++at;
+        if (digits() == 0)
+            return false;
+    }
+    if (at != n)
+        return false;
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + n, value);
+    if (end != text.data() + n)
+        return false;
+    if (error == std::errc())
+        return true;
+    // Out of range: too large is refused, too small is zero. Which one it is follows from where
+    // the first significant digit stands, with the exponent.
+    std::int64_t magnitude = 0; // the power of ten of the first significant digit, plus one
+    std::size_t digit = text[0] == '-' ? 1 : 0;
+    while (digit < integerEnd && text[digit] == '0')
+        ++digit;
+    if (digit < integerEnd) {
+        magnitude = static_cast<std::int64_t>(integerEnd - digit);
+    } else if (integerEnd < n && text[integerEnd] == '.') {
+        std::size_t fraction = integerEnd + 1;
+        while (fraction < n && text[fraction] == '0')
+            ++fraction;
+        magnitude = -static_cast<std::int64_t>(fraction - integerEnd - 1);
+    }
+    std::int64_t exponent = 0;
+    if (const auto e = text.find_first_of("eE"); e != std::string_view::npos) {
+        std::size_t position = e + 1;
+        const bool negative = text[position] == '-';
+        if (text[position] == '+' || text[position] == '-')
+            ++position;
+        for (; position < n; ++position) {
+            if (exponent < 1'000'000'000)
+                exponent = exponent * 10 + (text[position] - '0');
+        }
+        if (negative)
+            exponent = -exponent;
+    }
+    return magnitude + exponent <= 0;
+}
+
+bool jsonSpace(char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+// A document that is one scalar is that token alone, with nothing around it but whitespace. The
+// parser does not look at a stray byte right after a scalar at the root ("null\x01\n").
+bool wholeScalar(std::string_view text) {
+    while (!text.empty() && jsonSpace(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && jsonSpace(text.back()))
+        text.remove_suffix(1);
+    if (text == "null" || text == "true" || text == "false")
+        return true;
+    if (!text.empty() && text.front() == '"') {
+        for (std::size_t i = 1; i < text.size(); ++i) {
+            if (text[i] == '\\')
+                ++i;
+            else if (text[i] == '"')
+                return i == text.size() - 1;
+        }
+        return false;
+    }
+    return wellFormedNumber(text);
+}
+
 } // namespace
 
 // Walks a whole document once, depth first, and appends a node for every value. Every value is
 // visited, so that the parser checks all of it, not only what a decoder later reads.
 class JsonTreeBuilder {
 public:
-    JsonTreeBuilder(JsonDocument& document, std::uint32_t maximumDepth)
-        : document_(document), maximumDepth_(maximumDepth) {}
+    JsonTreeBuilder(JsonDocument& document, std::uint32_t maximumDepth, const char* documentEnd)
+        : document_(document), maximumDepth_(maximumDepth), documentEnd_(documentEnd) {}
+
+    // Whether the builder itself has checked a scalar document to its end.
+    bool readToTheEnd() const { return readToTheEnd_; }
 
     bool root(ondemand::document& json) {
         ondemand::json_type type;
@@ -75,13 +172,25 @@ private:
             constexpr bool wholeDocument = std::is_same_v<Source, ondemand::document>;
             std::string_view text;
             double ignored;
-            if (!rawToken(source, text) ||
-                ((wholeDocument || !plainInteger(text)) && source.get_double().get(ignored)))
+            if (!rawToken(source, text))
                 return false;
             // The raw token of a scalar document may run on into trailing whitespace.
             while (!text.empty() && (text.back() == ' ' || text.back() == '\n' ||
                                      text.back() == '\r' || text.back() == '\t'))
                 text.remove_suffix(1);
+            if ((wholeDocument || !plainInteger(text)) && source.get_double().get(ignored)) {
+                if (!wellFormedNumber(text))
+                    return false;
+                // The parser, which declined the number, has not moved past it: what follows
+                // it up to the end of the document is checked here.
+                if constexpr (wholeDocument) {
+                    for (const char* at = text.data() + text.size(); at < documentEnd_; ++at) {
+                        if (*at != ' ' && *at != '\n' && *at != '\r' && *at != '\t')
+                            return false;
+                    }
+                    readToTheEnd_ = true;
+                }
+            }
             setText(document_.nodes_.size() - 1, text);
             document_.nodes_.back().kind = JsonValue::Kind::number;
             return true;
@@ -95,8 +204,16 @@ private:
             return true;
         }
         case ondemand::json_type::null: {
-            bool isNull;
-            return !source.is_null().get(isNull) && isNull;
+            bool isNull = false;
+            if (!source.is_null().get(isNull) && isNull)
+                return true;
+            // At the root the parser's own test declines "null" followed by whitespace; there the
+            // document's whole text is checked to be that one token instead (wholeScalar).
+            if constexpr (std::is_same_v<Source, ondemand::document>) {
+                readToTheEnd_ = true;
+                return true;
+            }
+            return false;
         }
         default:
             return false;
@@ -164,6 +281,8 @@ private:
 
     JsonDocument& document_;
     std::uint32_t maximumDepth_;
+    const char* documentEnd_; // just past the document's text
+    bool readToTheEnd_ = false;
 };
 
 std::optional<JsonDocument> JsonDocument::read(std::string_view text, const JsonLimits& limits) {
@@ -184,12 +303,16 @@ std::optional<JsonDocument> JsonDocument::read(std::string_view text, const Json
     JsonDocument document;
     document.nodes_.reserve(text.size() / 8 + 1);
     document.text_.reserve(text.size());
-    JsonTreeBuilder builder(document, limits.maximumDepth);
+    JsonTreeBuilder builder(document, limits.maximumDepth, padded.data() + text.size());
     if (!builder.root(json))
         return std::nullopt;
     // Anything but whitespace after the value.
     const char* rest = nullptr;
-    if (!json.current_location().get(rest))
+    if (!builder.readToTheEnd() && !json.current_location().get(rest))
+        return std::nullopt;
+    const auto rootKind = document.nodes_.front().kind;
+    if (rootKind != JsonValue::Kind::array && rootKind != JsonValue::Kind::object &&
+        !wholeScalar(text))
         return std::nullopt;
     return document;
 }
