@@ -80,12 +80,12 @@ std::optional<std::string> nameOwner(GDBusConnection* bus, const char* name) {
     return result;
 }
 
-std::optional<std::string> ownerProcess(GDBusConnection* bus, const std::string& uniqueName) {
+std::string ownerDescription(GDBusConnection* bus, const std::string& uniqueName) {
     GVariant* reply =
         busCall(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                 "GetConnectionUnixProcessID", g_variant_new("(s)", uniqueName.c_str()), "(u)");
     if (!reply)
-        return std::nullopt;
+        return uniqueName;
     guint32 pid = 0;
     g_variant_get(reply, "(u)", &pid);
     g_variant_unref(reply);

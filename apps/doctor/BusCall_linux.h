@@ -24,8 +24,9 @@ GVariant* busProperty(GDBusConnection* bus, const char* name, const char* path,
 // The unique name owning a well-known name; nothing when no one owns it.
 std::optional<std::string> nameOwner(GDBusConnection* bus, const char* name);
 
-// The process behind a bus name and its command line (program name without its folder, then
-// its arguments, cut at a readable length), e.g. "xfce4-panel --sm-client-id x (pid 812)".
-std::optional<std::string> ownerProcess(GDBusConnection* bus, const std::string& uniqueName);
+// The process behind a bus name by its command line (program name without its folder, then its
+// arguments, cut at a readable length), e.g. "xfce4-panel --sm-client-id x (pid 812)"; the unique
+// name itself when the bus does not say.
+std::string ownerDescription(GDBusConnection* bus, const std::string& uniqueName);
 
 } // namespace quorvel::doctor

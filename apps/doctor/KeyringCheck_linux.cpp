@@ -24,8 +24,7 @@ void checkKeyring(DoctorChecks& out) {
         g_object_unref(bus);
         return;
     }
-    auto process = ownerProcess(bus, *owner);
-    check.detail = "provided by " + (process ? *process : *owner);
+    check.detail = "provided by " + ownerDescription(bus, *owner);
     out.push_back(check);
 
     DoctorCheck collection{"default collection", Verdict::ok, "", ""};

@@ -133,8 +133,7 @@ void checkTray(DoctorChecks& out) {
         g_object_unref(bus);
         return;
     }
-    auto process = ownerProcess(bus, *owner);
-    watcher.detail = "owned by " + (process ? *process : *owner);
+    watcher.detail = "owned by " + ownerDescription(bus, *owner);
     out.push_back(watcher);
 
     DoctorCheck host{"tray host", Verdict::ok, "", ""};

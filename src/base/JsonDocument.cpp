@@ -459,4 +459,17 @@ std::optional<std::int64_t> JsonValue::signedValue(std::int64_t minimum,
     return value;
 }
 
+bool readNullableString(JsonValue object, std::string_view key, std::optional<std::string>& out) {
+    auto found = object.find(key);
+    if (!found || found->isNull()) {
+        out.reset();
+        return true;
+    }
+    auto text = found->stringValue();
+    if (!text)
+        return false;
+    out = std::string(*text);
+    return true;
+}
+
 } // namespace quorvel

@@ -225,4 +225,8 @@ inline JsonValue::Range<JsonValue::ElementIterator> JsonValue::elements() const 
     return {ElementIterator(document_, first), ElementIterator(document_, node.end)};
 }
 
+// A string member that may be absent or null (then out is empty); false, with out untouched,
+// for a member of any other kind.
+bool readNullableString(JsonValue object, std::string_view key, std::optional<std::string>& out);
+
 } // namespace quorvel

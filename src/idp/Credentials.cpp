@@ -33,18 +33,6 @@ bool readOptionalString(const Json& object, const char* key, std::optional<std::
     return true;
 }
 
-// The same for a value of the strict reader.
-bool readOptionalString(JsonValue object, const char* key, std::optional<std::string>& out) {
-    auto found = object.find(key);
-    if (!found || found->isNull())
-        return true;
-    auto text = found->stringValue();
-    if (!text)
-        return false;
-    out = std::string(*text);
-    return true;
-}
-
 std::optional<double> parseSeconds(const Json& value) {
     double seconds = 0;
     if (value.is_number()) {
@@ -178,9 +166,9 @@ std::optional<Credentials> Credentials::unarchive(const Bytes& data) {
     credentials.idToken = std::string(*idToken);
     credentials.expiresAt = TimePoint(
         std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(*milliseconds)));
-    if (!readOptionalString(object, "refreshToken", credentials.refreshToken) ||
-        !readOptionalString(object, "scope", credentials.scope) ||
-        !readOptionalString(object, "recoveryCode", credentials.recoveryCode)) {
+    if (!readNullableString(object, "refreshToken", credentials.refreshToken) ||
+        !readNullableString(object, "scope", credentials.scope) ||
+        !readNullableString(object, "recoveryCode", credentials.recoveryCode)) {
         return std::nullopt;
     }
     return credentials;

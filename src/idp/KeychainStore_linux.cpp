@@ -1,3 +1,4 @@
+#include "base/LoadedLibrary_linux.h"
 #include "idp/KeychainStore.h"
 
 #include <condition_variable>
@@ -27,11 +28,6 @@ struct SecretLibrary {
     void (*valueUnref)(gpointer);
 };
 
-template <typename Function> bool resolve(void* library, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(::dlsym(library, name));
-    return function != nullptr;
-}
-
 // Once per process; nothing, then and on every later call, when it cannot be loaded.
 const SecretLibrary* secretLibrary() {
     static const SecretLibrary* loaded = []() -> const SecretLibrary* {
@@ -39,14 +35,15 @@ const SecretLibrary* secretLibrary() {
         if (!library)
             return nullptr;
         static SecretLibrary secret{};
-        const bool ok = resolve(library, "secret_password_lookupv_binary_sync", secret.lookup) &&
-                        resolve(library, "secret_password_storev_binary_sync", secret.store) &&
-                        resolve(library, "secret_password_clearv_sync", secret.clear) &&
-                        resolve(library, "secret_service_search_sync", secret.search) &&
-                        resolve(library, "secret_item_get_locked", secret.itemLocked) &&
-                        resolve(library, "secret_value_new", secret.valueNew) &&
-                        resolve(library, "secret_value_get", secret.valueGet) &&
-                        resolve(library, "secret_value_unref", secret.valueUnref);
+        const bool ok =
+            resolveSymbol(library, "secret_password_lookupv_binary_sync", secret.lookup) &&
+            resolveSymbol(library, "secret_password_storev_binary_sync", secret.store) &&
+            resolveSymbol(library, "secret_password_clearv_sync", secret.clear) &&
+            resolveSymbol(library, "secret_service_search_sync", secret.search) &&
+            resolveSymbol(library, "secret_item_get_locked", secret.itemLocked) &&
+            resolveSymbol(library, "secret_value_new", secret.valueNew) &&
+            resolveSymbol(library, "secret_value_get", secret.valueGet) &&
+            resolveSymbol(library, "secret_value_unref", secret.valueUnref);
         return ok ? &secret : nullptr; // kept loaded: its types stay registered with GObject
     }();
     return loaded;

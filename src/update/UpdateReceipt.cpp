@@ -45,21 +45,6 @@ bool readRequired(JsonValue object, const char* key, std::string& out) {
     return true;
 }
 
-// Reads an optional string: a missing key or null gives an absent field; any other non-string
-// value makes the receipt unreadable.
-bool readOptional(JsonValue object, const char* key, std::optional<std::string>& out) {
-    auto found = object.find(key);
-    if (!found || found->isNull()) {
-        out.reset();
-        return true;
-    }
-    auto text = found->stringValue();
-    if (!text)
-        return false;
-    out = std::string(*text);
-    return true;
-}
-
 } // namespace
 
 std::optional<UpdateReceipt> UpdateReceipt::decode(const Bytes& data) {
@@ -83,13 +68,13 @@ std::optional<UpdateReceipt> UpdateReceipt::decode(const Bytes& data) {
     if (!readRequired(object, "from_version", receipt.fromVersion) ||
         !readRequired(object, "to_version", receipt.toVersion) ||
         !readRequired(object, "artifact_sha256", receipt.artifactSha256) ||
-        !readOptional(object, "artifact_path", receipt.artifactPath) ||
+        !readNullableString(object, "artifact_path", receipt.artifactPath) ||
         !readRequired(object, "snapshot_path", receipt.snapshotPath) ||
         !readRequired(object, "state", stateText) ||
         !readRequired(object, "written_at", receipt.writtenAt) ||
-        !readOptional(object, "rolled_back_at", receipt.rolledBackAt) ||
-        !readOptional(object, "failure", receipt.failure) ||
-        !readOptional(object, "rollback_reason", receipt.rollbackReason)) {
+        !readNullableString(object, "rolled_back_at", receipt.rolledBackAt) ||
+        !readNullableString(object, "failure", receipt.failure) ||
+        !readNullableString(object, "rollback_reason", receipt.rollbackReason)) {
         return std::nullopt;
     }
     auto state = updateReceiptStateFromString(stateText);
