@@ -3,6 +3,7 @@
 #include "base/AtomicFile.h"
 #include "base/Sha256.h"
 #include "base/SmallFile.h"
+#include "codesign/CryptoLibrary.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,7 +15,6 @@
 #include <filesystem>
 #include <map>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +23,9 @@ namespace quorvel::codesign {
 namespace fs = std::filesystem;
 
 void KeyDeleter::operator()(EVP_PKEY* key) const {
-    EVP_PKEY_free(key);
+    // A key exists only where the library was loaded.
+    if (key)
+        CryptoLibrary::load()->keyFree(key);
 }
 
 namespace {
@@ -31,20 +33,25 @@ namespace {
 constexpr std::size_t manifestSizeLimit = 64 * 1024 * 1024;
 constexpr std::size_t signatureSize = 64;
 
+constexpr const char* noCryptoLibrary = "the system's cryptography library cannot be loaded";
+
 struct BioDeleter {
-    void operator()(BIO* bio) const { BIO_free(bio); }
+    void operator()(BIO* bio) const { CryptoLibrary::load()->bioFree(bio); }
 };
 struct MdContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+    void operator()(EVP_MD_CTX* context) const { CryptoLibrary::load()->contextFree(context); }
 };
+using Bio = std::unique_ptr<BIO, BioDeleter>;
+using MdContext = std::unique_ptr<EVP_MD_CTX, MdContextDeleter>;
 
-Key requireEd25519(EVP_PKEY* key, const std::string& what, std::string& error) {
+Key requireEd25519(const CryptoLibrary& crypto, EVP_PKEY* key, const std::string& what,
+                   std::string& error) {
     Key owned(key);
     if (!owned) {
         error = what + ": not a PEM key";
         return nullptr;
     }
-    if (EVP_PKEY_get_base_id(owned.get()) != EVP_PKEY_ED25519) {
+    if (crypto.keyBaseId(owned.get()) != EVP_PKEY_ED25519) {
         error = what + ": not an Ed25519 key";
         return nullptr;
     }
@@ -52,14 +59,19 @@ Key requireEd25519(EVP_PKEY* key, const std::string& what, std::string& error) {
 }
 
 Key loadKeyFile(const std::string& path, bool isPrivate, std::string& error) {
-    std::unique_ptr<BIO, BioDeleter> bio(BIO_new_file(path.c_str(), "r"));
+    const CryptoLibrary* crypto = CryptoLibrary::load();
+    if (!crypto) {
+        error = noCryptoLibrary;
+        return nullptr;
+    }
+    Bio bio(crypto->bioNewFile(path.c_str(), "r"));
     if (!bio) {
         error = path + ": cannot read";
         return nullptr;
     }
-    EVP_PKEY* key = isPrivate ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr)
-                              : PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr);
-    return requireEd25519(key, path, error);
+    EVP_PKEY* key = isPrivate ? crypto->readPrivateKey(bio.get(), nullptr, nullptr, nullptr)
+                              : crypto->readPublicKey(bio.get(), nullptr, nullptr, nullptr);
+    return requireEd25519(*crypto, key, path, error);
 }
 
 // One entry found on disk.
@@ -202,11 +214,7 @@ std::optional<std::string> digestOfFile(const std::string& path, std::vector<std
         ::close(fd);
         return std::nullopt;
     }
-    std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        ::close(fd);
-        return std::nullopt;
-    }
+    Sha256 digest;
     for (;;) {
         ssize_t count = ::read(fd, buffer.data(), buffer.size());
         if (count < 0) {
@@ -221,13 +229,10 @@ std::optional<std::string> digestOfFile(const std::string& path, std::vector<std
             ::close(fd);
             return std::nullopt;
         }
-        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count));
+        digest.update({buffer.data(), static_cast<std::size_t>(count)});
     }
     ::close(fd);
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
-    return hexEncode({digest, length});
+    return hexEncode(digest.finish());
 }
 
 bool writeFile(const std::string& path, const std::string& bytes) {
@@ -285,12 +290,17 @@ Key loadPublicKeyFile(const std::string& path, std::string& error) {
 }
 
 Key loadPublicKeyPem(const std::string& pem, std::string& error) {
-    std::unique_ptr<BIO, BioDeleter> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    const CryptoLibrary* crypto = CryptoLibrary::load();
+    if (!crypto) {
+        error = noCryptoLibrary;
+        return nullptr;
+    }
+    Bio bio(crypto->bioNewMemBuf(pem.data(), static_cast<int>(pem.size())));
     if (!bio) {
         error = "out of memory";
         return nullptr;
     }
-    return requireEd25519(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr),
+    return requireEd25519(*crypto, crypto->readPublicKey(bio.get(), nullptr, nullptr, nullptr),
                           "built-in trusted key", error);
 }
 
@@ -333,12 +343,17 @@ bool signBundle(const std::string& bundle, EVP_PKEY* privateKey, std::string& er
     }
 
     std::string text = manifest.encode();
-    std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
+    const CryptoLibrary* crypto = CryptoLibrary::load();
+    if (!crypto || !privateKey) {
+        error = crypto ? "no signing key" : noCryptoLibrary;
+        return false;
+    }
+    MdContext context(crypto->contextNew());
     unsigned char signature[signatureSize];
     std::size_t length = sizeof signature;
-    if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, privateKey) != 1 ||
-        EVP_DigestSign(context.get(), signature, &length,
-                       reinterpret_cast<const unsigned char*>(text.data()), text.size()) != 1 ||
+    if (!context || crypto->signInit(context.get(), nullptr, nullptr, nullptr, privateKey) != 1 ||
+        crypto->sign(context.get(), signature, &length,
+                     reinterpret_cast<const unsigned char*>(text.data()), text.size()) != 1 ||
         length != signatureSize) {
         error = "signing failed";
         return false;
@@ -375,12 +390,15 @@ std::vector<std::string> verifyBundle(const std::string& bundle, EVP_PKEY* trust
     const std::string& text = manifestFile->contents;
     const std::string& signature = signatureFile->contents;
 
-    std::unique_ptr<EVP_MD_CTX, MdContextDeleter> context(EVP_MD_CTX_new());
-    if (signature.size() != signatureSize || !context ||
-        EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, trustedKey) != 1 ||
-        EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
-                         signature.size(), reinterpret_cast<const unsigned char*>(text.data()),
-                         text.size()) != 1) {
+    const CryptoLibrary* crypto = CryptoLibrary::load();
+    if (!crypto)
+        return {noCryptoLibrary};
+    MdContext context(crypto->contextNew());
+    if (signature.size() != signatureSize || !context || !trustedKey ||
+        crypto->verifyInit(context.get(), nullptr, nullptr, nullptr, trustedKey) != 1 ||
+        crypto->verify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
+                       signature.size(), reinterpret_cast<const unsigned char*>(text.data()),
+                       text.size()) != 1) {
         return {"signature invalid or not made with the trusted key"};
     }
     auto manifest = BundleManifest::decode(text);

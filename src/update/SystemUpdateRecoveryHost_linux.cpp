@@ -112,18 +112,28 @@ UpdateBundleCondition SystemUpdateRecoveryHost::condition(const FileURL& bundle)
     if (::lstat(bundle.path.c_str(), &info) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
         return UpdateBundleCondition::missing;
     }
-    std::string error;
-    codesign::Key key =
-        codesign::loadPublicKeyPem(options_.trustedKeyPem.value_or(builtInTrustedKeyPem), error);
-    if (!key)
-        return UpdateBundleCondition::unverified;
-    codesign::VerifyOptions verify;
-    verify.deep = true;
-    verify.strict = true;
-    verify.deadline = std::chrono::steady_clock::now() + options_.commandTimeLimit;
-    return codesign::verifyBundle(bundle.path, key.get(), verify).empty()
-               ? UpdateBundleCondition::verified
-               : UpdateBundleCondition::unverified;
+    // In a child process: the cryptography library it loads, and whatever the check allocates,
+    // go with it, and do not stay with the launcher for the rest of the session. Anything but a
+    // clean pass within the time limit (a crash, a hang, a library that cannot be loaded) leaves
+    // the bundle unverified.
+    const std::string& pem =
+        options_.trustedKeyPem ? *options_.trustedKeyPem : std::string(builtInTrustedKeyPem);
+    auto deadline = std::chrono::steady_clock::now() + options_.commandTimeLimit;
+    auto checked = runInChildProcess(
+        [&] {
+            std::string error;
+            codesign::Key key = codesign::loadPublicKeyPem(pem, error);
+            if (!key)
+                return 1;
+            codesign::VerifyOptions verify;
+            verify.deep = true;
+            verify.strict = true;
+            verify.deadline = deadline;
+            return codesign::verifyBundle(bundle.path, key.get(), verify).empty() ? 0 : 1;
+        },
+        options_.commandTimeLimit);
+    return checked.succeeded() ? UpdateBundleCondition::verified
+                               : UpdateBundleCondition::unverified;
 }
 
 UpdateRecoveryResult<FileURL>

@@ -38,4 +38,12 @@ UpdateCommandResult runUpdateCommand(const FileURL& executable,
                                      std::chrono::milliseconds limit,
                                      const UpdateCommandLineReader& readLine = {});
 
+// Runs `body` in a child process forked from the caller and waits for at most `limit`, with the
+// same process group, time limit and end as a command above; the child's exit status is what
+// `body` returns (0 to 125), 125 when it throws. For work whose memory and libraries should go
+// with it rather than stay with a long-running caller. The child shares nothing with the caller
+// afterwards; it must not touch the caller's main loop, bus connections or other threads' state.
+UpdateCommandResult runInChildProcess(const std::function<int()>& body,
+                                      std::chrono::milliseconds limit);
+
 } // namespace quorvel

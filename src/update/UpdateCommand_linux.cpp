@@ -118,15 +118,20 @@ Reading readLines(int fd, const UpdateCommandLineReader& readLine,
     return Reading::finished;
 }
 
-// Only async-signal-safe calls from here on: the caller may have other threads.
-[[noreturn]] void execChild(pid_t parent, int input, int output, int errors, int status,
-                            const char* path, char* const* argv) {
+// The child's own group, and its end with the launcher, also when the launcher is killed
+// outright. The request holds for the thread that forked us; a parent that is already gone would
+// never send it, hence the check.
+void bindToParent(pid_t parent) {
     ::setpgid(0, 0);
-    // Ended with the launcher, also when it is killed outright. The request holds for the thread
-    // that forked us; a parent that is already gone would never send it, hence the check.
     if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) {
         ::_exit(127);
     }
+}
+
+// Only async-signal-safe calls from here on: the caller may have other threads.
+[[noreturn]] void execChild(pid_t parent, int input, int output, int errors, int status,
+                            const char* path, char* const* argv) {
+    bindToParent(parent);
     if (::dup2(input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 ||
         ::dup2(errors, STDERR_FILENO) < 0) {
         int error = errno;
@@ -147,6 +152,13 @@ Reading readLines(int fd, const UpdateCommandLineReader& readLine,
     int error = errno;
     (void)!::write(status, &error, sizeof error);
     ::_exit(127);
+}
+
+// Not reaped yet, so neither the pid nor the group id can have been reused.
+void killGroup(pid_t pid) {
+    ::kill(-pid, SIGKILL);
+    ::kill(pid, SIGKILL);
+    reap(pid);
 }
 
 struct Descriptor {
@@ -224,13 +236,36 @@ UpdateCommandResult runUpdateCommand(const FileURL& executable,
     if (reading == Reading::finished && waitForExit(pid, deadline)) {
         return {UpdateCommandResult::Status::exited, reap(pid)};
     }
-    // Not reaped yet, so neither the pid nor the group id can have been reused.
-    ::kill(-pid, SIGKILL);
-    ::kill(pid, SIGKILL);
-    reap(pid);
+    killGroup(pid);
     return {reading == Reading::stopped ? UpdateCommandResult::Status::stopped
                                         : UpdateCommandResult::Status::timedOut,
             -1};
+}
+
+UpdateCommandResult runInChildProcess(const std::function<int()>& body,
+                                      std::chrono::milliseconds limit) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid < 0)
+        return {};
+    if (pid == 0) {
+        bindToParent(parent);
+        // Unlike a command, the child runs our own code: glibc's fork leaves its allocator and
+        // its dynamic loader usable in the child of a threaded parent, and the body keeps to them
+        // and to the file system. If it hangs all the same, the time limit ends it.
+        int status = 125;
+        try {
+            status = std::clamp(body(), 0, 125);
+        } catch (...) {
+        }
+        ::_exit(status);
+    }
+    ::setpgid(pid, pid);
+    if (waitForExit(pid, deadline))
+        return {UpdateCommandResult::Status::exited, reap(pid)};
+    killGroup(pid);
+    return {UpdateCommandResult::Status::timedOut, -1};
 }
 
 } // namespace quorvel
