@@ -217,6 +217,12 @@ TEST_F(UpdateRecoveryEndToEnd, AnInstallThatDiedHalfWayIsRolledBackAndTheHostApp
               1)
         << allOutput();
     EXPECT_EQ(listing(applications), std::vector<std::string>{"Quorvel.app"});
+
+    // Three bundle checks later, the cryptography library was only ever loaded by the children
+    // that ran them: the launcher itself has never mapped it.
+    std::string maps = test::readFileText("/proc/" + std::to_string(launcher->pid()) + "/maps");
+    ASSERT_FALSE(maps.empty());
+    EXPECT_EQ(maps.find("libcrypto"), std::string::npos) << maps;
 }
 
 TEST_F(UpdateRecoveryEndToEnd, AGoodUpdateSwappedInWhileTheLauncherRunsIsCleanedUpAfter) {

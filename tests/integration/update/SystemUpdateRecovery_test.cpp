@@ -215,6 +215,37 @@ TEST(UpdateCommand, ExitStatusStartFailureAndLimit) {
     EXPECT_TRUE(
         runUpdateCommand(FileURL::fromPath("/bin/sh"), {"-c", "head -c 10000000 /dev/zero"}, 30s)
             .succeeded());
+
+    // Our own code in a child: its result is the exit status, a throw is 125, a crash 128 + the
+    // signal, a hang is ended at the limit; nothing it allocates stays with the caller.
+    using Status = UpdateCommandResult::Status;
+    EXPECT_EQ(runInChildProcess([] { return 0; }, 10s), (UpdateCommandResult{Status::exited, 0}));
+    EXPECT_EQ(runInChildProcess([] { return 7; }, 10s), (UpdateCommandResult{Status::exited, 7}));
+    EXPECT_EQ(runInChildProcess([]() -> int { throw std::runtime_error("no"); }, 10s),
+              (UpdateCommandResult{Status::exited, 125}));
+    EXPECT_EQ(runInChildProcess(
+                  [] {
+                      std::raise(SIGKILL);
+                      return 0;
+                  },
+                  10s),
+              (UpdateCommandResult{Status::exited, 128 + SIGKILL}));
+    EXPECT_EQ(runInChildProcess(
+                  [] {
+                      ::pause();
+                      return 0;
+                  },
+                  300ms),
+              (UpdateCommandResult{Status::timedOut, -1}));
+    static std::string* kept = nullptr;
+    EXPECT_TRUE(runInChildProcess(
+                    [] {
+                        kept = new std::string(1 << 20, 'x');
+                        return 0;
+                    },
+                    10s)
+                    .succeeded());
+    EXPECT_EQ(kept, nullptr);
 }
 
 TEST(UpdateCommand, CommandsEndAtTheirLimitAndWithTheirCaller) {
