@@ -214,7 +214,12 @@ std::optional<std::string> digestOfFile(const std::string& path, std::vector<std
         ::close(fd);
         return std::nullopt;
     }
-    Sha256 digest;
+    const CryptoLibrary* crypto = CryptoLibrary::load();
+    MdContext context(crypto ? crypto->contextNew() : nullptr);
+    if (!context || crypto->digestInit(context.get(), crypto->sha256(), nullptr) != 1) {
+        ::close(fd);
+        return std::nullopt;
+    }
     for (;;) {
         ssize_t count = ::read(fd, buffer.data(), buffer.size());
         if (count < 0) {
@@ -229,10 +234,14 @@ std::optional<std::string> digestOfFile(const std::string& path, std::vector<std
             ::close(fd);
             return std::nullopt;
         }
-        digest.update({buffer.data(), static_cast<std::size_t>(count)});
+        crypto->digestUpdate(context.get(), buffer.data(), static_cast<std::size_t>(count));
     }
     ::close(fd);
-    return hexEncode(digest.finish());
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (crypto->digestFinal(context.get(), digest, &length) != 1)
+        return std::nullopt;
+    return hexEncode({digest, length});
 }
 
 bool writeFile(const std::string& path, const std::string& bytes) {

@@ -26,6 +26,12 @@ struct CryptoLibrary {
                       ENGINE* engine, EVP_PKEY* key);
     int (*verify)(EVP_MD_CTX* context, const unsigned char* signature, std::size_t signatureLength,
                   const unsigned char* message, std::size_t messageLength);
+    // The bundle's file digests: this library's SHA-256 uses the processor's SHA instructions,
+    // several times faster than a portable one over a whole bundle.
+    const EVP_MD* (*sha256)();
+    int (*digestInit)(EVP_MD_CTX* context, const EVP_MD* digest, ENGINE* engine);
+    int (*digestUpdate)(EVP_MD_CTX* context, const void* bytes, std::size_t length);
+    int (*digestFinal)(EVP_MD_CTX* context, unsigned char* digest, unsigned int* length);
 
     // Loads the library once and keeps it for the life of the process; nothing when it cannot be
     // loaded or lacks a function, and then on every later call too.

@@ -26,7 +26,11 @@ const CryptoLibrary* loadOnce() {
               resolveSymbol(library, "EVP_DigestSignInit", crypto.signInit) &&
               resolveSymbol(library, "EVP_DigestSign", crypto.sign) &&
               resolveSymbol(library, "EVP_DigestVerifyInit", crypto.verifyInit) &&
-              resolveSymbol(library, "EVP_DigestVerify", crypto.verify);
+              resolveSymbol(library, "EVP_DigestVerify", crypto.verify) &&
+              resolveSymbol(library, "EVP_sha256", crypto.sha256) &&
+              resolveSymbol(library, "EVP_DigestInit_ex", crypto.digestInit) &&
+              resolveSymbol(library, "EVP_DigestUpdate", crypto.digestUpdate) &&
+              resolveSymbol(library, "EVP_DigestFinal_ex", crypto.digestFinal);
     return ok ? &crypto : nullptr;
 }
 
