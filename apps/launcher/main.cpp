@@ -2,23 +2,18 @@
 // until the maintenance marker stops it, and always ends with exit status 0.
 
 #include "base/GLibMainLoop.h"
+#include "base/TerminationSignals.h"
 #include "launcher/QuorvelLauncherRuntime.h"
 #include "platform/BundleInfo.h"
 #include "platform/SystemWorkspace.h"
 
 #include <csignal>
-#include <glib-unix.h>
 #include <memory>
 
 namespace {
 
 // Kept for the life of the process, as the runtime expects.
 std::shared_ptr<quorvel::QuorvelLauncherRuntime> runtime;
-
-gboolean quitOnSignal(gpointer data) {
-    static_cast<quorvel::GLibMainLoop*>(data)->quit();
-    return G_SOURCE_CONTINUE;
-}
 
 } // namespace
 
@@ -31,13 +26,13 @@ int main() {
     // and no window, only GLib's main loop.
     auto loop = std::make_shared<GLibMainLoop>();
     MainLoop::setShared(loop);
-    g_unix_signal_add(SIGTERM, quitOnSignal, loop.get());
-    g_unix_signal_add(SIGINT, quitOnSignal, loop.get());
+    GLibMainLoop* rawLoop = loop.get();
+    // Before any thread is started, which would inherit the mask.
+    auto signals = TerminationSignals::watch([rawLoop] { rawLoop->quit(); });
 
     // Terminating may happen inside run(), before the loop runs: quitting a loop that does not
     // run yet would be lost, so it is remembered.
     bool terminated = false;
-    GLibMainLoop* rawLoop = loop.get();
     runtime = QuorvelLauncherRuntime::create(
         loop, SystemWorkspace::create(),
         [&terminated, rawLoop] {

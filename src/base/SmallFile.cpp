@@ -1,6 +1,8 @@
 #include "base/SmallFile.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,10 +29,18 @@ std::optional<SmallFile> readSmallRegularFile(const FileURL& url, std::size_t ma
     SmallFile file;
     file.device = status.st_dev;
     file.inode = status.st_ino;
-    file.contents.reserve(static_cast<std::size_t>(status.st_size));
-    char buffer[16384];
+    // Read straight into the string, sized for the file and a byte more, so that the end shows
+    // without another round: a buffer on the stack would leave its pages with a long-running
+    // process. Files that report no size (those of /proc) grow it as they are read.
+    std::size_t limit = maximumSize < SIZE_MAX ? maximumSize + 1 : maximumSize;
+    std::size_t expected = std::min(static_cast<std::size_t>(status.st_size), maximumSize) + 1;
+    std::string& contents = file.contents;
+    contents.resize(std::max(expected, std::min<std::size_t>(256, limit)));
+    std::size_t used = 0;
     for (;;) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (used == contents.size())
+            contents.resize(std::min(contents.size() * 2, limit));
+        ssize_t count = ::read(fd, contents.data() + used, contents.size() - used);
         if (count < 0) {
             if (errno == EINTR)
                 continue;
@@ -38,11 +48,12 @@ std::optional<SmallFile> readSmallRegularFile(const FileURL& url, std::size_t ma
         }
         if (count == 0)
             break;
-        file.contents.append(buffer, static_cast<std::size_t>(count));
+        used += static_cast<std::size_t>(count);
         // The file grew while it was read.
-        if (file.contents.size() > maximumSize)
+        if (used > maximumSize)
             return std::nullopt;
     }
+    contents.resize(used);
     return file;
 }
 

@@ -83,7 +83,8 @@ enum class Reading { finished, stopped, timedOut };
 Reading readLines(int fd, const UpdateCommandLineReader& readLine,
                   std::chrono::steady_clock::time_point deadline) {
     std::string pending;
-    char buffer[64 * 1024];
+    // Small: the launcher keeps whatever stack depth it once touched for the rest of its life.
+    char buffer[4096];
     for (;;) {
         pollfd entry{fd, POLLIN, 0};
         int ready = ::poll(&entry, 1, remainingMilliseconds(deadline));

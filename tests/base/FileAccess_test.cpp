@@ -54,6 +54,17 @@ TEST(SmallFile, ReadsOnlySmallRegularFilesAndNeverBlocks) {
     ASSERT_EQ(::symlink("small", folder.at("link").path.c_str()), 0);
     EXPECT_TRUE(readSmallRegularFile(folder.at("link"), 100, FinalLink::follow));
     EXPECT_FALSE(readSmallRegularFile(folder.at("link"), 100, FinalLink::refuse));
+
+    // Files of /proc report no size and are read until their end, within the limit all the same.
+    auto status = readSmallRegularFile(FileURL{"/proc/self/status"}, 1 << 20);
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->contents.find("VmRSS:"), std::string::npos);
+    EXPECT_GT(status->contents.size(), 256u) << "past the first guess";
+    EXPECT_FALSE(readSmallRegularFile(FileURL{"/proc/self/status"}, 300));
+    std::string large(100'000, 'x');
+    large.back() = 'y';
+    ASSERT_TRUE(replaceFileAtomically(folder.at("large"), large));
+    EXPECT_EQ(readSmallRegularFile(folder.at("large"), large.size())->contents, large);
 }
 
 TEST(AtomicFile, ReplacesWholeAndLeavesNothingBehindOnFailure) {

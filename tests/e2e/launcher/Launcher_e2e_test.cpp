@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <thread>
@@ -162,8 +163,20 @@ TEST_F(LauncherEndToEnd, ARunningHostAppIsAdoptedAndItsExitRelaunched) {
         << allOutput();
     EXPECT_TRUE(waitUntil([&] { return count("launch result=succeeded") == 1; })) << allOutput();
 
-    // SIGTERM ends the launcher cleanly; the host app stays.
+    // The launcher takes its termination signals without a helper thread, by blocking them; what
+    // it starts must not inherit that.
     pid_t relaunched = hosts()[0];
+    auto statusLine = [](pid_t pid, const std::string& key) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.rfind(key + ":\t", 0) == 0)
+                return line.substr(key.size() + 2);
+        return std::string();
+    };
+    EXPECT_EQ(statusLine(relaunched, "SigBlk"), "0000000000000000");
+    EXPECT_EQ(statusLine(launcher->pid(), "Threads"), "1");
+
+    // SIGTERM ends the launcher cleanly; the host app stays.
     launcher->signal(SIGTERM);
     auto status = launcher->wait(10.0);
     ASSERT_TRUE(status);
