@@ -24,6 +24,21 @@ set(quorvel_is_executable "$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>")
 add_library(quorvel_boost_url INTERFACE)
 target_link_libraries(quorvel_boost_url INTERFACE
   Boost::headers "$<IF:${quorvel_is_executable},${QUORVEL_BOOST_URL_ARCHIVE},Boost::url>")
+
+# A program that sets QUORVEL_STATIC_GLIB (the launcher) takes GLib, and the PCRE2 it comes with,
+# from their static archives too: it uses the main loop and a few string functions of GLib's, and
+# leaves the rest of the shared library unmapped. Only a program that links no GIO may: two GLibs
+# in one process would each have their own main context.
+find_library(QUORVEL_GLIB_ARCHIVE libglib-2.0.a REQUIRED)
+find_library(QUORVEL_PCRE2_ARCHIVE libpcre2-8.a REQUIRED)
+set(quorvel_static_glib "$<BOOL:$<TARGET_PROPERTY:QUORVEL_STATIC_GLIB>>")
+add_library(quorvel_glib INTERFACE)
+target_include_directories(quorvel_glib INTERFACE ${GLIB_INCLUDE_DIRS})
+target_link_libraries(quorvel_glib INTERFACE
+  "$<${quorvel_static_glib}:${QUORVEL_GLIB_ARCHIVE}>" "$<${quorvel_static_glib}:${QUORVEL_PCRE2_ARCHIVE}>"
+  "$<${quorvel_static_glib}:m>" "$<${quorvel_static_glib}:Threads::Threads>"
+  "$<$<NOT:${quorvel_static_glib}>:PkgConfig::GLIB>")
+
 add_library(quorvel_uuid INTERFACE)
 target_include_directories(quorvel_uuid INTERFACE ${UUID_INCLUDE_DIRS})
 target_link_libraries(quorvel_uuid INTERFACE

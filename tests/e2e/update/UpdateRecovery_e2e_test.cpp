@@ -223,6 +223,9 @@ TEST_F(UpdateRecoveryEndToEnd, AnInstallThatDiedHalfWayIsRolledBackAndTheHostApp
     std::string maps = test::readFileText("/proc/" + std::to_string(launcher->pid()) + "/maps");
     ASSERT_FALSE(maps.empty());
     EXPECT_EQ(maps.find("libcrypto"), std::string::npos) << maps;
+    // GLib is linked in: a shared one beside it (brought by GIO, say) would run a second main
+    // context.
+    EXPECT_EQ(maps.find("libglib"), std::string::npos) << maps;
 }
 
 TEST_F(UpdateRecoveryEndToEnd, AGoodUpdateSwappedInWhileTheLauncherRunsIsCleanedUpAfter) {
