@@ -12,9 +12,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # bsdtar unpacks update snapshots; update-desktop-database refreshes the callback-scheme claim;
-# libcurl (its OpenSSL flavour), the journal's client and libsecret are loaded by the library when
-# first needed, so dpkg-shlibdeps does not see them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libarchive-tools, desktop-file-utils, libcurl4, libsystemd0, libsecret-1-0")
+# libcurl (its OpenSSL flavour), the cryptography library (libssl3), the journal's client and
+# libsecret are loaded by the library and the launcher when first needed, so dpkg-shlibdeps does not
+# see them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libarchive-tools, desktop-file-utils, libcurl4, libssl3, libsystemd0, libsecret-1-0")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring, dbus-user-session")
 # The installed copy carries no debug information (the build folder keeps it).
 set(CPACK_STRIP_FILES ON)

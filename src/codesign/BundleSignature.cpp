@@ -1,9 +1,9 @@
 #include "codesign/BundleSignature.h"
 
 #include "base/AtomicFile.h"
+#include "base/CryptoLibrary.h"
 #include "base/Sha256.h"
 #include "base/SmallFile.h"
-#include "codesign/CryptoLibrary.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,5 +1,6 @@
 #include "idp/CurlURLSession.h"
 
+#include "base/CryptoLibrary.h"
 #include "base/Logger.h"
 #include "idp/CurlLibrary.h"
 #include "idp/SerialQueue.h"
@@ -12,8 +13,6 @@
 #include <deque>
 #include <list>
 #include <mutex>
-#include <openssl/crypto.h>
-#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <thread>
@@ -92,17 +91,21 @@ URLError::Code urlErrorCode(CURLcode code) {
 }
 
 struct CertificateDeleter {
-    void operator()(X509* certificate) const { X509_free(certificate); }
+    // A certificate exists only where the library was loaded.
+    void operator()(X509* certificate) const {
+        CryptoLibrary::load()->certificateFree(certificate);
+    }
 };
 using Certificate = std::unique_ptr<X509, CertificateDeleter>;
 
 // Every certificate of a PEM file; nothing when the file cannot be read or holds none.
 std::vector<Certificate> readCertificates(const std::string& path) {
     std::vector<Certificate> certificates;
-    FILE* file = std::fopen(path.c_str(), "rb");
+    const CryptoLibrary* crypto = CryptoLibrary::load();
+    FILE* file = crypto ? std::fopen(path.c_str(), "rb") : nullptr;
     if (!file)
         return certificates;
-    while (X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr)) {
+    while (X509* certificate = crypto->readCertificate(file, nullptr, nullptr, nullptr)) {
         certificates.emplace_back(certificate);
     }
     std::fclose(file);
@@ -278,7 +281,8 @@ struct CurlURLSession::Engine {
         X509_STORE* store =
             engine->curl->tlsContextCertificateStore(static_cast<SSL_CTX*>(sslContext));
         for (const auto& certificate : engine->extraCertificates) {
-            X509_STORE_add_cert(store, certificate.get()); // a duplicate is not an error
+            // A duplicate is not an error.
+            CryptoLibrary::load()->certificateStoreAdd(store, certificate.get());
         }
         return CURLE_OK;
     }
@@ -456,7 +460,7 @@ struct CurlURLSession::Engine {
                     unexpected(URLError(URLError::Code::cancelled, "the session ended")));
         }
         // TLS keeps per-thread state in OpenSSL; release it before the thread ends.
-        OPENSSL_thread_stop();
+        CryptoLibrary::releaseThreadState();
     }
 };
 

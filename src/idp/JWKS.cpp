@@ -1,29 +1,33 @@
 #include "idp/JWKS.h"
 
+#include "base/CryptoLibrary.h"
 #include "base/JsonDocument.h"
 #include "idp/Base64URL.h"
 
 #include <limits>
-#include <openssl/bn.h>
+#include <memory>
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
-#include <openssl/param_build.h>
 
 namespace quorvel::idp {
 
 namespace {
 
-template <class T, void (*Free)(T*)> struct Deleter {
-    void operator()(T* pointer) const { Free(pointer); }
+// Each frees through the loaded library, which is there whenever such an object exists.
+template <class T, auto CryptoLibrary::*Free> struct Deleter {
+    void operator()(T* pointer) const { (CryptoLibrary::load()->*Free)(pointer); }
 };
-using BigNumber = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
-using ParamBuilder = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>>;
-using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM, OSSL_PARAM_free>>;
-using KeyContext = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
-using DigestContext = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, EVP_MD_CTX_free>>;
+using BigNumber = std::unique_ptr<BIGNUM, Deleter<BIGNUM, &CryptoLibrary::bigNumberFree>>;
+using ParamBuilder =
+    std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD, &CryptoLibrary::parameterBuilderFree>>;
+using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM, &CryptoLibrary::parametersFree>>;
+using KeyContext =
+    std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, &CryptoLibrary::keyContextFree>>;
+using DigestContext = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, &CryptoLibrary::contextFree>>;
 
-BigNumber bigNumber(const Bytes& bytes) {
-    return BigNumber(BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr));
+BigNumber bigNumber(const CryptoLibrary& crypto, const Bytes& bytes) {
+    return BigNumber(
+        crypto.bigNumberFromBytes(bytes.data(), static_cast<int>(bytes.size()), nullptr));
 }
 
 std::optional<std::string> stringMember(JsonValue object, const char* name) {
@@ -35,48 +39,57 @@ std::optional<std::string> stringMember(JsonValue object, const char* name) {
 } // namespace
 
 RSAPublicKey::~RSAPublicKey() {
-    EVP_PKEY_free(key_);
+    CryptoLibrary::load()->keyFree(key_);
 }
 
 std::shared_ptr<const RSAPublicKey> RSAPublicKey::make(const Bytes& modulus,
                                                        const Bytes& exponent) {
     if (modulus.empty() || exponent.empty() || modulus.size() > 1025 || exponent.size() > 8)
         return nullptr;
-    BigNumber n = bigNumber(modulus);
-    BigNumber e = bigNumber(exponent);
+    // Without the library no key can be made, and a token signed with it cannot be checked.
+    const CryptoLibrary* crypto = CryptoLibrary::load();
+    if (!crypto)
+        return nullptr;
+    BigNumber n = bigNumber(*crypto, modulus);
+    BigNumber e = bigNumber(*crypto, exponent);
     if (!n || !e)
         return nullptr;
-    int bits = BN_num_bits(n.get());
-    if (bits < 2048 || bits > 8192 || !BN_is_odd(e.get()) || BN_is_one(e.get()))
-        return nullptr;
-    ParamBuilder builder(OSSL_PARAM_BLD_new());
-    if (!builder || OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) != 1 ||
-        OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) != 1) {
+    int bits = crypto->bigNumberBits(n.get());
+    if (bits < 2048 || bits > 8192 || !crypto->bigNumberIsOdd(e.get()) ||
+        crypto->bigNumberIsOne(e.get())) {
         return nullptr;
     }
-    Params params(OSSL_PARAM_BLD_to_param(builder.get()));
-    KeyContext context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-    if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1)
+    ParamBuilder builder(crypto->parameterBuilderNew());
+    if (!builder ||
+        crypto->parameterBuilderPushBigNumber(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) != 1 ||
+        crypto->parameterBuilderPushBigNumber(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) != 1) {
+        return nullptr;
+    }
+    Params params(crypto->parameterBuilderToParameters(builder.get()));
+    KeyContext context(crypto->keyContextNewFromName(nullptr, "RSA", nullptr));
+    if (!params || !context || crypto->keyFromDataInit(context.get()) != 1)
         return nullptr;
     EVP_PKEY* key = nullptr;
-    if (EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1 || !key)
+    if (crypto->keyFromData(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1 || !key)
         return nullptr;
     return std::shared_ptr<const RSAPublicKey>(new RSAPublicKey(key));
 }
 
 bool RSAPublicKey::verifyRS256(std::string_view signingInput, const Bytes& signature) const {
-    DigestContext context(EVP_MD_CTX_new());
+    // A key exists only where the library was loaded.
+    const CryptoLibrary& crypto = *CryptoLibrary::load();
+    DigestContext context(crypto.contextNew());
     if (!context ||
-        EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key_) != 1) {
+        crypto.verifyInit(context.get(), nullptr, crypto.sha256(), nullptr, key_) != 1) {
         return false;
     }
-    return EVP_DigestVerify(context.get(), signature.data(), signature.size(),
-                            reinterpret_cast<const unsigned char*>(signingInput.data()),
-                            signingInput.size()) == 1;
+    return crypto.verify(context.get(), signature.data(), signature.size(),
+                         reinterpret_cast<const unsigned char*>(signingInput.data()),
+                         signingInput.size()) == 1;
 }
 
 int RSAPublicKey::bits() const {
-    return EVP_PKEY_get_bits(key_);
+    return CryptoLibrary::load()->keyBits(key_);
 }
 
 std::optional<JSONWebKeySet> JSONWebKeySet::parse(std::string_view text) {

@@ -1,10 +1,10 @@
 #include "idp/PKCE.h"
 
+#include "base/CryptoLibrary.h"
 #include "base/Sha256.h"
 #include "idp/Base64URL.h"
 
 #include <array>
-#include <openssl/rand.h>
 
 namespace quorvel::idp {
 
@@ -14,7 +14,8 @@ std::string urlSafeValue(std::span<const std::uint8_t> bytes) {
 
 std::optional<std::string> generateRandomURLSafeValue() {
     std::array<std::uint8_t, 32> bytes{};
-    if (RAND_bytes(bytes.data(), static_cast<int>(bytes.size())) != 1)
+    const CryptoLibrary* crypto = CryptoLibrary::load();
+    if (!crypto || crypto->randomBytes(bytes.data(), static_cast<int>(bytes.size())) != 1)
         return std::nullopt;
     return urlSafeValue(bytes);
 }

@@ -1,9 +1,10 @@
 #include "idp/SerialQueue.h"
 
+#include "base/CryptoLibrary.h"
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <openssl/crypto.h>
 #include <thread>
 
 namespace quorvel::idp {
@@ -79,7 +80,7 @@ bool SerialQueue::async(std::function<void()> task) {
             // Tasks check signatures and draw random bytes; the per-thread state OpenSSL keeps
             // for that is released here rather than left to its thread-exit hook, which does not
             // always find it.
-            OPENSSL_thread_stop();
+            CryptoLibrary::releaseThreadState();
         }).detach();
     } catch (...) {
         state_->workerRunning = false;

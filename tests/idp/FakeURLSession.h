@@ -3,6 +3,7 @@
 // A URL session that answers from a test's handler, asynchronously like the real one, and keeps
 // every request it was sent.
 
+#include "base/CryptoLibrary.h"
 #include "idp/SerialQueue.h"
 #include "idp/URLSession.h"
 
@@ -10,7 +11,6 @@
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <openssl/crypto.h>
 #include <vector>
 
 namespace quorvel::idp::test {
@@ -44,7 +44,7 @@ public:
             completion(std::move(result));
             // What the completion did with OpenSSL (checking a signature) leaves per-thread state;
             // release it while the test still waits, so the leak checker never sees it orphaned.
-            OPENSSL_thread_stop();
+            CryptoLibrary::releaseThreadState();
             std::lock_guard lock(mutex_);
             --running_;
             idle_.notify_all();
