@@ -43,7 +43,7 @@ odd=$(awk '$1 ~ /^d/ && $1 != "drwxr-xr-x" {print $6}' "$work/contents")
 
 depends=$(dpkg-deb --field "$deb" Depends)
 for needed in libglib2.0-0 libsecret-1-0 libcurl4 libssl3 libplist3 libsystemd0 libuuid1 \
-              libpng16-16 libstdc++6 libc6 libarchive-tools desktop-file-utils; do
+              libstdc++6 libc6 libarchive-tools desktop-file-utils; do
   [[ ", $depends," == *", $needed "* || ", $depends," == *", $needed,"* ]] ||
     fail "Depends does not name $needed: $depends"
 done
