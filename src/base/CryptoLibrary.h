@@ -75,4 +75,10 @@ struct CryptoLibrary {
     static void releaseThreadState();
 };
 
+// Frees an object of the library's through the loaded table, which is there whenever such an
+// object exists: std::unique_ptr<BIGNUM, CryptoFree<BIGNUM, &CryptoLibrary::bigNumberFree>>.
+template <class T, auto CryptoLibrary::*Free> struct CryptoFree {
+    void operator()(T* object) const { (CryptoLibrary::load()->*Free)(object); }
+};
+
 } // namespace quorvel

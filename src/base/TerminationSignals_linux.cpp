@@ -48,8 +48,8 @@ private:
 class GLibSignalWatch final : public TerminationSignals {
 public:
     explicit GLibSignalWatch(std::function<void()> onSignal) : onSignal_(std::move(onSignal)) {
-        for (int signal : {SIGTERM, SIGINT})
-            sources_[signal == SIGINT] = g_unix_signal_add(signal, &GLibSignalWatch::fired, this);
+        sources_[0] = g_unix_signal_add(SIGTERM, &GLibSignalWatch::fired, this);
+        sources_[1] = g_unix_signal_add(SIGINT, &GLibSignalWatch::fired, this);
     }
 
     ~GLibSignalWatch() override {

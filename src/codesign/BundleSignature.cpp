@@ -35,14 +35,8 @@ constexpr std::size_t signatureSize = 64;
 
 constexpr const char* noCryptoLibrary = "the system's cryptography library cannot be loaded";
 
-struct BioDeleter {
-    void operator()(BIO* bio) const { CryptoLibrary::load()->bioFree(bio); }
-};
-struct MdContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { CryptoLibrary::load()->contextFree(context); }
-};
-using Bio = std::unique_ptr<BIO, BioDeleter>;
-using MdContext = std::unique_ptr<EVP_MD_CTX, MdContextDeleter>;
+using Bio = std::unique_ptr<BIO, CryptoFree<BIO, &CryptoLibrary::bioFree>>;
+using MdContext = std::unique_ptr<EVP_MD_CTX, CryptoFree<EVP_MD_CTX, &CryptoLibrary::contextFree>>;
 
 Key requireEd25519(const CryptoLibrary& crypto, EVP_PKEY* key, const std::string& what,
                    std::string& error) {

@@ -90,13 +90,7 @@ URLError::Code urlErrorCode(CURLcode code) {
     }
 }
 
-struct CertificateDeleter {
-    // A certificate exists only where the library was loaded.
-    void operator()(X509* certificate) const {
-        CryptoLibrary::load()->certificateFree(certificate);
-    }
-};
-using Certificate = std::unique_ptr<X509, CertificateDeleter>;
+using Certificate = std::unique_ptr<X509, CryptoFree<X509, &CryptoLibrary::certificateFree>>;
 
 // Every certificate of a PEM file; nothing when the file cannot be read or holds none.
 std::vector<Certificate> readCertificates(const std::string& path) {

@@ -13,17 +13,15 @@ namespace quorvel::idp {
 
 namespace {
 
-// Each frees through the loaded library, which is there whenever such an object exists.
-template <class T, auto CryptoLibrary::*Free> struct Deleter {
-    void operator()(T* pointer) const { (CryptoLibrary::load()->*Free)(pointer); }
-};
-using BigNumber = std::unique_ptr<BIGNUM, Deleter<BIGNUM, &CryptoLibrary::bigNumberFree>>;
+using BigNumber = std::unique_ptr<BIGNUM, CryptoFree<BIGNUM, &CryptoLibrary::bigNumberFree>>;
 using ParamBuilder =
-    std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD, &CryptoLibrary::parameterBuilderFree>>;
-using Params = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM, &CryptoLibrary::parametersFree>>;
+    std::unique_ptr<OSSL_PARAM_BLD,
+                    CryptoFree<OSSL_PARAM_BLD, &CryptoLibrary::parameterBuilderFree>>;
+using Params = std::unique_ptr<OSSL_PARAM, CryptoFree<OSSL_PARAM, &CryptoLibrary::parametersFree>>;
 using KeyContext =
-    std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, &CryptoLibrary::keyContextFree>>;
-using DigestContext = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX, &CryptoLibrary::contextFree>>;
+    std::unique_ptr<EVP_PKEY_CTX, CryptoFree<EVP_PKEY_CTX, &CryptoLibrary::keyContextFree>>;
+using DigestContext =
+    std::unique_ptr<EVP_MD_CTX, CryptoFree<EVP_MD_CTX, &CryptoLibrary::contextFree>>;
 
 BigNumber bigNumber(const CryptoLibrary& crypto, const Bytes& bytes) {
     return BigNumber(

@@ -14,8 +14,8 @@ namespace quorvel {
 // The production host on Linux. Bundles are checked by our own code, in a child forked from this
 // process, against the trusted key compiled into it (deep and strict), so that the answer does
 // not depend on any tool on disk, least of all one inside a bundle that recovery may have
-// replaced. Snapshot archives are listed
-// and unpacked by "bsdtar", ended after the command time limit and whenever the launcher ends.
+// replaced. Snapshot archives are listed and unpacked by "bsdtar", ended after the command time
+// limit and whenever the launcher ends.
 class SystemUpdateRecoveryHost final : public UpdateRecoveryHost {
 public:
     struct Options {

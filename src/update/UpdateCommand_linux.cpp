@@ -129,10 +129,25 @@ void bindToParent(pid_t parent) {
     }
 }
 
+// Forks a child in a process group of its own that ends with the launcher; the child runs
+// `inChild`, which must not return. The parent sets the group too, so that a kill of the group
+// cannot come before the child made it. A negative pid when the fork failed.
+template <class Child> pid_t forkBoundChild(Child&& inChild) {
+    pid_t parent = ::getpid();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        bindToParent(parent);
+        inChild();
+        ::_exit(127);
+    }
+    if (pid > 0)
+        ::setpgid(pid, pid);
+    return pid;
+}
+
 // Only async-signal-safe calls from here on: the caller may have other threads.
-[[noreturn]] void execChild(pid_t parent, int input, int output, int errors, int status,
-                            const char* path, char* const* argv) {
-    bindToParent(parent);
+[[noreturn]] void execChild(int input, int output, int errors, int status, const char* path,
+                            char* const* argv) {
     if (::dup2(input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 ||
         ::dup2(errors, STDERR_FILENO) < 0) {
         int error = errno;
@@ -206,16 +221,12 @@ UpdateCommandResult runUpdateCommand(const FileURL& executable,
     Descriptor outputRead(outputPipe[0]), outputWrite(outputPipe[1]);
 
     auto deadline = std::chrono::steady_clock::now() + limit;
-    pid_t parent = ::getpid();
-    pid_t pid = ::fork();
+    pid_t pid = forkBoundChild([&] {
+        execChild(input.fd, readLine ? outputWrite.fd : discard.fd, discard.fd, statusWrite.fd,
+                  executable.path.c_str(), pointers.data());
+    });
     if (pid < 0)
         return {};
-    if (pid == 0) {
-        execChild(parent, input.fd, readLine ? outputWrite.fd : discard.fd, discard.fd,
-                  statusWrite.fd, executable.path.c_str(), pointers.data());
-    }
-    // Also here, so that a kill of the group cannot come before the child made it.
-    ::setpgid(pid, pid);
     statusWrite.reset();
     outputWrite.reset();
 
@@ -246,12 +257,7 @@ UpdateCommandResult runUpdateCommand(const FileURL& executable,
 UpdateCommandResult runInChildProcess(const std::function<int()>& body,
                                       std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
-    pid_t parent = ::getpid();
-    pid_t pid = ::fork();
-    if (pid < 0)
-        return {};
-    if (pid == 0) {
-        bindToParent(parent);
+    pid_t pid = forkBoundChild([&] {
         // Unlike a command, the child runs our own code: glibc's fork leaves its allocator and
         // its dynamic loader usable in the child of a threaded parent, and the body keeps to them
         // and to the file system. If it hangs all the same, the time limit ends it.
@@ -261,8 +267,9 @@ UpdateCommandResult runInChildProcess(const std::function<int()>& body,
         } catch (...) {
         }
         ::_exit(status);
-    }
-    ::setpgid(pid, pid);
+    });
+    if (pid < 0)
+        return {};
     if (waitForExit(pid, deadline))
         return {UpdateCommandResult::Status::exited, reap(pid)};
     killGroup(pid);
